@@ -29,3 +29,18 @@ function(tarvik_test name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 300)
 endfunction()
+
+# tarvik_test_folder(LIBS ...)
+# Every *_test.cpp of the calling folder becomes one test executable named
+# test_<folder>_<file>, linked with LIBS. New test files need no edit.
+function(tarvik_test_folder)
+  cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  foreach(f ${files})
+    get_filename_component(stem ${f} NAME_WE)
+    string(REGEX REPLACE "_test$" "" stem ${stem})
+    tarvik_test(test_${folder}_${stem} SOURCES ${f} LIBS ${F_LIBS})
+    target_include_directories(test_${folder}_${stem} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  endforeach()
+endfunction()

@@ -1,0 +1,224 @@
+#include "runtime/TCPSocket.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "runtime/HostEntry.h"
+#include "runtime/SocketErrors.h"
+#include "runtime/TCPException.h"
+#include "runtime/TCPSocketExt.h"
+
+namespace tarvik {
+
+namespace {
+
+// Users of the network stack: every successful start plus every live
+// connected socket. Starts are never undone, so once started the stack stays
+// usable for every socket still open, whatever order sockets die in.
+std::atomic<int> g_networkUsers{0};
+
+// Bytes fetched per recv. Requests are short; one read usually holds a
+// whole sentence and its line end.
+constexpr size_t kReadChunk = 4096;
+
+int sentenceCodeFor(int winsockCode) {
+  if (winsockCode == wsa::ECONNABORTED_) return kSentenceAborted;
+  if (winsockCode == wsa::ECONNRESET_) return kSentenceReset;
+  return kSentenceError;
+}
+
+}  // namespace
+
+bool startNetworking() {
+  g_networkUsers.fetch_add(1);
+  return true;
+}
+
+bool networkingStarted() { return g_networkUsers.load() > 0; }
+
+namespace detail {
+void acquireNetworking() { g_networkUsers.fetch_add(1); }
+void releaseNetworking() { g_networkUsers.fetch_sub(1); }
+}  // namespace detail
+
+TCPSocket::TCPSocket(uint16_t port) : port_(port) {
+  address_.sin_family = AF_INET;
+  address_.sin_port = htons(port);
+  address_.sin_addr.s_addr = htonl(INADDR_ANY);
+  try {
+    if (!networkingStarted())
+      throw TCPException(wsa::NOTINITIALISED_, SocketErrorText(SocketCall::Create, wsa::NOTINITIALISED_));
+    handle_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (handle_ < 0) {
+      int code = WinSockErrorFromErrno(errno);
+      throw TCPException(code, SocketErrorText(SocketCall::Create, code));
+    }
+  } catch (const TCPException& e) {
+    handle_ = -1;
+    recordError(e.code(), e.message());
+  }
+}
+
+TCPSocket::TCPSocket(AdoptHandle, int handle) : handle_(handle) {
+  address_.sin_family = AF_INET;
+}
+
+TCPSocket::~TCPSocket() { closeHandle(); }
+
+void TCPSocket::closeHandle() {
+  if (handle_ >= 0) ::close(handle_);
+  handle_ = -1;
+}
+
+void TCPSocket::recordError(int code, const std::string& message) {
+  lastErrorCode_ = code;
+  lastErrorText_ = message;
+}
+
+bool TCPSocket::bind() {
+  try {
+    int on = 1;
+    if (handle_ >= 0) ::setsockopt(handle_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (::bind(handle_, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) != 0) {
+      int code = WinSockErrorFromErrno(errno);
+      throw TCPException(code, "error calling bind(): " + SocketErrorText(SocketCall::Bind, code));
+    }
+    return true;
+  } catch (const TCPException& e) {
+    recordError(e.code(), e.message());
+    return false;
+  }
+}
+
+bool TCPSocket::listen(int backlog) {
+  try {
+    if (::listen(handle_, backlog) != 0) {
+      int code = WinSockErrorFromErrno(errno);
+      throw TCPException(code, "error calling listen(): " + SocketErrorText(SocketCall::Listen, code));
+    }
+    return true;
+  } catch (const TCPException& e) {
+    recordError(e.code(), e.message());
+    return false;
+  }
+}
+
+std::unique_ptr<TCPSocketExt> TCPSocket::accept(std::string& peer) {
+  try {
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    int fd;
+    do {
+      fd = ::accept4(handle_, reinterpret_cast<sockaddr*>(&from), &len, SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR && !aborted_.load());
+    if (fd < 0) {
+      int code = aborted_.load() ? wsa::EINTR_ : WinSockErrorFromErrno(errno);
+      throw TCPException(code, "error calling accept():  " + SocketErrorText(SocketCall::Accept, code));
+    }
+    if (aborted_.load()) {  // woken for shutdown, a late client gets no session
+      ::close(fd);
+      throw TCPException(wsa::EINTR_, "error calling accept():  " + SocketErrorText(SocketCall::Accept, wsa::EINTR_));
+    }
+    char dotted[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &from.sin_addr, dotted, sizeof dotted);
+    HostEntry host(dotted, HostEntry::ByAddress);
+    peer += host.valid() && !host.officialName().empty() ? host.officialName() : std::string(dotted);
+    return TCPSocketExt::adopt(fd);
+  } catch (const TCPException& e) {
+    recordError(e.code(), e.message());
+    return nullptr;
+  }
+}
+
+int TCPSocket::send(const void* bytes, int length) {
+  try {
+    const char* p = static_cast<const char*>(bytes);
+    size_t left = length > 0 ? static_cast<size_t>(length) : 0;
+    while (left > 0) {
+      ssize_t n = ::send(handle_, p, left, MSG_NOSIGNAL);
+      if (n < 0) {
+        if (errno == EINTR && !aborted_.load()) continue;
+        int code = aborted_.load() ? wsa::ECONNABORTED_ : WinSockErrorFromErrno(errno);
+        throw TCPException(code, "error calling send(): " + SocketErrorText(SocketCall::Send, code));
+      }
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+    return 0;
+  } catch (const TCPException& e) {
+    recordError(e.code(), e.message());
+    return -1;
+  }
+}
+
+int TCPSocket::send(const std::string& text) { return send(text.data(), static_cast<int>(text.size())); }
+
+int TCPSocket::nextByte(char& byte) {
+  if (readPos_ == readEnd_) {
+    if (readBuffer_.empty()) readBuffer_.resize(kReadChunk);
+    ssize_t n;
+    do {
+      n = ::recv(handle_, readBuffer_.data(), readBuffer_.size(), 0);
+    } while (n < 0 && errno == EINTR && !aborted_.load());
+    if (n == 0 && !aborted_.load()) return 0;
+    if (n <= 0) {
+      int code = aborted_.load() ? wsa::ECONNABORTED_ : WinSockErrorFromErrno(errno);
+      TCPException e(code, "error calling recv(): " + SocketErrorText(SocketCall::Recv, code));
+      recordError(e.code(), e.message());
+      return sentenceCodeFor(e.code());
+    }
+    readPos_ = 0;
+    readEnd_ = static_cast<size_t>(n);
+  }
+  byte = readBuffer_[readPos_++];
+  return 1;
+}
+
+int TCPSocket::receiveSentence(std::string& text) {
+  std::string sentence;
+  while (sentence.size() < kSentenceCapacity) {
+    char c;
+    int r = nextByte(c);
+    if (r == 0) return kSentenceClosed;
+    if (r < 0) return r;
+    sentence.push_back(c);
+    if (c != '*') continue;
+    if (sentence[0] != '$') break;
+    // Checksum: exclusive-or of everything between "$" and "*", as two
+    // upper-case hex digits. Both digits are awaited even when the network
+    // delivers them separately.
+    unsigned sum = 0;
+    for (size_t k = 1; k + 1 < sentence.size(); ++k) sum ^= static_cast<unsigned char>(sentence[k]);
+    char expected[3];
+    std::snprintf(expected, sizeof expected, "%02X", sum & 0xFFu);
+    char got[2] = {0, 0};
+    for (int n = 0; n < 2; ++n) {
+      r = nextByte(got[n]);
+      if (r < 0) return r;
+      if (r == 0) break;  // peer gone before the checksum was complete: it cannot match
+    }
+    if (got[0] != expected[0] || got[1] != expected[1]) return kSentenceChecksum;
+    break;
+  }
+  // Everything up to the first zero byte is the sentence's text.
+  text.append(sentence.c_str());
+  return kSentenceRead;
+}
+
+void TCPSocket::abort() {
+  aborted_.store(true);
+  if (handle_ >= 0) ::shutdown(handle_, SHUT_RDWR);
+}
+
+uint16_t TCPSocket::localPort() const {
+  sockaddr_in local{};
+  socklen_t len = sizeof local;
+  if (handle_ < 0 || ::getsockname(handle_, reinterpret_cast<sockaddr*>(&local), &len) != 0) return 0;
+  return ntohs(local.sin_port);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Lays out the demo program folder: settings, template, three configurations
+# and their data files.
+#
+#   tools/make_demo_home.sh [--dest DIR] [--build DIR] [--ports P1,P2,P3] [--fresh]
+#
+#   --dest   program folder to create (default demo-home/ at the top)
+#   --build  build folder whose generated data files are used (default build/)
+#   --ports  ports of DemoBinary, DemoAscii, DemoXml (default 2101,2102,2103)
+#   --fresh  remove the folder first (logs and request totals go with it)
+#
+# Run again on an existing folder, it refreshes settings and data but keeps
+# each configuration's TotalNumberOfRequests and the Log/ folder.
+set -euo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+dest="$top/demo-home"
+build="$top/build"
+ports="2101,2102,2103"
+fresh=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --dest) dest="$2"; shift 2 ;;
+    --build) build="$2"; shift 2 ;;
+    --ports) ports="$2"; shift 2 ;;
+    --fresh) fresh=1; shift ;;
+    *) sed -n '2,14p' "$0" >&2; exit 2 ;;
+  esac
+done
+IFS=, read -r port_binary port_ascii port_xml <<<"$ports"
+if [ -z "${port_xml:-}" ]; then echo "make_demo_home: --ports needs three ports" >&2; exit 2; fi
+
+[ "$fresh" = 1 ] && rm -rf "$dest"
+mkdir -p "$dest/data"
+
+# Data: committed files under demo/data/<kind>/, overlaid by files the build
+# generated into <build>/demo-data/<kind>/ (larger ones are not committed).
+for kind in marlo orvel geoid; do
+  mkdir -p "$dest/data/$kind"
+  for src in "$top/demo/data/$kind" "$build/demo-data/$kind"; do
+    if [ -d "$src" ]; then cp -R "$src/." "$dest/data/$kind/"; fi
+  done
+done
+
+# The database file of each kind: named by the environment, else the first
+# data file found (README and text notes are not databases).
+pick() {
+  local dir="$1" override="$2"
+  if [ -n "$override" ]; then echo "$override"; return; fi
+  find "$dir" -maxdepth 1 -type f ! -iname '*.md' ! -iname '*.txt' ! -iname '*.ini' \
+       ! -iname 'README*' ! -name '.*' -printf '%f\n' | sort | head -n 1
+}
+marlo_db="$(pick "$dest/data/marlo" "${TARVIK_DEMO_MARLO_DB:-}")"
+orvel_db="$(pick "$dest/data/orvel" "${TARVIK_DEMO_ORVEL_DB:-}")"
+geoid_db="$(pick "$dest/data/geoid" "${TARVIK_DEMO_GEOID_DB:-}")"
+for v in marlo_db orvel_db geoid_db; do
+  [ -n "${!v}" ] || echo "make_demo_home: warning: no ${v%_db} data file found; that configuration will report it" >&2
+done
+
+fill() {  # template file, destination, port
+  local total=0
+  if [ -f "$2" ]; then
+    total="$(sed -n 's/^[[:space:]]*TotalNumberOfRequests[[:space:]]*=[[:space:]]*\([0-9-]*\).*/\1/p' "$2" | head -n 1)"
+    total="${total:-0}"
+  fi
+  sed -e "s|@MARLO_DB@|$marlo_db|g" -e "s|@ORVEL_DB@|$orvel_db|g" -e "s|@GEOID_DB@|$geoid_db|g" \
+      -e "s|^PORTNUM=.*|PORTNUM=$3|" -e "s|^TotalNumberOfRequests=.*|TotalNumberOfRequests=$total|" \
+      "$1" > "$2.tmp"
+  mv "$2.tmp" "$2"
+}
+
+home="$top/demo/home"
+fill "$home/Tarvik_General.ini" "$dest/Tarvik_General.ini" ""
+fill "$home/ConfigurationTemplate.ini" "$dest/ConfigurationTemplate.ini" 0
+for pair in "DemoBinary:$port_binary" "DemoAscii:$port_ascii" "DemoXml:$port_xml"; do
+  name="${pair%%:*}"; port="${pair##*:}"
+  mkdir -p "$dest/Configs/$name"
+  fill "$home/Configs/$name/$name.ini" "$dest/Configs/$name/$name.ini" "$port"
+done
+mkdir -p "$dest/Log"
+echo "Demo program folder: $dest"
+echo "  DemoBinary  port $port_binary  binary RTCM 3 frames, heights from OrvelMan4 ($orvel_db)"
+echo "  DemoAscii   port $port_ascii  ASCII texts, heights from the geoid grid ($geoid_db)"
+echo "  DemoXml     port $port_xml  XML documents, heights from the mean geoid height"
+echo "  Marlo database: $marlo_db"

@@ -4,10 +4,7 @@
 
 #include <cerrno>
 
-#if __has_include("runtime/PelLog.h")
 #include "runtime/PelLog.h"
-#define TARVIK_HAVE_PELLOG 1
-#endif
 #include "runtime/SystemError.h"
 
 namespace tarvik {
@@ -22,10 +19,8 @@ PelThread::PelThread(Routine routine, PelThreadArgument* argument, int creationF
 
 PelThread::~PelThread() {
   terminate();
-#ifdef TARVIK_HAVE_PELLOG
   PelLog log(name_);
-  log.write(0, 2, "TARVIK", "Thread exit");
-#endif
+  log.write(0, PelLogInfo, "TARVIK", "Thread exit");
 }
 
 void* PelThread::entry(void* self) {

@@ -14,27 +14,31 @@
 
 namespace tarvik {
 
+// The counts of the last clean-up pass, readable from any thread.
+struct AcceptCounts {
+  std::atomic<int> threads{0};   // session threads kept
+  std::atomic<int> clients{0};   // session arguments kept
+  std::atomic<int> accepted{0};  // clients since start
+};
+
 class AcceptLoop {
  public:
   // `server` is the server's own argument: listening socket (bound and
   // listening), lock and module. Nothing starts yet.
-  explicit AcceptLoop(PelThreadArgument& server);
-  ~AcceptLoop();  // stop()
+  AcceptLoop(PelThreadArgument& server, AcceptCounts& counts);
+  // Ends the live sessions (see stopSessions()).
+  ~AcceptLoop();
   AcceptLoop(const AcceptLoop&) = delete;
   AcceptLoop& operator=(const AcceptLoop&) = delete;
 
-  // Runs the loop on the current thread until stop() (the accept thread's routine).
+  // The accept thread's routine: runs until requestStop().
   void run();
-  // Wakes a blocked accept, waits for run() to return, then ends every live
-  // session: aborts its socket, joins its thread, destroys its records.
-  // Call from a thread other than the loop's own.
-  void stopSessions();
-  // Asks the loop to end and wakes its accept. Call before joining the loop's thread.
+  // Asks run() to end and wakes its blocked accept (aborts the listening
+  // socket). Call from another thread, then join the accept thread.
   void requestStop();
-
-  int threadCount() const { return threads_.load(); }
-  int clientCount() const { return clients_.load(); }
-  int acceptedCount() const { return accepted_.load(); }
+  // After run() has returned: ends every live session (aborts its socket so
+  // a blocked read or send returns, joins its thread, destroys its records).
+  void stopSessions();
 
  private:
   struct Session {
@@ -42,15 +46,14 @@ class AcceptLoop {
     std::unique_ptr<PelThread> thread;
   };
   void reapFinished();
-  void logCounts();
+  void logCounts(int accepted);
 
   PelThreadArgument& server_;
+  AcceptCounts& counts_;
+  std::string configuration_;
   std::atomic<bool> stopping_{false};
-  std::mutex sessionsMutex_;  // the loop and stopSessions() meet here
-  std::list<Session> sessions_;
-  std::atomic<int> threads_{0};
-  std::atomic<int> clients_{0};
-  std::atomic<int> accepted_{0};
+  std::mutex sessionsMutex_;
+  std::list<Session> sessions_;  // in acceptance order
 };
 
 }  // namespace tarvik

@@ -7,6 +7,7 @@
 // together with every live session, so that nothing a session uses goes
 // away underneath it. A stopped server can be started again at once.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -20,6 +21,7 @@ class PelSemaphore;
 class PelThread;
 class TCPSocketExt;
 struct PelThreadArgument;
+struct AcceptCounts;
 
 // Response format codes of a configuration.
 constexpr int kFormatASCII = 1;
@@ -104,8 +106,14 @@ class ModuleServer {
  private:
   struct Running;
   ISessionHost& host_;
-  mutable std::mutex mutex_;  // guards running_ against concurrent Start/Stop/queries
+  std::mutex control_;  // one Start or Stop at a time
   std::unique_ptr<Running> running_;
+  std::unique_ptr<AcceptCounts> counts_;
+  // Snapshot for queries from any thread (also from inside a request).
+  std::atomic<bool> isRunning_{false};
+  std::atomic<uint16_t> boundPort_{0};
+  std::atomic<PelSemaphore*> lock_{nullptr};
+  std::atomic<std::chrono::system_clock::rep> startTicks_{0};
 };
 
 }  // namespace tarvik

@@ -1,0 +1,169 @@
+#include "service/ClientSession.h"
+
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "runtime/PelLog.h"
+#include "runtime/PelThreadArgument.h"
+#include "runtime/TCPSocketExt.h"
+#include "service/ModuleServer.h"
+
+namespace tarvik {
+
+const char* ModeWord(int format) {
+  switch (format) {
+    case kFormatBinary: return "Binary*";
+    case kFormatASCII: return "ASCII*";
+    case kFormatXML: return "XML*";
+    default: return "Unknown*";
+  }
+}
+
+std::string SessionTimestamp() {
+  std::time_t t = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[64];
+  std::strftime(text, sizeof text, "Date: %d.%m.%Y Time: %H:%M:%S", &local);
+  return text;
+}
+
+namespace {
+
+// The configuration's lock from after a request was read until its
+// responses are out, released on every path.
+class RequestLock {
+ public:
+  explicit RequestLock(PelSemaphore& s) : s_(s) { s_.wait(1); }
+  ~RequestLock() { release(); }
+  void release() {
+    if (held_) s_.release();
+    held_ = false;
+  }
+  RequestLock(const RequestLock&) = delete;
+  RequestLock& operator=(const RequestLock&) = delete;
+
+ private:
+  PelSemaphore& s_;
+  bool held_ = true;
+};
+
+class Session {
+ public:
+  explicit Session(PelThreadArgument& arg)
+      : arg_(arg),
+        host_(*arg.module),
+        socket_(*arg.socket),
+        log_(host_.configurationName()),
+        source_("Tarvik:" + host_.configurationName()) {}
+
+  void run() {
+    for (;;) {
+      std::string request;
+      if (!readRequest(request)) return;
+      host_.countRequest();
+      RequestLock lock(*arg_.semaphore);
+      info("Received request from client " + arg_.name + " at " + SessionTimestamp() + ": " + request);
+      std::string lower = request;
+      std::transform(lower.begin(), lower.end(), lower.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      if (lower == "quit*") {
+        lock.release();
+        info("Client " + arg_.name + " was disconnected.");
+        return;
+      }
+      if (lower == "getmode*") {
+        if (socket_.send(std::string(ModeWord(host_.responseFormat()))) != 0)
+          info("Error sending Message to client");
+        continue;
+      }
+      answer(request);
+    }
+  }
+
+ private:
+  // false when the session ends (the reason is logged).
+  bool readRequest(std::string& request) {
+    switch (socket_.receiveSentence(request)) {
+      case kSentenceRead: return true;
+      case kSentenceReset: info("Connection was reset."); return false;
+      case kSentenceAborted: info("Connection was aborted."); return false;
+      case kSentenceChecksum: error("NMEA-checksum-failure!!."); return false;
+      case kSentenceClosed: info("Connection was closed."); return false;
+      default: error("Error reading message from client."); return false;
+    }
+  }
+
+  void answer(const std::string& request) {
+    switch (host_.responseFormat()) {
+      case kFormatASCII: {
+        texts_.clear();
+        host_.handleASCII(request, texts_);
+        sendTexts();
+        break;
+      }
+      case kFormatXML: {
+        texts_.clear();
+        host_.handleXML(request, texts_);
+        sendTexts();
+        break;
+      }
+      case kFormatBinary: {
+        frames_.clear();
+        host_.handleBinary(request, frames_);
+        for (const SessionBinaryResponse& frame : frames_) {
+          info("Sending RTCM-message " + std::to_string(frame.messageNumber) + " to client " + arg_.name +
+               ".");
+          if (socket_.send(frame.bytes.data(), static_cast<int>(frame.bytes.size())) != 0)
+            info("Error sending Message to client");
+        }
+        frames_.clear();
+        break;
+      }
+      default:
+        break;  // unknown format: nothing is sent
+    }
+  }
+
+  // Text responses go out whole, however long they are.
+  void sendTexts() {
+    for (const std::string& text : texts_) {
+      std::string flat = text;
+      std::replace(flat.begin(), flat.end(), '\n', ' ');
+      info("Sending RTCM-messsage to client " + arg_.name + ":\n" + flat);
+      if (socket_.send(text) != 0) info("Error sending Message to client");
+    }
+    texts_.clear();
+  }
+
+  void info(const std::string& m) { log_.write(0, PelLogInfo, source_, m); }
+  void error(const std::string& m) { log_.write(0, PelLogError, source_, m); }
+
+  PelThreadArgument& arg_;
+  ISessionHost& host_;
+  TCPSocketExt& socket_;
+  PelLog log_;
+  std::string source_;
+  std::vector<std::string> texts_;
+  std::vector<SessionBinaryResponse> frames_;
+};
+
+}  // namespace
+
+int RunClientSession(PelThreadArgument* argument) {
+  try {
+    Session session(*argument);
+    session.run();
+  } catch (...) {
+    // A failing lock or handler must not leave the session unreapable; the
+    // client simply loses its connection when the session is reaped.
+  }
+  argument->event->setEvent();
+  argument->finished.store(1);
+  return 1;
+}
+
+}  // namespace tarvik

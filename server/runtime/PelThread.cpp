@@ -19,7 +19,8 @@ PelThread::PelThread(Routine routine, PelThreadArgument* argument, int creationF
 
 PelThread::~PelThread() {
   terminate();
-  PelLog log(name_);
+  // A thread without a name belongs to no configuration: program-wide log.
+  PelLog log = name_.empty() ? PelLog() : PelLog(name_);
   log.write(0, PelLogInfo, "TARVIK", "Thread exit");
 }
 

@@ -1,0 +1,274 @@
+// Sentence framing, connection ends and error reporting of the socket layer,
+// over real loopback connections.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "LoopbackPeer.h"
+#include "runtime/HostEntry.h"
+#include "runtime/TCPSocket.h"
+#include "runtime/TCPSocketExt.h"
+
+namespace tarvik {
+namespace {
+
+using testing::LoopbackPeer;
+using testing::WithChecksum;
+
+const std::string kGGA = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,";
+
+class Connection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(startNetworking());
+    listener_ = std::make_unique<TCPSocket>(0);
+    ASSERT_TRUE(listener_->bind());
+    ASSERT_TRUE(listener_->listen(5));
+    peer_ = std::make_unique<LoopbackPeer>(listener_->localPort());
+    ASSERT_TRUE(peer_->connected());
+    std::string name;
+    server_ = listener_->accept(name);
+    ASSERT_NE(server_, nullptr);
+    peerName_ = name;
+  }
+
+  // One read; the text is cleared first.
+  int read(std::string& text) {
+    text.clear();
+    return server_->receiveSentence(text);
+  }
+
+  std::unique_ptr<TCPSocket> listener_;
+  std::unique_ptr<LoopbackPeer> peer_;
+  std::unique_ptr<TCPSocketExt> server_;
+  std::string peerName_;
+};
+
+TEST_F(Connection, AcceptNamesThePeerByItsHost) {
+  EXPECT_FALSE(peerName_.empty());
+  EXPECT_EQ(peerName_.find('-'), std::string::npos);
+}
+
+TEST_F(Connection, ChecksummedSentencesAndCommands) {
+  std::string text;
+  // Good checksum: the text ends at "*", the checksum digits are consumed.
+  peer_->send(WithChecksum(kGGA) + "getmode*");
+  EXPECT_EQ(read(text), kSentenceRead);
+  EXPECT_EQ(text, kGGA + "*");
+  // A line without "$" ends at its first "*" without a checksum test.
+  EXPECT_EQ(read(text), kSentenceRead);
+  EXPECT_EQ(text, "getmode*");
+
+  // A checksum below 16 must come with its leading zero ("$A" ^ ... = 0x0A).
+  const std::string small = "$\x0b\x01";
+  ASSERT_EQ(WithChecksum(small).substr(4), "0A");
+  peer_->send(WithChecksum(small));
+  EXPECT_EQ(read(text), kSentenceRead);
+  EXPECT_EQ(text, small + "*");
+
+  // Caller's text is appended to, not replaced.
+  peer_->send("quit*");
+  std::string kept = "x";
+  EXPECT_EQ(server_->receiveSentence(kept), kSentenceRead);
+  EXPECT_EQ(kept, "xquit*");
+}
+
+TEST_F(Connection, ChecksumDigitsArrivingSeparatelyStillMatch) {
+  std::string full = WithChecksum(kGGA);
+  peer_->send(full.substr(0, full.size() - 1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  peer_->send(full.substr(full.size() - 1));
+  std::string text;
+  EXPECT_EQ(read(text), kSentenceRead);
+  EXPECT_EQ(text, kGGA + "*");
+}
+
+TEST_F(Connection, WrongChecksumsAreRefused) {
+  std::string text;
+  std::string good = WithChecksum(kGGA);
+  std::string wrong = good;
+  wrong.back() = wrong.back() == '0' ? '1' : '0';
+  peer_->send(wrong);
+  EXPECT_EQ(read(text), kSentenceChecksum);
+}
+
+TEST_F(Connection, ChecksumIsComparedAsUpperCaseTwoDigitText) {
+  std::string text;
+  peer_->send("$\x0b\x01*0a");  // lower-case digits
+  EXPECT_EQ(read(text), kSentenceChecksum);
+}
+
+TEST_F(Connection, ChecksumWithoutLeadingZeroIsRefused) {
+  std::string text;
+  peer_->send("$\x0b\x01*A*");
+  EXPECT_EQ(read(text), kSentenceChecksum);
+}
+
+TEST_F(Connection, LineEndAfterChecksumBeginsTheNextSentence) {
+  std::string text;
+  peer_->send(WithChecksum(kGGA) + "\r\nquit*" + WithChecksum(kGGA));
+  EXPECT_EQ(read(text), kSentenceRead);
+  EXPECT_EQ(text, kGGA + "*");
+  EXPECT_EQ(read(text), kSentenceRead);
+  EXPECT_EQ(text, "\r\nquit*");
+  EXPECT_EQ(read(text), kSentenceRead);
+  EXPECT_EQ(text, kGGA + "*");
+  // A leading line end disables the checksum test: "$" is not the first byte,
+  // so the digits stay in the stream and start the next sentence.
+  peer_->send("\r\n$GPGGA*00quit*");
+  EXPECT_EQ(read(text), kSentenceRead);
+  EXPECT_EQ(text, "\r\n$GPGGA*");
+  EXPECT_EQ(read(text), kSentenceRead);
+  EXPECT_EQ(text, "00quit*");
+}
+
+TEST_F(Connection, SentenceWithoutStarEndsAtTheCapacity) {
+  std::string text;
+  peer_->send(std::string(8096 + 3, 'a') + "*");
+  EXPECT_EQ(read(text), kSentenceRead);
+  EXPECT_EQ(text.size(), 8096u);
+  EXPECT_EQ(read(text), kSentenceRead);
+  EXPECT_EQ(text, "aaa*");
+}
+
+TEST_F(Connection, ZeroByteCutsTheReturnedText) {
+  std::string text;
+  peer_->send(std::string("ab\0cd*", 6));
+  EXPECT_EQ(read(text), kSentenceRead);
+  EXPECT_EQ(text, "ab");
+}
+
+TEST_F(Connection, PeerClosingBeforeAStarEndsTheRead) {
+  std::string text;
+  peer_->send("getmode");  // no "*" yet
+  peer_->close();
+  EXPECT_EQ(read(text), kSentenceClosed);
+}
+
+TEST_F(Connection, ResetByPeerIsReported) {
+  std::string text;
+  peer_->send("x*");
+  ASSERT_EQ(read(text), kSentenceRead);
+  peer_->reset();
+  EXPECT_EQ(read(text), kSentenceReset);
+  EXPECT_EQ(server_->lastErrorCode(), 10054);
+  EXPECT_EQ(server_->lastErrorText().rfind("error calling recv(): ", 0), 0u);
+}
+
+TEST_F(Connection, AbortWakesABlockedRead) {
+  std::string text;
+  int result = 0;
+  std::thread reader([&] { result = server_->receiveSentence(text); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  server_->abort();
+  reader.join();
+  EXPECT_EQ(result, kSentenceAborted);
+  EXPECT_EQ(server_->lastErrorCode(), 10053);
+  // The peer sees the connection end.
+  EXPECT_TRUE(peer_->closedByServer());
+}
+
+TEST_F(Connection, SendWritesEverythingAndFailsOnceClosed) {
+  std::string big(200000, 'z');
+  std::string got;
+  std::thread reader([&] { got = peer_->read(big.size()); });
+  EXPECT_EQ(server_->send(big), 0);
+  reader.join();
+  EXPECT_EQ(got, big);
+
+  peer_->reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  int r = 0;
+  for (int i = 0; i < 10 && r == 0; ++i) r = server_->send(std::string("data"));
+  EXPECT_EQ(r, -1);
+  EXPECT_EQ(server_->lastErrorText().rfind("error calling send(): ", 0), 0u);
+}
+
+TEST(SocketErrors, ReceiveOnSomethingNotASocketIsAnOtherError) {
+  ASSERT_TRUE(startNetworking());
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  auto s = TCPSocketExt::adopt(fds[0]);
+  std::string text;
+  EXPECT_EQ(s->receiveSentence(text), kSentenceError);
+  EXPECT_EQ(s->lastErrorCode(), 10038);
+  EXPECT_EQ(s->lastErrorText(), "error calling recv(): The descriptor is not a socket.");
+  ::close(fds[1]);
+}
+
+TEST(SocketErrors, PortInUseAndRefusedConnection) {
+  ASSERT_TRUE(startNetworking());
+  TCPSocket first(0);
+  ASSERT_TRUE(first.bind());
+  ASSERT_TRUE(first.listen(5));
+  TCPSocket second(first.localPort());
+  EXPECT_FALSE(second.bind());
+  EXPECT_EQ(second.lastErrorCode(), 10048);
+  EXPECT_EQ(second.lastErrorText(), "error calling bind(): The specified address is already in use. ");
+  // Listening without a bind on Linux picks a port; a closed socket cannot listen.
+  TCPSocketExt closed(0);
+  closed.close();
+  EXPECT_FALSE(closed.listen(5));
+  EXPECT_EQ(closed.lastErrorCode(), 10038);
+
+  uint16_t freePort;
+  {
+    TCPSocket probe(0);
+    ASSERT_TRUE(probe.bind());
+    freePort = probe.localPort();
+  }
+  TCPSocketExt client(freePort);
+  EXPECT_FALSE(client.connect("127.0.0.1", HostEntry::ByAddress));
+  EXPECT_EQ(client.lastErrorCode(), 10061);
+  EXPECT_EQ(client.lastErrorText(), "error calling connect(): The attempt to connect was forcefully rejected.");
+}
+
+TEST(SocketErrors, ConnectToAnUnresolvableHostFailsQuietly) {
+  ASSERT_TRUE(startNetworking());
+  TCPSocketExt client(1);
+  EXPECT_FALSE(client.connect("not an address", HostEntry::ByAddress));
+  EXPECT_FALSE(client.connect("127.0.0.1", 7));
+}
+
+TEST(SocketErrors, ConnectOutAndTalk) {
+  ASSERT_TRUE(startNetworking());
+  TCPSocket listener(0);
+  ASSERT_TRUE(listener.bind());
+  ASSERT_TRUE(listener.listen(5));
+  TCPSocketExt client(listener.localPort());
+  ASSERT_TRUE(client.connect("127.0.0.1", HostEntry::ByAddress));
+  std::string name;
+  auto served = listener.accept(name);
+  ASSERT_NE(served, nullptr);
+  EXPECT_EQ(client.send(std::string("getmode*")), 0);
+  std::string text;
+  EXPECT_EQ(served->receiveSentence(text), kSentenceRead);
+  EXPECT_EQ(text, "getmode*");
+  EXPECT_TRUE(client.close());
+  EXPECT_EQ(served->receiveSentence(text), kSentenceClosed);
+}
+
+TEST(HostEntryLookup, KindsAndFailures) {
+  HostEntry loop("127.0.0.1", HostEntry::ByAddress);
+  ASSERT_TRUE(loop.valid());
+  EXPECT_FALSE(loop.officialName().empty());
+
+  HostEntry junk("300.1.1.1", HostEntry::ByAddress);
+  EXPECT_FALSE(junk.valid());
+  EXPECT_EQ(junk.errorCode(), 0);
+  EXPECT_EQ(junk.errorText(), "Error calling inet_addr()");
+
+  HostEntry kind("localhost", 2);
+  EXPECT_FALSE(kind.valid());
+  EXPECT_EQ(kind.errorText(), "unknown host type: host name/address has to be given ");
+
+  HostEntry byName("localhost", HostEntry::ByName);
+  ASSERT_TRUE(byName.valid());
+  ASSERT_FALSE(byName.addresses().empty());
+  EXPECT_EQ(ntohl(byName.addresses().front().s_addr) >> 24, 127u);
+}
+
+}  // namespace
+}  // namespace tarvik

@@ -161,6 +161,10 @@ int RunClientSession(PelThreadArgument* argument) {
     // A failing lock or handler must not leave the session unreapable; the
     // client simply loses its connection when the session is reaped.
   }
+  // The connection ends with the session, so the client learns at once that
+  // nothing more will be answered; the descriptor itself is released when
+  // the accept loop reaps the session.
+  argument->socket->abort();
   argument->event->setEvent();
   argument->finished.store(1);
   return 1;

@@ -11,7 +11,8 @@ struct PelThreadArgument;
 
 // Thread routine of a client session; returns 1 when the session has ended
 // (after signalling the argument's event and setting its finished flag). The
-// argument's socket stays open; the accept loop closes it when reaping.
+// connection is shut down at the end; the accept loop closes the descriptor
+// when it reaps the session.
 int RunClientSession(PelThreadArgument* argument);
 
 // Mode word answered to "getmode*" for a format code.

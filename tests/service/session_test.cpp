@@ -1,0 +1,191 @@
+// The session protocol over real loopback connections, against a fake module.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "FakeSessionHost.h"
+#include "service/ClientSession.h"
+#include "service/ModuleServer.h"
+
+namespace tarvik {
+namespace {
+
+using testing::CountOf;
+using testing::LoopbackPeer;
+using testing::WithChecksum;
+
+const std::string kGGA = "$GPGGA,123519,4807.038,N,01531.000,E,1,08,0.9,545.4,M,46.9,M,,";
+
+class Session : public testing::ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    ASSERT_EQ(server_.Start(0), 1);
+    port_ = server_.boundPort();
+    ASSERT_NE(port_, 0);
+  }
+  void TearDown() override {
+    server_.Stop();
+    ServerTest::TearDown();
+  }
+  std::string client(int n) { return LoopbackHostName() + "-" + std::to_string(n); }
+
+  ModuleServer server_{host_};
+  uint16_t port_ = 0;
+};
+
+TEST_F(Session, BinaryAnswerIsOneSendPerActiveMessageInListOrder) {
+  host_.active = {1025, 1021, 1023};
+  LoopbackPeer peer(port_);
+  peer.send(WithChecksum(kGGA));
+  std::string answer = peer.read(host_.binaryAnswerSize());
+  ASSERT_EQ(answer.size(), host_.binaryAnswerSize());
+  EXPECT_EQ(static_cast<unsigned char>(answer[0]), 0xD3);
+  EXPECT_EQ(static_cast<unsigned char>(answer[3]), 1025 & 0xFF);
+
+  std::string text = log();
+  EXPECT_NE(text.find("Received request from client " + client(0) + " at Date: "), std::string::npos);
+  EXPECT_NE(text.find(": " + kGGA + "*\n"), std::string::npos);  // checksum not part of the request
+  size_t a = text.find("Sending RTCM-message 1025 to client " + client(0) + ".");
+  size_t b = text.find("Sending RTCM-message 1021 to client " + client(0) + ".");
+  size_t c = text.find("Sending RTCM-message 1023 to client " + client(0) + ".");
+  ASSERT_NE(a, std::string::npos);
+  ASSERT_NE(b, std::string::npos);
+  ASSERT_NE(c, std::string::npos);
+  EXPECT_LT(a, b);
+  EXPECT_LT(b, c);
+  EXPECT_NE(text.find("[Tarvik:Fake]"), std::string::npos);
+  EXPECT_EQ(host_.totalRequests.load(), 1);
+}
+
+TEST_F(Session, GetmodeInAnyCaseAnswersTheFormatWord) {
+  LoopbackPeer peer(port_);
+  const std::pair<int, std::string> modes[] = {
+      {kFormatASCII, "ASCII*"}, {kFormatBinary, "Binary*"}, {kFormatXML, "XML*"}, {7, "Unknown*"}};
+  for (const auto& [format, word] : modes) {
+    host_.format = format;
+    for (const char* cmd : {"getmode*", "GETMODE*", "GetMode*"}) {
+      peer.send(cmd);
+      EXPECT_EQ(peer.read(word.size()), word) << cmd;
+    }
+  }
+  EXPECT_EQ(host_.handled.load(), 0);  // commands never reach the module
+  EXPECT_EQ(host_.totalRequests.load(), 12);  // but they are counted
+}
+
+TEST_F(Session, QuitInAnyCaseEndsWithoutReply) {
+  for (const char* quit : {"quit*", "QUIT*", "Quit*"}) {
+    LoopbackPeer peer(port_);
+    peer.send(quit);
+    std::string extra;
+    EXPECT_TRUE(peer.closedByServer(&extra)) << quit;
+    EXPECT_EQ(extra, "");
+  }
+  EXPECT_TRUE(waitLog("Client " + client(2) + " was disconnected."));
+  EXPECT_EQ(CountOf(log(), "was disconnected."), 3);
+}
+
+TEST_F(Session, WrongChecksumEndsTheSessionWithoutReply) {
+  LoopbackPeer peer(port_);
+  std::string bad = WithChecksum(kGGA);
+  bad.back() = bad.back() == '0' ? '1' : '0';
+  peer.send(bad);
+  std::string extra;
+  EXPECT_TRUE(peer.closedByServer(&extra));
+  EXPECT_EQ(extra, "");
+  ASSERT_TRUE(waitLog("NMEA-checksum-failure!!."));
+  EXPECT_NE(log().find("[ERROR]   [Tarvik:Fake]"), std::string::npos);
+  EXPECT_EQ(host_.handled.load(), 0);
+}
+
+TEST_F(Session, LineEndAfterChecksumMakesTheFollowingQuitAnUnknownRequest) {
+  host_.format = kFormatASCII;
+  host_.active = {1021};
+  LoopbackPeer peer(port_);
+  peer.send(WithChecksum(kGGA) + "\r\nquit*");
+  std::string first = "Message 1021\nline two\n*";
+  EXPECT_EQ(peer.read(first.size()), first);
+  std::string unknown = "Error: Unknown request.";
+  EXPECT_EQ(peer.read(unknown.size()), unknown);
+  // Still connected: a bare quit ends it.
+  peer.send("getmode*");
+  EXPECT_EQ(peer.read(6), "ASCII*");
+  peer.send("quit*");
+  EXPECT_TRUE(peer.closedByServer());
+}
+
+TEST_F(Session, TextResponsesAreLoggedFlatAndSentWholeBeyond4096) {
+  host_.format = kFormatXML;
+  host_.active = {1021, 1023, 1025};
+  LoopbackPeer peer(port_);
+  peer.send(WithChecksum(kGGA));
+  std::string xml;
+  for (int m : host_.active) xml += "<Msg n=\"" + std::to_string(m) + "\"/>\n*";
+  EXPECT_EQ(peer.read(xml.size()), xml);
+  EXPECT_TRUE(waitLog("Sending RTCM-messsage to client " + client(0) + ":\n<Msg n=\"1023\"/> *\n"));
+  EXPECT_EQ(CountOf(log(), "Sending RTCM-messsage"), 3);
+
+  host_.format = kFormatASCII;
+  host_.active = {1023};
+  host_.textSuffix = std::string(9000, 'x');
+  peer.send(WithChecksum(kGGA));
+  std::string longText = "Message 1023\nline two" + host_.textSuffix + "\n*";
+  EXPECT_EQ(peer.read(longText.size()), longText);
+}
+
+TEST_F(Session, UnknownFormatSendsNothingButKeepsTheSession) {
+  host_.format = 0;
+  LoopbackPeer peer(port_);
+  peer.send(WithChecksum(kGGA));
+  peer.send("getmode*");
+  EXPECT_EQ(peer.read(8), "Unknown*");
+  EXPECT_EQ(host_.handled.load(), 0);
+}
+
+TEST_F(Session, PeerCloseAndResetAreLogged) {
+  {
+    LoopbackPeer peer(port_);
+    peer.send("getmode*");
+    EXPECT_EQ(peer.read(7), "Binary*");
+  }
+  EXPECT_TRUE(waitLog("Connection was closed."));
+  {
+    LoopbackPeer peer(port_);
+    peer.send("getmode*");
+    EXPECT_EQ(peer.read(7), "Binary*");
+    peer.reset();
+  }
+  EXPECT_TRUE(waitLog("Connection was reset."));
+}
+
+TEST_F(Session, ConcurrentClientsAreCountedExactlyAndServedOneAtATime) {
+  constexpr int kClients = 6, kRequests = 40;
+  std::vector<std::thread> clients;
+  std::atomic<int> answered{0};
+  for (int c = 0; c < kClients; ++c)
+    clients.emplace_back([&] {
+      LoopbackPeer peer(port_);
+      for (int i = 0; i < kRequests; ++i) {
+        peer.send(WithChecksum(kGGA));
+        if (peer.read(host_.binaryAnswerSize()).size() == host_.binaryAnswerSize()) ++answered;
+      }
+    });
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(answered.load(), kClients * kRequests);
+  EXPECT_EQ(host_.totalRequests.load(), kClients * kRequests);
+  EXPECT_EQ(host_.requestsSinceStart.load(), kClients * kRequests);
+  EXPECT_EQ(host_.maxConcurrent.load(), 1);
+}
+
+TEST(SessionWords, ModeWordsAndTimestamp) {
+  EXPECT_STREQ(ModeWord(kFormatXML), "XML*");
+  EXPECT_STREQ(ModeWord(-1), "Unknown*");
+  std::string t = SessionTimestamp();
+  ASSERT_EQ(t.size(), std::string("Date: 07.12.2026 Time: 14:05:09").size()) << t;
+  EXPECT_EQ(t.substr(0, 6), "Date: ");
+  EXPECT_EQ(t.substr(16, 7), " Time: ");
+}
+
+}  // namespace
+}  // namespace tarvik

@@ -1,0 +1,98 @@
+#include "Ellipsoid.h"
+
+#include "ProjectionState.h"
+
+namespace pel {
+
+namespace {
+
+// Every iteration of the library ends after a fixed number of rounds, so
+// non-finite or absurd input returns in bounded time.
+constexpr int kMaxArcRounds = 100;
+constexpr int kMaxIsometricRounds = 100;
+
+}  // namespace
+
+Ellipsoid Ellipsoid::FromState() {
+    const ProjectionState& s = State();
+    return FromAxes(s.A, s.B);
+}
+
+double MeridianArcLength(const Ellipsoid& el, double phiDeg) {
+    // c·∫₀^φ (1 + e'²cos²ψ)^(−3/2) dψ, binomial series through e'¹²:
+    // G = c·Σ k_n·e'^(2n)·I_n with I_n = sinφ·cos^(2n−1)φ/(2n) + (2n−1)/(2n)·I_(n−1).
+    static constexpr double k[7] = {1.0,           -1.5,        1.875,       -2.1875,
+                                    2.4609375,     -2.70703125, 2.9326171875};
+    const double phi = phiDeg / kRho;
+    const double s = std::sin(phi);
+    const double co = std::cos(phi);
+    const double co2 = co * co;
+    double integral = phi;  // I_0
+    double cosPow = co;     // cos^(2n−1)
+    double ep2Pow = 1.0;
+    double sum = integral;
+    for (int n = 1; n <= 6; ++n) {
+        const double twoN = 2.0 * n;
+        integral = s * cosPow / twoN + (twoN - 1.0) / twoN * integral;
+        cosPow *= co2;
+        ep2Pow *= el.ep2;
+        sum += k[n] * ep2Pow * integral;
+    }
+    return std::fabs(el.c * sum);
+}
+
+double LatitudeFromArc(const Ellipsoid& el, double x) {
+    // Start with the radius of curvature at half the rough latitude.
+    const double psi = x / (2.0 * std::sqrt(el.a * el.b));
+    double v = el.V(std::cos(psi));
+    double phi = x * v * v * v / el.c;
+    for (int round = 0; round < kMaxArcRounds; ++round) {
+        v = el.V(std::cos(phi / 2.0));
+        const double delta = (x - MeridianArcLength(el, phi * kRho)) * v * v * v / el.c;
+        phi += delta;
+        if (!(std::fabs(delta) >= 1e-15)) break;  // also ends on NaN
+    }
+    return phi * kRho;
+}
+
+double SignedMeridianArc(const Ellipsoid& el, double phiDeg) {
+    const double g = MeridianArcLength(el, phiDeg);
+    return phiDeg < 0.0 ? -g : g;
+}
+
+double LatitudeFromSignedArc(const Ellipsoid& el, double x) {
+    const double phi = LatitudeFromArc(el, std::fabs(x));
+    return x < 0.0 ? -phi : phi;
+}
+
+double IsometricLatitude(const Ellipsoid& el, double phi) {
+    const double es = el.e * std::sin(phi);
+    return std::log(std::tan(kPi / 4.0 + phi / 2.0)) -
+           el.e / 2.0 * std::log((1.0 + es) / (1.0 - es));
+}
+
+double LatitudeFromIsometric(const Ellipsoid& el, double q) {
+    const double ep2 = el.e2 / (1.0 - el.e2);
+    auto step = [&](double phi) {
+        const double co = std::cos(phi);
+        return phi + co * (q - IsometricLatitude(el, phi)) * (1.0 + ep2 * co * co);
+    };
+    double phi = 2.0 * std::atan(std::exp(q)) - 2.0 * (kPi / 4.0);
+    double next = step(phi);
+    double lastChange = std::fabs(next - phi);
+    for (int round = 1; round <= kMaxIsometricRounds && lastChange > 1e-16; ++round) {
+        phi = next;
+        next = step(phi);
+        const double change = std::fabs(next - phi);
+        // Converged to the last bit: a step that no longer shrinks is
+        // rounding noise bouncing between neighbouring doubles.
+        if (change < 1e-14 && change >= lastChange) {
+            lastChange = change;
+            break;
+        }
+        lastChange = change;
+    }
+    return next;
+}
+
+}  // namespace pel

@@ -1,0 +1,241 @@
+#include "GaussKruegerSeries.h"
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+
+namespace pel {
+namespace series {
+namespace {
+
+// Exact integer polynomials in e (= e'²) and c (= cos φ), generated at compile
+// time by differentiating along the meridian; an overflow would stop the
+// compilation rather than give a wrong coefficient.
+constexpr int kE = 15;
+constexpr int kC = 52;
+struct IntPoly {
+    std::int64_t a[kE][kC] = {};  // a[j][m]: coefficient of e^j·c^m
+};
+
+// out += factor·e^de·c^dc·in
+constexpr void AddScaled(IntPoly& out, const IntPoly& in, std::int64_t factor, int de, int dc) {
+    for (int j = 0; j + de < kE; ++j)
+        for (int m = 0; m + dc < kC; ++m)
+            if (in.a[j][m] != 0) out.a[j + de][m + dc] += factor * in.a[j][m];
+}
+
+constexpr IntPoly DerivativeC(const IntPoly& p) {
+    IntPoly d;
+    for (int j = 0; j < kE; ++j)
+        for (int m = 1; m < kC; ++m) d.a[j][m - 1] = m * p.a[j][m];
+    return d;
+}
+
+// d/dq of the derivatives of the meridian arc G(q), with the sign of i^k
+// folded in. Odd order k: N·c·P; even order: N·s·c·P.
+//   odd → even:  P' = P + c(1 + e c²)·dP/dc
+//   even → odd:  P' = (2c² − 1 + e c⁴)·P − c(1 − c²)(1 + e c²)·dP/dc
+constexpr std::array<IntPoly, 13> ForwardPolynomials() {
+    std::array<IntPoly, 13> p{};
+    p[1].a[0][0] = 1;
+    for (int k = 1; k < 12; ++k) {
+        const IntPoly d = DerivativeC(p[k]);
+        IntPoly& n = p[k + 1];
+        if (k % 2 == 1) {
+            AddScaled(n, p[k], 1, 0, 0);
+            AddScaled(n, d, 1, 0, 1);
+            AddScaled(n, d, 1, 1, 3);
+        } else {
+            AddScaled(n, p[k], 2, 0, 2);
+            AddScaled(n, p[k], -1, 0, 0);
+            AddScaled(n, p[k], 1, 1, 4);
+            AddScaled(n, d, -1, 0, 1);
+            AddScaled(n, d, -1, 1, 3);
+            AddScaled(n, d, 1, 0, 3);
+            AddScaled(n, d, 1, 1, 5);
+        }
+    }
+    return p;
+}
+
+// d/dx of the derivatives of the isometric latitude Q(x) along the meridian:
+// order k is s^(k even)·R_k / (N·c)^k.
+//   odd k → even:  R' = k·R − c(1 + e c²)·dR/dc
+//   even k → odd:  R' = (1 + e c²)·(k·R + (1 − k)c²·R − c·dR/dc + c³·dR/dc)
+//                       − k·e·c²(1 − c²)·R
+// The sign of i^k is applied afterwards.
+constexpr std::array<IntPoly, 14> InversePolynomials() {
+    std::array<IntPoly, 14> r{};
+    r[1].a[0][0] = 1;
+    for (int k = 1; k < 13; ++k) {
+        const IntPoly d = DerivativeC(r[k]);
+        IntPoly& n = r[k + 1];
+        if (k % 2 == 1) {
+            AddScaled(n, r[k], k, 0, 0);
+            AddScaled(n, d, -1, 0, 1);
+            AddScaled(n, d, -1, 1, 3);
+        } else {
+            IntPoly t;
+            AddScaled(t, r[k], k, 0, 0);
+            AddScaled(t, r[k], 1 - k, 0, 2);
+            AddScaled(t, d, -1, 0, 1);
+            AddScaled(t, d, 1, 0, 3);
+            AddScaled(n, t, 1, 0, 0);
+            AddScaled(n, t, 1, 1, 2);
+            AddScaled(n, r[k], -k, 1, 2);
+            AddScaled(n, r[k], k, 1, 4);
+        }
+    }
+    for (int k = 1; k < 14; ++k) {
+        // Re(i^k) for the even orders, Im(i^k) for the odd ones.
+        const int quarter = (k % 2 == 0) ? k / 2 : (k - 1) / 2;
+        if (quarter % 2 == 1)
+            for (auto& row : r[k].a)
+                for (auto& v : row) v = -v;
+    }
+    return r;
+}
+
+// Only even powers of c occur; store them as powers of w = c².
+constexpr OrderPolynomial Flatten(const IntPoly& p) {
+    OrderPolynomial out;
+    for (int j = 0; j < kE && j <= kMaxEPower; ++j) {
+        int lo = -1;
+        int hi = -1;
+        for (int m = 0; m < kC; m += 2) {
+            if (p.a[j][m] == 0) continue;
+            if (lo < 0) lo = m / 2;
+            hi = m / 2;
+            out.coef[j][m / 2] = static_cast<double>(p.a[j][m]);
+        }
+        if (lo >= 0) {
+            out.lo[j] = lo;
+            out.hi[j] = hi;
+            out.ePowers = j + 1;
+        } else {
+            out.lo[j] = 0;
+            out.hi[j] = -1;
+        }
+    }
+    return out;
+}
+
+constexpr bool OnlyEvenPowersWithinBounds(const IntPoly& p) {
+    for (int j = 0; j < kE; ++j)
+        for (int m = 0; m < kC; ++m) {
+            if (p.a[j][m] == 0) continue;
+            if (m % 2 != 0 || j > kMaxEPower || m / 2 > kMaxWPower) return false;
+        }
+    return true;
+}
+
+template <std::size_t K>
+constexpr bool AllFit(const std::array<IntPoly, K>& polys) {
+    for (const IntPoly& p : polys)
+        if (!OnlyEvenPowersWithinBounds(p)) return false;
+    return true;
+}
+
+template <std::size_t K>
+constexpr std::array<OrderPolynomial, K> FlattenAll(const std::array<IntPoly, K>& polys) {
+    std::array<OrderPolynomial, K> out{};
+    for (std::size_t k = 0; k < K; ++k) out[k] = Flatten(polys[k]);
+    return out;
+}
+
+constexpr auto kForwardInt = ForwardPolynomials();
+constexpr auto kInverseInt = InversePolynomials();
+static_assert(AllFit(kForwardInt), "forward coefficient table too small");
+static_assert(AllFit(kInverseInt), "inverse coefficient table too small");
+constexpr auto kForward = FlattenAll(kForwardInt);
+constexpr auto kInverse = FlattenAll(kInverseInt);
+
+}  // namespace
+
+const OrderPolynomial& ForwardOrder(int k) { return kForward[static_cast<std::size_t>(k)]; }
+const OrderPolynomial& InverseOrder(int k) { return kInverse[static_cast<std::size_t>(k)]; }
+
+double Evaluate(const OrderPolynomial& p, double w, double e) {
+    double wPow[kMaxWPower + 1];
+    wPow[0] = 1.0;
+    for (int m = 1; m <= kMaxWPower; ++m) wPow[m] = wPow[m - 1] * w;
+    double total = 0.0;
+    for (int j = p.ePowers - 1; j >= 0; --j) {
+        double inner = 0.0;
+        for (int m = p.hi[j]; m >= p.lo[j]; --m) inner = inner * w + p.coef[j][m];
+        total = total * e + inner * wPow[p.lo[j]];
+    }
+    return total;
+}
+
+}  // namespace series
+
+namespace {
+
+constexpr std::array<double, 14> InverseFactorials() {
+    std::array<double, 14> f{};
+    double k = 1.0;
+    f[0] = 1.0;
+    for (int i = 1; i < 14; ++i) {
+        k *= i;
+        f[static_cast<std::size_t>(i)] = 1.0 / k;
+    }
+    return f;
+}
+constexpr auto kInvFactorial = InverseFactorials();
+
+}  // namespace
+
+PlanePoint GaussKruegerSeriesForward(const Ellipsoid& el, double B, double l) {
+    const double phi = B / kRho;
+    const double lr = l / kRho;
+    const double c = std::cos(phi);
+    const double s = std::sin(phi);
+    const double w = c * c;
+    const double n = el.N(c);
+
+    double north = 0.0;
+    double east = 0.0;
+    double lPow = lr;  // l^k
+    for (int k = 1; k <= 12; ++k) {
+        const double term = lPow * kInvFactorial[static_cast<std::size_t>(k)] *
+                            series::Evaluate(series::ForwardOrder(k), w, el.ep2);
+        if (k % 2 == 0)
+            north += term;
+        else
+            east += term;
+        lPow *= lr;
+    }
+    PlanePoint p;
+    p.x = SignedMeridianArc(el, B) + n * s * c * north;
+    p.y = n * c * east;
+    return p;
+}
+
+GeoPoint GaussKruegerSeriesInverse(const Ellipsoid& el, double y, double x) {
+    const double phiF = LatitudeFromSignedArc(el, x) / kRho;
+    const double qF = IsometricLatitude(el, phiF);
+    const double c = std::cos(phiF);
+    const double s = std::sin(phiF);
+    const double w = c * c;
+    const double u = y / (el.N(c) * c);
+
+    double q = 0.0;
+    double l = 0.0;
+    double uPow = u;
+    for (int k = 1; k <= 13; ++k) {
+        const double term = uPow * kInvFactorial[static_cast<std::size_t>(k)] *
+                            series::Evaluate(series::InverseOrder(k), w, el.ep2);
+        if (k % 2 == 0)
+            q += term;
+        else
+            l += term;
+        uPow *= u;
+    }
+    GeoPoint g;
+    g.B = LatitudeFromIsometric(el, qF + s * q) * kRho;
+    g.l = l * kRho;
+    return g;
+}
+
+}  // namespace pel

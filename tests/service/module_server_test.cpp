@@ -1,0 +1,139 @@
+// Starting and stopping a configuration's server while clients are connected.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "FakeSessionHost.h"
+#include "runtime/PelSemaphore.h"
+#include "runtime/TCPSocket.h"
+#include "service/ModuleServer.h"
+
+namespace tarvik {
+namespace {
+
+using testing::CountOf;
+using testing::LoopbackPeer;
+using testing::WithChecksum;
+
+const std::string kGGA = "$GPGGA,123519,4807.038,N,01531.000,E,1,08,0.9,545.4,M,46.9,M,,";
+
+class ModuleServerTest : public testing::ServerTest {};
+
+TEST_F(ModuleServerTest, StopEndsIdleSessionsAndTheServerRestartsAtOnce) {
+  ModuleServer server(host_);
+  ASSERT_EQ(server.Start(0), 1);
+  EXPECT_TRUE(server.isRunning());
+  EXPECT_NE(server.lock(), nullptr);
+  uint16_t port = server.boundPort();
+  std::vector<std::unique_ptr<LoopbackPeer>> idle;
+  for (int i = 0; i < 5; ++i) idle.push_back(std::make_unique<LoopbackPeer>(port));
+  ASSERT_TRUE(waitLog("Connected clients since startup     : 5"));
+
+  server.Stop();
+  EXPECT_FALSE(server.isRunning());
+  EXPECT_EQ(server.lock(), nullptr);
+  for (auto& p : idle) EXPECT_TRUE(p->closedByServer());
+  EXPECT_EQ(CountOf(log(), "Connection was aborted."), 5);
+  EXPECT_EQ(CountOf(log(), "Thread exit"), 6);  // five sessions and the accept thread
+
+  ASSERT_EQ(server.Start(port), 1);
+  LoopbackPeer again(port);
+  again.send("getmode*");
+  EXPECT_EQ(again.read(7), "Binary*");
+}
+
+TEST_F(ModuleServerTest, StopWaitsForARequestInProgressAndItsWaitingNeighbours) {
+  ModuleServer server(host_);
+  ASSERT_EQ(server.Start(0), 1);
+  uint16_t port = server.boundPort();
+  LoopbackPeer busy(port), waiting(port), idle(port);
+  ASSERT_TRUE(waitLog("Connected clients since startup     : 3"));
+  host_.hold();
+  busy.send(WithChecksum(kGGA));
+  ASSERT_TRUE(host_.waitInside());
+  waiting.send(WithChecksum(kGGA));  // queues for the lock
+
+  std::thread stopper([&] { server.Stop(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  host_.open();
+  stopper.join();
+
+  EXPECT_FALSE(server.isRunning());
+  for (LoopbackPeer* p : {&busy, &waiting, &idle}) p->closedByServer();
+  EXPECT_EQ(host_.maxConcurrent.load(), 1);
+  // Every session ended through the abort, none by crashing.
+  EXPECT_EQ(CountOf(log(), "Connection was aborted."), 3);
+  EXPECT_EQ(server.Start(port), 1);
+}
+
+TEST_F(ModuleServerTest, StartStopCyclesWithTrafficNeverLeaveAnythingBehind) {
+  ModuleServer server(host_);
+  ASSERT_EQ(server.Start(0), 1);
+  uint16_t port = server.boundPort();
+  server.Stop();
+  for (int round = 0; round < 5; ++round) {
+    ASSERT_EQ(server.Start(port), 1) << round;
+    std::atomic<bool> go{true};
+    std::thread traffic([&] {
+      while (go) {
+        LoopbackPeer p(port);
+        if (!p.connected()) continue;
+        p.send(WithChecksum(kGGA));
+        p.read(host_.binaryAnswerSize());
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    server.Stop();
+    go = false;
+    traffic.join();
+  }
+  EXPECT_FALSE(server.isRunning());
+}
+
+TEST_F(ModuleServerTest, PortInUseFailsTheStartAndSaysWhy) {
+  startNetworking();
+  TCPSocket other(0);
+  ASSERT_TRUE(other.bind());
+  ASSERT_TRUE(other.listen(5));
+  ModuleServer server(host_);
+  EXPECT_EQ(server.Start(other.localPort()), -1);
+  EXPECT_FALSE(server.isRunning());
+  EXPECT_NE(log().find("error calling bind(): The specified address is already in use."), std::string::npos);
+  server.Stop();  // harmless
+}
+
+TEST_F(ModuleServerTest, SecondStartIsRefusedAndDestructionStops) {
+  uint16_t port;
+  auto peer = std::unique_ptr<LoopbackPeer>();
+  {
+    ModuleServer server(host_);
+    ASSERT_EQ(server.Start(0), 1);
+    EXPECT_EQ(server.Start(0), -2);
+    port = server.boundPort();
+    peer = std::make_unique<LoopbackPeer>(port);
+    ASSERT_TRUE(waitLog("is connected"));
+  }
+  EXPECT_TRUE(peer->closedByServer());
+  LoopbackPeer refused(port);
+  EXPECT_FALSE(refused.connected());
+}
+
+TEST_F(ModuleServerTest, TheLockIsTheOneTheSessionsTake) {
+  ModuleServer server(host_);
+  ASSERT_EQ(server.Start(0), 1);
+  LoopbackPeer peer(server.boundPort());
+  ASSERT_EQ(server.lock()->wait(1), 1);
+  peer.send("getmode*");  // cannot be answered while the lock is held
+  std::string early;
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    server.lock()->release();
+  });
+  EXPECT_EQ(peer.read(7), "Binary*");
+  releaser.join();
+  server.Stop();
+}
+
+}  // namespace
+}  // namespace tarvik

@@ -1,0 +1,122 @@
+#include "app/CTarvikSettings.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "runtime/CFileIni.h"
+#include "runtime/PelLog.h"
+#include "runtime/ProgramFolder.h"
+
+namespace tarvik {
+
+namespace {
+
+std::string UpperTrimmed(std::string_view text) {
+  auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
+  while (!text.empty() && blank(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  while (!text.empty() && blank(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::vector<std::string> ReadList(const CFileIni& ini, const char* section, const char* base) {
+  std::vector<std::string> list;
+  for (int i = 1;; ++i) {
+    std::string value = ini.ReadString(section, std::string(base) + std::to_string(i));
+    if (value.empty()) break;
+    list.push_back(std::move(value));
+  }
+  return list;
+}
+
+std::string JoinFolder(const std::filesystem::path& folder, const std::string& rest) {
+  std::string base = folder.string();
+  if (!base.empty() && base.back() != '/' && !rest.empty() && rest.front() != '/') base += '/';
+  return base + rest;
+}
+
+}  // namespace
+
+int CTarvikSettings::ParseRTCMFormat(std::string_view text) {
+  std::string v = UpperTrimmed(text);
+  if (v == "BINARY") return kRTCMFormatBinary;
+  if (v == "XML") return kRTCMFormatXML;
+  return kRTCMFormatASCII;
+}
+
+int CTarvikSettings::ParseErrorHandling(std::string_view text) {
+  return UpperTrimmed(text) == "INVALIDAREA" ? kErrorHandlingInvalidArea : kErrorHandlingMessages;
+}
+
+const char* CTarvikSettings::RTCMFormatName(int format) {
+  switch (format) {
+    case kRTCMFormatASCII: return "ASCII";
+    case kRTCMFormatBinary: return "BINARY";
+    case kRTCMFormatXML: return "XML";
+    default: return "Unknown";
+  }
+}
+
+std::string CTarvikSettings::NormalisedPath(std::string value) {
+  std::replace(value.begin(), value.end(), '\\', '/');
+  return value;
+}
+
+std::string CTarvikSettings::DatabasePath(const std::filesystem::path& programFolder,
+                                          std::string value) {
+  value = NormalisedPath(std::move(value));
+  if (!value.empty() && value.front() == '.') return JoinFolder(programFolder, value);
+  return value;
+}
+
+std::string CTarvikSettings::ConfigurationsPathOf(const std::filesystem::path& programFolder,
+                                                  std::string value) {
+  value = NormalisedPath(std::move(value));
+  if (value.empty() || value.front() != '.') return value;
+  // "./Configs" loses its "./"; a value like "../Configs" would lose half of
+  // its "..", so it is kept whole below the program folder instead.
+  if (value.size() == 1) return programFolder.string();
+  if (value[1] == '/') return JoinFolder(programFolder, value.substr(2));
+  return JoinFolder(programFolder, value);
+}
+
+bool CTarvikSettings::ReadGeneralSettings() {
+  PelLog log;
+  return ReadGeneralSettings(ProgramFolder(), log);
+}
+
+bool CTarvikSettings::ReadGeneralSettings(const std::filesystem::path& programFolder, PelLog& log) {
+  *this = CTarvikSettings();
+  ProgramDirectory = programFolder;
+  log.write(0, PelLogInfo, "TARVIK", "ReadGeneralSettings: ReadGeneralSettings");
+
+  CFileIni ini(GeneralSettingsFile());
+  if (!ini.CanRead()) {
+    log.write(0, PelLogError, "TARVIK",
+              "ReadGeneralSettings: Configuration-file " + GeneralSettingsFile().string() +
+                  " is missing.");
+    return false;
+  }
+
+  TextEditor = ini.ReadString("ApplicationSettings", "TextEditor");
+  RTCMFormat = ParseRTCMFormat(ini.ReadString("ServerSettings", "RTCMFormat"));
+  ErrorHandling = ParseErrorHandling(ini.ReadString("ServerSettings", "ErrorHandling"));
+  OrvelDBPath = DatabasePath(programFolder, ini.ReadString("ORVEL_DB", "Path"));
+  OrvelDBs = ReadList(ini, "ORVEL_DB", "DB");
+  SapenDBPath = DatabasePath(programFolder, ini.ReadString("SAPEN_DB", "Path"));
+  SapenDBs = ReadList(ini, "SAPEN_DB", "DB");
+  GeoidGridPath = DatabasePath(programFolder, ini.ReadString("Geoid_Grids", "Path"));
+  GeoidGrids = ReadList(ini, "Geoid_Grids", "DB");
+  std::string configurations = ini.ReadString("Configurations", "Path");
+
+  if (configurations.empty()) {
+    log.write(0, PelLogError, "Tarvik", "ReadGeneralSettings: ConfigurationPath missing");
+    return false;
+  }
+  ConfigurationsPath = ConfigurationsPathOf(programFolder, configurations);
+  Configurations = ReadList(ini, "Configurations", "Configuration");
+  return true;
+}
+
+}  // namespace tarvik

@@ -1,0 +1,37 @@
+#pragma once
+// The program's command line.
+//
+//   Tarvik [--home DIR] [--panel-address ADDR] [--panel-port PORT]
+//          [--start NAME|all]... [--panel] [--edit NAME] [--help]
+//
+// Without --start the program serves the control panel until the operator
+// exits there. With --start it runs headless: the named configurations
+// start at once and the program serves until SIGINT or SIGTERM; --panel
+// serves the control panel as well. --edit opens one configuration file in
+// the text editor of the general settings and ends when the editor returns.
+
+#include <string>
+#include <vector>
+
+namespace tarvik {
+
+struct CommandLine {
+  bool help = false;
+  std::string home;                    // program folder override
+  std::string panelAddress = "127.0.0.1";
+  int panelPort = -1;                  // -1: the default port
+  std::vector<std::string> start;      // names; "all" stands for every one
+  bool panel = false;                  // panel also while headless
+  std::string edit;                    // configuration to edit
+
+  bool Headless() const { return !start.empty(); }
+  bool ServesPanel() const { return edit.empty() && (!Headless() || panel); }
+  bool StartsAll() const;
+};
+
+// Parses argv[1..]. On a mistake returns false and sets `error`.
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error);
+
+std::string CommandLineHelp();
+
+}  // namespace tarvik

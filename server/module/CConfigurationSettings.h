@@ -1,0 +1,81 @@
+#pragma once
+// The configuration values of one transformation module, read from its INI
+// file by CRTCMTransformationMessageModule::ReadConfiguration. A request
+// holds a pointer to them; all computation reads its values from here and
+// writes the per-request fields of the three message records.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "rtcm/MessageData.h"
+
+namespace tarvik {
+
+class CMarloDll;
+class CORVELDll;
+class CGeoidGrid;
+
+// Mode codes.
+constexpr int kModeOther = 0;
+constexpr int kModeLocal = 1;
+constexpr int kModeRegional = 2;
+// Plan codes.
+constexpr int kPlanNone = 0;
+constexpr int kPlanSapenDB = 1;
+// Height codes.
+constexpr int kHeightNone = 0;
+constexpr int kHeightSapenDB = 1;
+constexpr int kHeightOrvelDB = 2;   // height library, longitudes 0..360
+constexpr int kHeightOrvelDB2 = 3;  // height library, longitudes -180..180
+constexpr int kHeightGeoidGrid = 4;
+
+class CConfigurationSettings {
+ public:
+  CConfigurationSettings();
+  ~CConfigurationSettings();
+  CConfigurationSettings(const CConfigurationSettings&) = delete;
+  CConfigurationSettings& operator=(const CConfigurationSettings&) = delete;
+
+  int RTCMFormat = 1;     // 1 ASCII, 2 BINARY, 3 XML
+  int ErrorHandling = 1;  // 1 ERRORMESSAGES, 2 INVALIDAREA
+  std::string ConfigurationName;
+  int PORTNUM = 0;
+  int RequestType = 0;
+  std::vector<int> ActiveMessages;
+  std::string Mode;  // upper case as kept
+  int ModeCode = kModeOther;
+  std::string PlanType;  // upper case
+  std::string PlanDB;    // full path when the plan code is 1
+  int PlanCode = kPlanNone;
+  std::string HeightType;  // upper case
+  std::string HeightDB;    // full path for the height codes 2, 3, 4
+  int HeightCode = kHeightNone;
+  double MeanGeoidHeight = 42.0;
+  // Configured ITRF-to-target Helmert transformation: rotations in degrees,
+  // translations in metres, scale as a factor.
+  double RX = 0.0, RY = 0.0, RZ = 0.0;
+  double TX = 0.0, TY = 0.0, TZ = 0.0;
+  double S = 1.0;
+
+  HelmertMessageData Helmert;
+  ResidualGridMessageData ResidualGrid;
+  ProjectionMessageData Projection;
+
+  // Bindings of the module's library copies and its geoid grid; never null.
+  CMarloDll& Marlo() { return *marlo_; }
+  CORVELDll& Orvel() { return *orvel_; }
+  CGeoidGrid& GeoidGrid() { return *geoidGrid_; }
+  const CGeoidGrid& GeoidGrid() const { return *geoidGrid_; }
+
+  // Puts every value back to its state before any read; the bindings are
+  // released and replaced by fresh ones.
+  void Reset();
+
+ private:
+  std::unique_ptr<CMarloDll> marlo_;
+  std::unique_ptr<CORVELDll> orvel_;
+  std::unique_ptr<CGeoidGrid> geoidGrid_;
+};
+
+}  // namespace tarvik

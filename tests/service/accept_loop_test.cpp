@@ -48,6 +48,8 @@ TEST_F(AcceptLoopTest, FinishedSessionIsReapedOnlyWhenTheNextClientArrives) {
   ASSERT_EQ(server_.Start(0), 1);
   {
     LoopbackPeer a(server_.boundPort());
+    // Quit only after the clean-up pass that followed this accept.
+    ASSERT_TRUE(waitLog("Connected clients since startup     : 1"));
     a.send("quit*");
     EXPECT_TRUE(a.closedByServer());
   }

@@ -1,0 +1,221 @@
+#include "app/CTarvikApp.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <iostream>
+#include <thread>
+
+#include "app/CConfigurationSet.h"
+#include "app/CTarvikDlg.h"
+#include "app/CTarvikSettings.h"
+#include "app/CommandLine.h"
+#include "app/SecurityToken.h"
+#include "runtime/PelLog.h"
+#include "runtime/ProgramFolder.h"
+
+namespace tarvik {
+namespace {
+
+const char* const kSource = "Tarvik";
+
+sigset_t EndSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+
+// Waits for SIGINT/SIGTERM in a thread of its own and then runs `onSignal`.
+// The signals are blocked in every thread (the mask is inherited), so they
+// reach only this one.
+class SignalWatcher {
+ public:
+  explicit SignalWatcher(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) {
+    thread_ = std::thread([this] {
+      sigset_t set = EndSignals();
+      int sig = 0;
+      while (sigwait(&set, &sig) == 0) {
+        if (done_) return;
+        onSignal_(sig);
+        return;
+      }
+    });
+  }
+  ~SignalWatcher() {
+    done_ = true;
+    pthread_kill(thread_.native_handle(), SIGTERM);
+    thread_.join();
+  }
+
+ private:
+  std::function<void(int)> onSignal_;
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
+std::string OneLine(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  for (char& c : text)
+    if (c == '\n') c = ' ';
+  std::string out;
+  for (char c : text)
+    if (!(c == ' ' && !out.empty() && out.back() == ' ')) out += c;
+  return out;
+}
+
+// Starts the configurations named on the command line; logs and prints what
+// it refused. Returns the number started.
+int StartHeadless(const CommandLine& cl, CConfigurationSet& set, PelLog& log) {
+  std::vector<std::string> names = cl.StartsAll() ? set.Names() : cl.start;
+  int started = 0;
+  for (const std::string& name : names) {
+    IConfigurationModule* m = set.Find(name);
+    std::string refusal;
+    if (!m) {
+      refusal = "Headless start: configuration " + name + " is not in the configuration list; not started.";
+    } else if (m->IsRunning()) {
+      continue;
+    } else if (!m->IsValid()) {
+      refusal = "Headless start: configuration " + name + " has problems and is not started: " + OneLine(m->Problems());
+    } else if (m->Start() != 1 || !m->IsRunning()) {
+      refusal = "Headless start: configuration " + name + " could not be started on port " +
+                std::to_string(m->Port()) + ". For details see its log.";
+    }
+    if (!refusal.empty()) {
+      log.write(0, PelLogError, kSource, refusal);
+      std::cerr << refusal << "\n";
+      continue;
+    }
+    ++started;
+    std::string text = "Headless start: configuration " + name + " serves on port " + std::to_string(m->Port()) + ".";
+    log.write(0, PelLogInfo, kSource, text);
+    std::cout << text << "\n";
+  }
+  std::cout.flush();
+  return started;
+}
+
+int Edit(const CTarvikSettings& settings, CConfigurationSet& set, const std::string& name) {
+  IConfigurationModule* m = set.Find(name);
+  if (!m) {
+    std::cerr << "There is no configuration named " << name << ".\n";
+    return 1;
+  }
+  if (settings.TextEditor.empty()) {
+    std::cerr << "No TextEditor in section ApplicationSettings of " << settings.GeneralSettingsFile().string() << ".\n";
+    return 1;
+  }
+  set.WriteBackTotal(name);
+  const std::string editor = CTarvikSettings::NormalisedPath(settings.TextEditor);
+  const std::string file = set.IniFileOf(name).string();
+  pid_t pid = fork();
+  if (pid == 0) {
+    sigset_t none;
+    sigemptyset(&none);
+    pthread_sigmask(SIG_SETMASK, &none, nullptr);
+    execlp(editor.c_str(), editor.c_str(), file.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) == 127) {
+    std::cerr << "The text editor " << editor << " could not be run.\n";
+    return 1;
+  }
+  // As after the editor of the control window: the module reads its file again.
+  m->ReadConfiguration();
+  if (m->IsValid())
+    std::cout << "Configuration " << name << " read without problems.\n";
+  else
+    std::cout << "Problems in configuration: \n\n" << m->Problems();
+  return 0;
+}
+
+}  // namespace
+
+CTarvikApp::CTarvikApp(FactoryMaker makeFactory) : makeFactory_(std::move(makeFactory)) {}
+
+int CTarvikApp::Run(const std::vector<std::string>& args) {
+  CommandLine cl;
+  std::string error;
+  if (!ParseCommandLine(args, cl, error)) {
+    std::cerr << "Tarvik: " << error << "\n";
+    return 2;
+  }
+  if (cl.help) {
+    std::cout << CommandLineHelp();
+    return 0;
+  }
+  if (!cl.home.empty()) SetProgramFolder(cl.home);
+
+  // Before any thread exists: the end signals go to the watcher only, and a
+  // client that goes away mid-send must not end the process.
+  sigset_t endSignals = EndSignals();
+  pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  PelLog log;
+  log.writeHeader();
+  log.write(0, PelLogInfo, kSource, "Starting Tarvik....");
+
+  CTarvikSettings settings;
+  if (!settings.ReadGeneralSettings()) {
+    log.write(0, PelLogError, kSource, "Error reading settings.");
+    std::cerr << "Error reading configuration file. For details see log-file " << log.currentPath().string() << "\n";
+    return 1;
+  }
+
+  const std::filesystem::path general = settings.GeneralSettingsFile();
+  CConfigurationSet set({settings.ConfigurationsPath, general, ProgramFolder() / "ConfigurationTemplate.ini"},
+                        makeFactory_(settings), log);
+  set.LoadConfigurations(settings.Configurations);
+
+  if (!cl.edit.empty()) return Edit(settings, set, cl.edit);
+
+  int status = 0;
+  if (cl.Headless() && StartHeadless(cl, set, log) == 0 && !cl.ServesPanel()) {
+    log.write(0, PelLogError, kSource, "Headless start: no configuration could be started.");
+    std::cerr << "No configuration could be started.\n";
+    return 1;
+  }
+
+  if (cl.ServesPanel()) {
+    const std::string token = MakeSecurityToken();
+    const std::filesystem::path tokenFile = general.parent_path() / kTokenFileName;
+    if (!StoreSecurityToken(tokenFile, token))
+      log.write(0, PelLogWarning, kSource, "The access token could not be stored in " + tokenFile.string());
+    CTarvikDlg dlg(set, token, log);
+    const int port = cl.panelPort < 0 ? CTarvikDlg::kDefaultPort : cl.panelPort;
+    if (dlg.Bind(cl.panelAddress, port) < 0) {
+      std::string text = "The control panel cannot listen on " + cl.panelAddress + " port " + std::to_string(port) + ".";
+      log.write(0, PelLogError, kSource, text);
+      std::cerr << text << "\n";
+      status = 1;
+    } else {
+      SignalWatcher watcher([&dlg](int) { dlg.Close(); });
+      dlg.Start();
+      log.write(0, PelLogInfo, kSource, "Control panel at " + dlg.Url().substr(0, dlg.Url().find('#')));
+      std::cout << "Control panel: " << dlg.Url() << "\n"
+                << "Access token: " << token << " (also in " << tokenFile.string() << ")\n";
+      std::cout.flush();
+      dlg.Wait();
+    }
+  } else {
+    // Headless only: serve until asked to end.
+    int sig = 0;
+    sigwait(&endSignals, &sig);
+    log.write(0, PelLogInfo, kSource, std::string("Headless operation ends on ") + (sig == SIGINT ? "SIGINT" : "SIGTERM") + ".");
+  }
+
+  log.write(0, PelLogInfo, kSource, "Stopping Tarvik....");
+  set.StopAll();
+  for (const std::string& name : set.Names()) set.WriteBackTotal(name);
+  return status;
+}
+
+}  // namespace tarvik

@@ -1,0 +1,57 @@
+// Command line: modes and the mistakes an operator or a unit file makes.
+#include <gtest/gtest.h>
+
+#include "app/CommandLine.h"
+#include "app/ConfigurationName.h"
+
+namespace tarvik {
+namespace {
+
+TEST(CommandLineTest, ModesAndValues) {
+  CommandLine cl;
+  std::string err;
+  ASSERT_TRUE(ParseCommandLine({}, cl, err));
+  EXPECT_TRUE(cl.ServesPanel());
+  EXPECT_FALSE(cl.Headless());
+  EXPECT_EQ(cl.panelAddress, "127.0.0.1");
+  EXPECT_EQ(cl.panelPort, -1);
+
+  ASSERT_TRUE(ParseCommandLine({"--home", "/srv/tarvik", "--start", "Nord", "--start=Sued"}, cl, err)) << err;
+  EXPECT_EQ(cl.home, "/srv/tarvik");
+  EXPECT_EQ(cl.start, (std::vector<std::string>{"Nord", "Sued"}));
+  EXPECT_TRUE(cl.Headless());
+  EXPECT_FALSE(cl.ServesPanel());
+  EXPECT_FALSE(cl.StartsAll());
+
+  ASSERT_TRUE(ParseCommandLine({"--start", "all", "--panel", "--panel-port", "0"}, cl, err));
+  EXPECT_TRUE(cl.StartsAll());
+  EXPECT_TRUE(cl.ServesPanel());
+  EXPECT_EQ(cl.panelPort, 0);
+
+  ASSERT_TRUE(ParseCommandLine({"--edit", "Nord"}, cl, err));
+  EXPECT_FALSE(cl.ServesPanel());
+}
+
+TEST(CommandLineTest, MistakesAreReported) {
+  CommandLine cl;
+  std::string err;
+  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
+           {"--start"}, {"--start="}, {"--home"}, {"--panel-port", "70000"}, {"--panel-port", "-1"},
+           {"--panel-port", "80a"}, {"--bogus"}, {"Nord"}, {"--edit", "A", "--start", "B"}}) {
+    err.clear();
+    EXPECT_FALSE(ParseCommandLine(bad, cl, err)) << bad[0];
+    EXPECT_FALSE(err.empty());
+  }
+  EXPECT_TRUE(ParseCommandLine({"--help"}, cl, err));
+  EXPECT_TRUE(cl.help);
+  EXPECT_NE(CommandLineHelp().find("--start NAME|all"), std::string::npos);
+}
+
+TEST(ConfigurationNameTest, EmptyNameHasTheDialogText) {
+  EXPECT_EQ(CheckConfigurationName(""), "Please specify a name.");
+  EXPECT_EQ(CheckConfigurationName("Nord-1_Süd"), "");
+  EXPECT_NE(CheckConfigurationName(std::string(101, 'a')), "");
+}
+
+}  // namespace
+}  // namespace tarvik

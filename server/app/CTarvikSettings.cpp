@@ -1,7 +1,6 @@
 #include "app/CTarvikSettings.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "runtime/CFileIni.h"
 #include "runtime/PelLog.h"
@@ -10,15 +9,6 @@
 namespace tarvik {
 
 namespace {
-
-std::string UpperTrimmed(std::string_view text) {
-  auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
-  while (!text.empty() && blank(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && blank(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::vector<std::string> ReadList(const CFileIni& ini, const char* section, const char* base) {
   std::vector<std::string> list;
@@ -37,17 +27,6 @@ std::string JoinFolder(const std::filesystem::path& folder, const std::string& r
 }
 
 }  // namespace
-
-int CTarvikSettings::ParseRTCMFormat(std::string_view text) {
-  std::string v = UpperTrimmed(text);
-  if (v == "BINARY") return kRTCMFormatBinary;
-  if (v == "XML") return kRTCMFormatXML;
-  return kRTCMFormatASCII;
-}
-
-int CTarvikSettings::ParseErrorHandling(std::string_view text) {
-  return UpperTrimmed(text) == "INVALIDAREA" ? kErrorHandlingInvalidArea : kErrorHandlingMessages;
-}
 
 const char* CTarvikSettings::RTCMFormatName(int format) {
   switch (format) {

@@ -60,9 +60,27 @@ class CTarvikSettings {
 
   std::filesystem::path GeneralSettingsFile() const { return ProgramDirectory / kFileName; }
 
-  // Value normalisation, also used for a configuration's own RTCMFormat.
-  static int ParseRTCMFormat(std::string_view text);
-  static int ParseErrorHandling(std::string_view text);
+  // Value normalisation, also used for a configuration's own RTCMFormat
+  // (inline: the module layer uses them without linking the application).
+  static int ParseRTCMFormat(std::string_view text) {
+    std::string v = UpperTrimmed(text);
+    if (v == "BINARY") return kRTCMFormatBinary;
+    if (v == "XML") return kRTCMFormatXML;
+    return kRTCMFormatASCII;
+  }
+  static int ParseErrorHandling(std::string_view text) {
+    return UpperTrimmed(text) == "INVALIDAREA" ? kErrorHandlingInvalidArea : kErrorHandlingMessages;
+  }
+  // Blanks removed at both ends, ASCII letters in upper case.
+  static std::string UpperTrimmed(std::string_view text) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    std::string out(text);
+    for (char& c : out)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+  }
   // "ASCII", "BINARY", "XML" of a format code ("Unknown" otherwise).
   static const char* RTCMFormatName(int format);
 

@@ -1,0 +1,42 @@
+// The transformation module as a member of the configuration set.
+#include <memory>
+
+#include "app/CTarvikApp.h"
+#include "app/CTarvikSettings.h"
+#include "module/CRTCMTransformationMessageModule.h"
+
+namespace tarvik {
+namespace {
+
+class TransformationModuleAdapter : public IConfigurationModule {
+ public:
+  TransformationModuleAdapter(const CTarvikSettings& settings, const std::string& name,
+                              const std::filesystem::path& folder)
+      : settings_(settings), module_(std::make_unique<CRTCMTransformationMessageModule>(name, folder)) {}
+
+  std::string Name() const override { return module_->Name(); }
+  int Port() const override { return module_->Port(); }
+  int ReadConfiguration() override { return module_->ReadConfiguration(settings_); }
+  bool IsValid() const override { return module_->ModuleValid(); }
+  std::string Problems() const override { return module_->ModuleProblems(); }
+  int Start() override { return module_->StartServer(); }
+  void Stop() override { module_->StopServer(); }
+  bool IsRunning() const override { return module_->IsRunning(); }
+  std::optional<std::chrono::system_clock::time_point> StartTime() const override { return module_->StartTime(); }
+  long RequestsSinceStart() const override { return module_->RequestsSinceStart(); }
+  long TotalRequests() const override { return module_->TotalNumberOfRequests(); }
+
+ private:
+  const CTarvikSettings& settings_;
+  std::unique_ptr<CRTCMTransformationMessageModule> module_;
+};
+
+}  // namespace
+
+ConfigurationModuleFactory MakeTransformationModuleFactory(const CTarvikSettings& settings) {
+  return [&settings](const std::string& name, const std::filesystem::path& folder, int) {
+    return std::make_unique<TransformationModuleAdapter>(settings, name, folder);
+  };
+}
+
+}  // namespace tarvik

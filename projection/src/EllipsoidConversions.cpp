@@ -42,10 +42,15 @@ void DEZGMS(double value, int* degrees, int* minutes, double* seconds) {
 void GMSDEZ(int degrees, int minutes, double seconds, double* value) {
     constexpr double kPerMinute = 0.016666666666666666;
     constexpr double kPerSecond = 0.0002777777777777778;
-    if (degrees < 0)
+    if (degrees < 0) {
         *value = degrees - seconds * kPerSecond - minutes * kPerMinute;
-    else
+    } else if (degrees == 0 && minutes < 0) {
+        // Below one degree DEZGMS carries the sign on the minutes and leaves
+        // the seconds positive; they belong to the negative value as well.
+        *value = minutes * kPerMinute - std::fabs(seconds) * kPerSecond;
+    } else {
         *value = degrees + minutes * kPerMinute + seconds * kPerSecond;
+    }
 }
 
 void BLH_to_XYZ(double B, double L, double H, double* X, double* Y, double* Z) {

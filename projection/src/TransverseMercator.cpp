@@ -105,7 +105,9 @@ void EN_to_BL_GK(double E, double N, double* B, double* L) {
         if (s.GKCase == 0)
             meridian = 3.0 * std::trunc(E * 0.000001);
         else if (s.GKCase == 4)
-            meridian = E < 3710205.5 ? kM28 : (E < 5010205.5 ? kM31 : kM34);
+            // Strip eastings are y + 150000, 450000 or 750000; the strips
+            // meet halfway between those offsets.
+            meridian = E < 300000.0 ? kM28 : (E < 600000.0 ? kM31 : kM34);
     }
     double y = E;
     if (s.GKCase == 0)

@@ -28,3 +28,6 @@ if [ "${#missing[@]}" -gt 0 ]; then
   $SUDO apt-get update
   $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi
+
+# The browser test of the control panel drives chromium through playwright-core.
+(cd "$(dirname "$0")/../tests/app/browser" && npm ci --no-audit --no-fund --ignore-scripts)

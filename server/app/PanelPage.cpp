@@ -32,8 +32,8 @@ button:disabled { color:#a5aeb9; background:#f3f4f6; border-color:#dde1e6; curso
 button.primary { background:var(--accent); border-color:var(--accent-dark); color:#fff; }
 button.primary:hover:not(:disabled) { background:var(--accent-dark); }
 button.primary:disabled { background:#9fbfdb; border-color:#9fbfdb; color:#eef4fa; }
-table { width:100%; border-collapse:collapse; }
-th, td { text-align:left; padding:7px 12px; border-bottom:1px solid var(--line); border-right:1px solid #edf0f3; white-space:nowrap; }
+table { width:100%; border-collapse:collapse; table-layout:fixed; }
+th, td { text-align:left; padding:7px 12px; border-bottom:1px solid var(--line); border-right:1px solid #edf0f3; white-space:nowrap; overflow:hidden; text-overflow:ellipsis; }
 th { font-weight:600; font-size:12.5px; color:var(--muted); background:#f6f8fa; }
 td.num, th.num { text-align:right; font-variant-numeric: tabular-nums; }
 tbody tr { cursor:pointer; }
@@ -79,6 +79,7 @@ footer { text-align:center; color:var(--muted); font-size:12px; margin:18px 0 30
       <button id="btnExit">Exit</button>
     </div>
     <table id="list">
+      <colgroup><col style="width:calc(20% - 12px)"><col style="width:calc(20% - 15px)"><col style="width:calc(20% + 20px)"><col style="width:calc(20% - 4px)"><col style="width:calc(20% - 10px)"></colgroup>
       <thead><tr><th>Name</th><th class="num">Port</th><th>StartTime</th><th class="num">Requests since start</th><th class="num">TotalRequests</th></tr></thead>
       <tbody id="rows"></tbody>
     </table>

@@ -5,6 +5,7 @@
 
 #include "Ellipsoid.h"
 #include "PelProjection.h"
+#include "Truncate.h"
 
 using pel::Ellipsoid;
 using pel::kRho;
@@ -19,12 +20,12 @@ extern "C" {
 
 void DEZGMS(double value, int* degrees, int* minutes, double* seconds) {
     // No rounding: the parts are truncated, so seconds may be 59.999...
-    int deg = static_cast<int>(value);
+    int deg = pel::TruncateToInt(value);
     const double m = value >= 0.0 ? (value - deg) * 60.0 : (value - deg) * -60.0;
-    int min = static_cast<int>(m);
+    int min = pel::TruncateToInt(m);
     double sec = (m - min) * 60.0;
-    deg = std::abs(deg);
-    min = std::abs(min);
+    deg = deg == INT_MIN ? INT_MAX : std::abs(deg);
+    min = min == INT_MIN ? INT_MAX : std::abs(min);
     if (value < 0.0) {
         // The sign sits on the first part that is not zero.
         if (deg != 0)

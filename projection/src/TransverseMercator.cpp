@@ -8,6 +8,7 @@
 #include "GaussKruegerSeries.h"
 #include "PelProjection.h"
 #include "ProjectionState.h"
+#include "Truncate.h"
 
 using pel::Ellipsoid;
 using pel::ProjectionState;
@@ -151,7 +152,7 @@ void BL_to_EN_UTM_With_Zone(double B, double L, double* E, double* N, int* zone,
     double e = 0.0;
     double n = 0.0;
     BL_to_EN_UTM_Raw(B, L, &e, &n);
-    const int z = static_cast<int>((State().L0 + 183.0) * (1.0 / 6.0));
+    const int z = pel::TruncateToInt((State().L0 + 183.0) * (1.0 / 6.0));
     e -= z * 1000000.0;
     if (B < 0.0) n += kSouthernFalseNorthing;
     *E = e;

@@ -247,6 +247,14 @@ TEST(BoundedIterations, NonFiniteAndAbsurdInputReturns) {
         EN_to_BL_EOV(v, v, &o1, &o2);
         EN_to_BL_Switzerland_Conformal_DoubleProjection(v, v, &o1, &o2, 0);
         (void)EN_to_BL_Lambert(v, v, &o1, &o2);
+        // Conversions to int stay defined for such values as well.
+        int d, m, zone;
+        char band;
+        DEZGMS(v, &d, &m, &o1);
+        SetL0Auto(1);
+        BL_to_EN_UTM_With_Zone(v, v, &o1, &o2, &zone, &band);
+        EN_to_BL_UTM_With_Zone(v, v, 33, "x", &o1, &o2);
+        SetL0Auto(0);
     }
     // Uninitialised ellipsoid (a = b = 0).
     InitializeDLL(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);

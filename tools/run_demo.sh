@@ -1,7 +1,25 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the program and starts it.
+# One command from a fresh checkout to a serving demo: installs what is
+# missing, builds, lays out the demo program folder demo-home/ and starts
+# Tarvik on it with every valid configuration running and the control panel
+# up. The ports and the panel's URL are printed at start; Ctrl-C ends it.
+#
+#   tools/run_demo.sh [Tarvik options, e.g. --panel-port 8471]
+#
+# TARVIK_DEMO_PORTS=P1,P2,P3 moves the three demo configurations.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/tools/install-deps.sh"
 "$top/tools/build.sh" release
-exec "$top/build/bin/Tarvik" "$@"
+"$top/tools/make_demo_home.sh" --dest "$top/demo-home" --build "$top/build" \
+  --ports "${TARVIK_DEMO_PORTS:-2101,2102,2103}"
+IFS=, read -r pb pa px <<<"${TARVIK_DEMO_PORTS:-2101,2102,2103}"
+cat <<EOT
+
+Try it from a second terminal (a position in the demo region, Austria):
+  build/bin/tarvik-client localhost $pb --lat 47.8 --lon 14.9 --height 500
+  build/bin/tarvik-client localhost $pa --lat 47.8 --lon 14.9 --height 500
+  build/bin/tarvik-client localhost $px --lat 47.8 --lon 14.9 --height 500 --send getmode*
+
+EOT
+exec "$top/build/bin/Tarvik" --home "$top/demo-home" --start all --panel "$@"

@@ -1,0 +1,92 @@
+// Headless operation of the real program: --start with a good, a broken and
+// an unknown configuration, one GGA request, then SIGTERM: the program must
+// end with status 0 and write the request total back.
+//
+//   node headless.test.mjs <Tarvik executable>
+
+import { spawn } from "node:child_process";
+import fs from "node:fs";
+import net from "node:net";
+import os from "node:os";
+import path from "node:path";
+import { fileURLToPath } from "node:url";
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const exe = process.argv[2];
+let passed = 0, failures = 0;
+const check = (c, what) => { if (c) { passed++; console.log("ok   " + what); } else { failures++; console.log("FAIL " + what); } };
+
+async function freePort() {
+  return new Promise((resolve) => {
+    const s = net.createServer();
+    s.listen(0, "127.0.0.1", () => { const p = s.address().port; s.close(() => resolve(p)); });
+  });
+}
+function nmea(body) {
+  let x = 0;
+  for (const ch of body) x ^= ch.charCodeAt(0);
+  return "$" + body + "*" + x.toString(16).toUpperCase().padStart(2, "0");
+}
+function request(port) {
+  return new Promise((resolve, reject) => {
+    const sock = net.connect(port, "127.0.0.1");
+    let got = "";
+    const timer = setTimeout(() => { sock.destroy(); reject(new Error("no answer")); }, 20000);
+    sock.on("connect", () => sock.write(nmea("GPGGA,120000.00,4812.0000,N,01622.0000,E,1,08,1.0,200.0,M,45.0,M,,")));
+    sock.on("data", (d) => { got += d.toString("latin1"); if (!sock.q) { sock.q = true; setTimeout(() => sock.end("quit*"), 300); } });
+    sock.on("close", () => { clearTimeout(timer); resolve(got); });
+    sock.on("error", (e) => { clearTimeout(timer); reject(e); });
+  });
+}
+
+const home = fs.mkdtempSync(path.join(os.tmpdir(), "tarvik-headless-"));
+const template = fs.readFileSync(path.join(here, "browser", "ConfigurationTemplate.ini"), "utf8");
+const port = await freePort();
+const portBad = await freePort();
+const write = (name, text) => {
+  fs.mkdirSync(path.join(home, "Configs", name), { recursive: true });
+  fs.writeFileSync(path.join(home, "Configs", name, name + ".ini"), text);
+};
+write("Nord", template.replace("PORTNUM=0", "PORTNUM=" + port).replace("TotalNumberOfRequests=0", "TotalNumberOfRequests=41"));
+write("Bad", template.replace("PORTNUM=0", "PORTNUM=" + portBad).replace(/^S=1\.0$/m, "S="));
+fs.writeFileSync(path.join(home, "Tarvik_General.ini"),
+  "[ServerSettings]\nRTCMFormat=ASCII\n[Configurations]\nPath=.\\Configs\nConfiguration1=Nord\nConfiguration2=Bad\n");
+
+const proc = spawn(exe, ["--home", home, "--start", "Nord", "--start", "Bad", "--start", "Nowhere"],
+                   { stdio: ["ignore", "pipe", "pipe"] });
+let out = "", err = "";
+proc.stdout.on("data", (d) => { out += d; });
+proc.stderr.on("data", (d) => { err += d; });
+const exited = new Promise((resolve) => proc.on("exit", (code, sig) => resolve(code ?? sig)));
+
+try {
+  await new Promise((resolve, reject) => {
+    const t = setTimeout(() => reject(new Error("not started: " + out + err)), 30000);
+    const poll = setInterval(() => { if (out.includes("serves on port")) { clearInterval(poll); clearTimeout(t); resolve(); } }, 50);
+  });
+  check(out.includes(`configuration Nord serves on port ${port}`), "valid configuration started");
+  check(!out.includes("Bad serves"), "broken configuration not started");
+  check(err.includes("Bad has problems") && err.includes("Information about transformation is missing."), "refusal with its reason");
+  check(err.includes("Nowhere is not in the configuration list"), "unknown name refused");
+  const logDir = path.join(home, "Log");
+  const programLog = fs.readdirSync(logDir).filter((f) => f.startsWith("PelLog_")).map((f) => fs.readFileSync(path.join(logDir, f), "utf8")).join("");
+  check(programLog.includes("Starting Tarvik....") && programLog.includes("Bad has problems"), "program log tells what was refused");
+
+  const answer = await request(port);
+  check(answer.length > 0, "the started configuration answers");
+  await new Promise((r) => setTimeout(r, 300));
+  proc.kill("SIGTERM");
+  const code = await Promise.race([exited, new Promise((r) => setTimeout(() => r("timeout"), 20000))]);
+  check(code === 0, "SIGTERM ends the program with status 0 (" + code + ")");
+  const total = /^TotalNumberOfRequests=(.*)$/m.exec(fs.readFileSync(path.join(home, "Configs", "Nord", "Nord.ini"), "utf8"));
+  check(total && total[1] === "42", "total written back (" + (total && total[1]) + ")");
+} catch (e) {
+  failures++;
+  console.log("FAIL " + e.stack + "\nstdout:\n" + out + "\nstderr:\n" + err);
+} finally {
+  if (proc.exitCode === null) proc.kill("SIGKILL");
+  if (failures === 0) fs.rmSync(home, { recursive: true, force: true });
+  else console.log("program folder kept: " + home);
+}
+console.log(`${passed} passed, ${failures} failed`);
+process.exit(failures === 0 ? 0 : 1);

@@ -18,14 +18,16 @@ Ellipsoid Ellipsoid::FromState() {
     return FromAxes(s.A, s.B);
 }
 
+// c·∫₀^φ (1 + e'²cos²ψ)^(−3/2) dψ, binomial series through e'¹²:
+// G = c·Σ k_n·e'^(2n)·I_n with I_n = sinφ·cos^(2n−1)φ/(2n) + (2n−1)/(2n)·I_(n−1).
 double MeridianArcLength(const Ellipsoid& el, double phiDeg) {
-    // c·∫₀^φ (1 + e'²cos²ψ)^(−3/2) dψ, binomial series through e'¹²:
-    // G = c·Σ k_n·e'^(2n)·I_n with I_n = sinφ·cos^(2n−1)φ/(2n) + (2n−1)/(2n)·I_(n−1).
+    const double phi = phiDeg / kRho;
+    return MeridianArcLength(el, phi, std::sin(phi), std::cos(phi));
+}
+
+double MeridianArcLength(const Ellipsoid& el, double phi, double s, double co) {
     static constexpr double k[7] = {1.0,           -1.5,        1.875,       -2.1875,
                                     2.4609375,     -2.70703125, 2.9326171875};
-    const double phi = phiDeg / kRho;
-    const double s = std::sin(phi);
-    const double co = std::cos(phi);
     const double co2 = co * co;
     double integral = phi;  // I_0
     double cosPow = co;     // cos^(2n−1)
@@ -47,8 +49,13 @@ double LatitudeFromArc(const Ellipsoid& el, double x) {
     double v = el.V(std::cos(psi));
     double phi = x * v * v * v / el.c;
     for (int round = 0; round < kMaxArcRounds; ++round) {
-        v = el.V(std::cos(phi / 2.0));
-        const double delta = (x - MeridianArcLength(el, phi * kRho)) * v * v * v / el.c;
+        // Newton steps: the arc grows by the meridian radius M(φ) = c/V(φ)³.
+        // (The radius at φ/2 would converge to the same latitude, only
+        // linearly and in about twice the rounds.)
+        const double s = std::sin(phi);
+        const double co = std::cos(phi);
+        v = el.V(co);
+        const double delta = (x - MeridianArcLength(el, phi, s, co)) * v * v * v / el.c;
         phi += delta;
         if (!(std::fabs(delta) >= 1e-15)) break;  // also ends on NaN
     }
@@ -66,18 +73,24 @@ double LatitudeFromSignedArc(const Ellipsoid& el, double x) {
 }
 
 double IsometricLatitude(const Ellipsoid& el, double phi) {
-    const double es = el.e * std::sin(phi);
-    return std::log(std::tan(kPi / 4.0 + phi / 2.0)) -
-           el.e / 2.0 * std::log((1.0 + es) / (1.0 - es));
+    // ln tan(π/4 + φ/2) − (e/2)·ln((1 + e·sinφ)/(1 − e·sinφ)), written as
+    // asinh(tan φ) − e·atanh(e·sinφ): the same function, exact at the equator
+    // and as well conditioned near the poles.
+    const double s = std::sin(phi);
+    return std::asinh(std::tan(phi)) - el.e * std::atanh(el.e * s);
 }
 
 double LatitudeFromIsometric(const Ellipsoid& el, double q) {
+    return LatitudeFromIsometric(el, q, 2.0 * std::atan(std::exp(q)) - 2.0 * (kPi / 4.0));
+}
+
+double LatitudeFromIsometric(const Ellipsoid& el, double q, double start) {
     const double ep2 = el.e2 / (1.0 - el.e2);
     auto step = [&](double phi) {
         const double co = std::cos(phi);
         return phi + co * (q - IsometricLatitude(el, phi)) * (1.0 + ep2 * co * co);
     };
-    double phi = 2.0 * std::atan(std::exp(q)) - 2.0 * (kPi / 4.0);
+    double phi = start;
     double next = step(phi);
     double lastChange = std::fabs(next - phi);
     for (int round = 1; round <= kMaxIsometricRounds && lastChange > 1e-16; ++round) {

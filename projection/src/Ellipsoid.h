@@ -39,6 +39,8 @@ struct Ellipsoid {
 // Arc of the meridian from the equator to latitude phiDeg (degrees), always
 // non-negative.
 double MeridianArcLength(const Ellipsoid& el, double phiDeg);
+// The same from φ in radians with its sine and cosine already at hand.
+double MeridianArcLength(const Ellipsoid& el, double phi, double sinPhi, double cosPhi);
 // Latitude (degrees) whose meridian arc is x (x ≥ 0 metres).
 double LatitudeFromArc(const Ellipsoid& el, double x);
 // Signed helpers: negative arcs belong to southern latitudes.
@@ -46,7 +48,9 @@ double SignedMeridianArc(const Ellipsoid& el, double phiDeg);
 double LatitudeFromSignedArc(const Ellipsoid& el, double x);
 // Isometric latitude q of phi (radians).
 double IsometricLatitude(const Ellipsoid& el, double phi);
-// Latitude (radians) of isometric latitude q.
+// Latitude (radians) of isometric latitude q, by Newton steps from the
+// spherical inverse, or from a start value the caller knows to be close.
 double LatitudeFromIsometric(const Ellipsoid& el, double q);
+double LatitudeFromIsometric(const Ellipsoid& el, double q, double start);
 
 }  // namespace pel

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace pel {
 namespace series {
@@ -184,56 +185,99 @@ constexpr std::array<double, 14> InverseFactorials() {
 }
 constexpr auto kInvFactorial = InverseFactorials();
 
+// The series of one ellipsoid: every order collapsed to a polynomial in
+// w = cos²φ alone, with 1/k! folded in. Rebuilt only when e'² changes, which
+// for callers that keep to one ellipsoid is never; the values are the same
+// as evaluating the two-variable tables at every call.
+struct CollapsedOrder {
+    double coef[series::kMaxWPower + 1] = {};
+    int degree = -1;
+};
+
+struct CollapsedSeries {
+    double ep2 = std::numeric_limits<double>::quiet_NaN();
+    CollapsedOrder forward[13];
+    CollapsedOrder inverse[14];
+};
+
+CollapsedOrder Collapse(const series::OrderPolynomial& p, double e, double factor) {
+    CollapsedOrder c;
+    for (int m = 0; m <= series::kMaxWPower; ++m) {
+        double v = 0.0;
+        for (int j = p.ePowers - 1; j >= 0; --j) v = v * e + p.coef[j][m];
+        c.coef[m] = v * factor;
+        if (v != 0.0) c.degree = m;
+    }
+    return c;
+}
+
+const CollapsedSeries& SeriesFor(double ep2) {
+    thread_local CollapsedSeries s;
+    if (!(s.ep2 == ep2)) {
+        for (int k = 1; k <= 12; ++k)
+            s.forward[k] = Collapse(series::ForwardOrder(k), ep2, kInvFactorial[static_cast<std::size_t>(k)]);
+        for (int k = 1; k <= 13; ++k)
+            s.inverse[k] = Collapse(series::InverseOrder(k), ep2, kInvFactorial[static_cast<std::size_t>(k)]);
+        s.ep2 = ep2;
+    }
+    return s;
+}
+
+inline double Horner(const CollapsedOrder& p, double w) {
+    double v = 0.0;
+    for (int m = p.degree; m >= 0; --m) v = v * w + p.coef[m];
+    return v;
+}
+
 }  // namespace
 
 PlanePoint GaussKruegerSeriesForward(const Ellipsoid& el, double B, double l) {
+    const CollapsedSeries& series = SeriesFor(el.ep2);
     const double phi = B / kRho;
     const double lr = l / kRho;
     const double c = std::cos(phi);
     const double s = std::sin(phi);
     const double w = c * c;
     const double n = el.N(c);
+    const double l2 = lr * lr;
 
+    // Horner in l² over the even (northing) and odd (easting) orders.
     double north = 0.0;
+    for (int k = 12; k >= 2; k -= 2) north = north * l2 + Horner(series.forward[k], w);
+    north *= l2;
     double east = 0.0;
-    double lPow = lr;  // l^k
-    for (int k = 1; k <= 12; ++k) {
-        const double term = lPow * kInvFactorial[static_cast<std::size_t>(k)] *
-                            series::Evaluate(series::ForwardOrder(k), w, el.ep2);
-        if (k % 2 == 0)
-            north += term;
-        else
-            east += term;
-        lPow *= lr;
-    }
+    for (int k = 11; k >= 1; k -= 2) east = east * l2 + Horner(series.forward[k], w);
+    east *= lr;
+
     PlanePoint p;
-    p.x = SignedMeridianArc(el, B) + n * s * c * north;
+    const double arc = MeridianArcLength(el, phi, s, c);
+    p.x = (B < 0.0 ? -arc : arc) + n * s * c * north;
     p.y = n * c * east;
     return p;
 }
 
 GeoPoint GaussKruegerSeriesInverse(const Ellipsoid& el, double y, double x) {
+    const CollapsedSeries& series = SeriesFor(el.ep2);
     const double phiF = LatitudeFromSignedArc(el, x) / kRho;
     const double qF = IsometricLatitude(el, phiF);
     const double c = std::cos(phiF);
     const double s = std::sin(phiF);
     const double w = c * c;
     const double u = y / (el.N(c) * c);
+    const double u2 = u * u;
 
     double q = 0.0;
+    for (int k = 12; k >= 2; k -= 2) q = q * u2 + Horner(series.inverse[k], w);
+    q *= u2 * s;
     double l = 0.0;
-    double uPow = u;
-    for (int k = 1; k <= 13; ++k) {
-        const double term = uPow * kInvFactorial[static_cast<std::size_t>(k)] *
-                            series::Evaluate(series::InverseOrder(k), w, el.ep2);
-        if (k % 2 == 0)
-            q += term;
-        else
-            l += term;
-        uPow *= u;
-    }
+    for (int k = 13; k >= 1; k -= 2) l = l * u2 + Horner(series.inverse[k], w);
+    l *= u;
+
+    // One Newton step from the footpoint, whose isometric latitude is known,
+    // starts the iteration next to its root.
+    const double start = phiF + q * c * (1.0 + el.ep2 * w);
     GeoPoint g;
-    g.B = LatitudeFromIsometric(el, qF + s * q) * kRho;
+    g.B = LatitudeFromIsometric(el, qF + q, start) * kRho;
     g.l = l * kRho;
     return g;
 }

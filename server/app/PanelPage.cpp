@@ -39,7 +39,8 @@ td.num, th.num { text-align:right; font-variant-numeric: tabular-nums; }
 tbody tr { cursor:pointer; }
 tbody tr:hover { background:#f3f7fb; }
 tbody tr.selected { background:var(--sel); }
-td.name { display:flex; align-items:center; gap:8px; font-weight:600; }
+td.name { font-weight:600; }
+td.name .icon { vertical-align:-3px; margin-right:8px; }
 .icon { width:16px; height:16px; flex:none; }
 .empty { padding:22px; color:var(--muted); text-align:center; }
 .logbox { margin-top:16px; }

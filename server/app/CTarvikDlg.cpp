@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <chrono>
 
 #include "runtime/PelLog.h"
@@ -33,6 +35,12 @@ CTarvikDlg::CTarvikDlg(CConfigurationSet& set, std::string token, PelLog& log)
   server_->set_read_timeout(5, 0);
   server_->set_write_timeout(5, 0);
   server_->set_payload_max_length(2 * 1024 * 1024);
+  // The library's default adds SO_REUSEPORT, which would let a second
+  // program bind the same panel port and take over part of its connections.
+  server_->set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   Route();
 }
 

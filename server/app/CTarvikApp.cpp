@@ -197,6 +197,12 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
       std::cerr << text << "\n";
       status = 1;
     } else {
+      const std::string& a = cl.panelAddress;
+      if (!(a == "localhost" || a == "::1" || a.rfind("127.", 0) == 0)) {
+        std::string text = "The control panel listens on " + a + " and is reachable from the network; the access token is its only protection.";
+        log.write(0, PelLogWarning, kSource, text);
+        std::cerr << "Warning: " << text << "\n";
+      }
       SignalWatcher watcher([&dlg](int) { dlg.Close(); });
       dlg.Start();
       log.write(0, PelLogInfo, kSource, "Control panel at " + dlg.Url().substr(0, dlg.Url().find('#')));

@@ -4,7 +4,7 @@
 //
 //   node headless.test.mjs <Tarvik executable>
 
-import { spawn } from "node:child_process";
+import { spawn, spawnSync } from "node:child_process";
 import fs from "node:fs";
 import net from "node:net";
 import os from "node:os";
@@ -49,8 +49,18 @@ const write = (name, text) => {
 };
 write("Nord", template.replace("PORTNUM=0", "PORTNUM=" + port).replace("TotalNumberOfRequests=0", "TotalNumberOfRequests=41"));
 write("Bad", template.replace("PORTNUM=0", "PORTNUM=" + portBad).replace(/^S=1\.0$/m, "S="));
+const editor = path.join(home, "editor.sh");
+fs.writeFileSync(editor, '#!/bin/sh\necho "; edited" >> "$1"\n', { mode: 0o755 });
 fs.writeFileSync(path.join(home, "Tarvik_General.ini"),
-  "[ServerSettings]\nRTCMFormat=ASCII\n[Configurations]\nPath=.\\Configs\nConfiguration1=Nord\nConfiguration2=Bad\n");
+  "[ApplicationSettings]\nTextEditor=" + editor + "\n[ServerSettings]\nRTCMFormat=ASCII\n[Configurations]\nPath=.\\Configs\nConfiguration1=Nord\nConfiguration2=Bad\n");
+
+// --edit runs the TextEditor of the general settings on the file and reads it again.
+{
+  const r = spawnSync(exe, ["--home", home, "--edit", "Nord"], { encoding: "utf8", timeout: 30000 });
+  check(r.status === 0, "--edit ends with status 0");
+  check(fs.readFileSync(path.join(home, "Configs", "Nord", "Nord.ini"), "utf8").includes("; edited"), "--edit ran the editor on the file");
+  check(r.stdout.includes("Configuration Nord read without problems."), "--edit reads the file again");
+}
 
 const proc = spawn(exe, ["--home", home, "--start", "Nord", "--start", "Bad", "--start", "Nowhere"],
                    { stdio: ["ignore", "pipe", "pipe"] });

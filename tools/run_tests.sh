@@ -13,3 +13,4 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 "$top/tools/build.sh" asan
 (cd "$top/build-asan" && ctest --output-on-failure -j "$jobs")
+"$top/fuzz/run_smoke.sh" "${TARVIK_FUZZ_SECONDS:-30}"

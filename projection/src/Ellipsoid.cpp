@@ -33,9 +33,12 @@ double MeridianArcLength(const Ellipsoid& el, double phi, double s, double co) {
     double cosPow = co;     // cos^(2n−1)
     double ep2Pow = 1.0;
     double sum = integral;
+    static constexpr double kHalfInverse[7] = {0.0, 1.0 / 2, 1.0 / 4, 1.0 / 6,
+                                               1.0 / 8, 1.0 / 10, 1.0 / 12};  // 1/(2n)
+    static constexpr double kRatio[7] = {0.0, 1.0 / 2, 3.0 / 4, 5.0 / 6,
+                                         7.0 / 8, 9.0 / 10, 11.0 / 12};  // (2n−1)/(2n)
     for (int n = 1; n <= 6; ++n) {
-        const double twoN = 2.0 * n;
-        integral = s * cosPow / twoN + (twoN - 1.0) / twoN * integral;
+        integral = s * cosPow * kHalfInverse[n] + kRatio[n] * integral;
         cosPow *= co2;
         ep2Pow *= el.ep2;
         sum += k[n] * ep2Pow * integral;
@@ -76,8 +79,37 @@ double IsometricLatitude(const Ellipsoid& el, double phi) {
     // ln tan(π/4 + φ/2) − (e/2)·ln((1 + e·sinφ)/(1 − e·sinφ)), written as
     // asinh(tan φ) − e·atanh(e·sinφ): the same function, exact at the equator
     // and as well conditioned near the poles.
-    const double s = std::sin(phi);
-    return std::asinh(std::tan(phi)) - el.e * std::atanh(el.e * s);
+    return IsometricLatitude(el, std::sin(phi), std::cos(phi));
+}
+
+namespace {
+
+// atanh for the small arguments e·sinφ (|x| ≤ e ≈ 0.08 on the Earth's
+// ellipsoids): its odd power series, exact to double precision for |x| ≤ 0.1.
+double AtanhOfEccentricTerm(double x) {
+    if (!(std::fabs(x) <= 0.1)) return std::atanh(x);
+    static constexpr double kInverseOdd[10] = {1.0,        1.0 / 3,  1.0 / 5,  1.0 / 7,
+                                               1.0 / 9,    1.0 / 11, 1.0 / 13, 1.0 / 15,
+                                               1.0 / 17,   1.0 / 19};
+    const double x2 = x * x;
+    double sum = kInverseOdd[9];
+    for (int k = 8; k >= 0; --k) sum = sum * x2 + kInverseOdd[k];
+    return x * sum;
+}
+
+// asinh through the plain logarithm, which is markedly cheaper than the
+// library's asinh; odd symmetry keeps it free of cancellation.
+double Asinh(double x) {
+    const double ax = std::fabs(x);
+    if (!(ax <= 1e8)) return std::asinh(x);
+    const double r = std::log(ax + std::sqrt(ax * ax + 1.0));
+    return x < 0.0 ? -r : r;
+}
+
+}  // namespace
+
+double IsometricLatitude(const Ellipsoid& el, double s, double c) {
+    return Asinh(s / c) - el.e * AtanhOfEccentricTerm(el.e * s);
 }
 
 double LatitudeFromIsometric(const Ellipsoid& el, double q) {
@@ -87,8 +119,9 @@ double LatitudeFromIsometric(const Ellipsoid& el, double q) {
 double LatitudeFromIsometric(const Ellipsoid& el, double q, double start) {
     const double ep2 = el.e2 / (1.0 - el.e2);
     auto step = [&](double phi) {
+        const double s = std::sin(phi);
         const double co = std::cos(phi);
-        return phi + co * (q - IsometricLatitude(el, phi)) * (1.0 + ep2 * co * co);
+        return phi + co * (q - IsometricLatitude(el, s, co)) * (1.0 + ep2 * co * co);
     };
     double phi = start;
     double next = step(phi);

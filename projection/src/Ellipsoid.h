@@ -48,6 +48,8 @@ double SignedMeridianArc(const Ellipsoid& el, double phiDeg);
 double LatitudeFromSignedArc(const Ellipsoid& el, double x);
 // Isometric latitude q of phi (radians).
 double IsometricLatitude(const Ellipsoid& el, double phi);
+// The same from sin φ and cos φ.
+double IsometricLatitude(const Ellipsoid& el, double sinPhi, double cosPhi);
 // Latitude (radians) of isometric latitude q, by Newton steps from the
 // spherical inverse, or from a start value the caller knows to be close.
 double LatitudeFromIsometric(const Ellipsoid& el, double q);

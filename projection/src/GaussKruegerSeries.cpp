@@ -259,9 +259,9 @@ PlanePoint GaussKruegerSeriesForward(const Ellipsoid& el, double B, double l) {
 GeoPoint GaussKruegerSeriesInverse(const Ellipsoid& el, double y, double x) {
     const CollapsedSeries& series = SeriesFor(el.ep2);
     const double phiF = LatitudeFromSignedArc(el, x) / kRho;
-    const double qF = IsometricLatitude(el, phiF);
     const double c = std::cos(phiF);
     const double s = std::sin(phiF);
+    const double qF = IsometricLatitude(el, s, c);
     const double w = c * c;
     const double u = y / (el.N(c) * c);
     const double u2 = u * u;

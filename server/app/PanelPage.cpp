@@ -263,8 +263,8 @@ async function refresh() {
     state = await api("GET", "/api/state");
     if (selected && !current()) { selected = null; $("log").textContent = ""; }
     render();
-    await followLog();
     setStatus(state.anyRunning ? "serving" : "idle");
+    await followLog();
   } catch (e) {
     if (e.message !== "token") setStatus("connection lost", true);
   }

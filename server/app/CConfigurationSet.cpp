@@ -157,9 +157,12 @@ SetOperationResult CConfigurationSet::Create(const std::string& name, int port, 
   CFileIni ini(file);
   bool written = ini.WriteInt("Settings", "PORTNUM", port);
   written = ini.WriteInt("Settings", "TotalNumberOfRequests", 0) && written;
+  // The new name goes under key Configuration<n>. The keys before it are
+  // written too: when the loader refused a listed name, the file's numbering
+  // differs from the set's, and key <n> could hold a name still in use.
   CFileIni general(paths_.generalSettingsFile);
-  written = general.WriteString("Configurations", "Configuration" + std::to_string(names_.size()), name) &&
-            written;
+  for (std::size_t i = 0; i < names_.size(); ++i)
+    written = general.WriteString("Configurations", "Configuration" + std::to_string(i + 1), names_[i]) && written;
   if (!written) Log(PelLogError, "Configuration " + name + ": the settings files could not be written completely.");
 
   // A new configuration reads its file at once, so that its port, its

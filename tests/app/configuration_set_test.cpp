@@ -214,6 +214,16 @@ TEST_F(ConfigurationSetTest, LoadSkipsNamesOutsideTheFolderAndRepeats) {
   EXPECT_FALSE(set->Find("Missing")->IsValid());  // listed with its problem
 }
 
+TEST_F(ConfigurationSetTest, AddAfterARefusedListedNameKeepsEveryName) {
+  WriteAll(general(), "[Configurations]\nPath=.\\Configs\nConfiguration1=A\nConfiguration2=../x\nConfiguration3=B\n");
+  auto set = MakeSet();
+  set->LoadConfigurations({"A", "../x", "B"});
+  ASSERT_TRUE(set->AddConfiguration("C", 2103).ok);
+  EXPECT_EQ(Key("Configuration1"), "A");
+  EXPECT_EQ(Key("Configuration2"), "B");
+  EXPECT_EQ(Key("Configuration3"), "C");
+}
+
 TEST_F(ConfigurationSetTest, RunningConfigurationsAreNeitherRemovedNorCopied) {
   auto set = MakeSet();
   ASSERT_TRUE(set->AddConfiguration("A", 2101).ok);

@@ -31,16 +31,17 @@ class PelLog;
 constexpr int kRTCMFormatASCII = 1;
 constexpr int kRTCMFormatBinary = 2;
 constexpr int kRTCMFormatXML = 3;
-constexpr int kErrorHandlingMessages = 1;
-constexpr int kErrorHandlingInvalidArea = 2;
 
 class CTarvikSettings {
  public:
   static constexpr const char* kFileName = "Tarvik_General.ini";
+  // ErrorHandling codes.
+  static constexpr int kErrorMessages = 1;  // ERRORMESSAGES
+  static constexpr int kInvalidArea = 2;    // INVALIDAREA
 
   std::string TextEditor;
   int RTCMFormat = kRTCMFormatASCII;
-  int ErrorHandling = kErrorHandlingMessages;
+  int ErrorHandling = kErrorMessages;
   std::string OrvelDBPath;
   std::vector<std::string> OrvelDBs;
   std::string SapenDBPath;
@@ -69,7 +70,7 @@ class CTarvikSettings {
     return kRTCMFormatASCII;
   }
   static int ParseErrorHandling(std::string_view text) {
-    return UpperTrimmed(text) == "INVALIDAREA" ? kErrorHandlingInvalidArea : kErrorHandlingMessages;
+    return UpperTrimmed(text) == "INVALIDAREA" ? kInvalidArea : kErrorMessages;
   }
   // Blanks removed at both ends, ASCII letters in upper case.
   static std::string UpperTrimmed(std::string_view text) {

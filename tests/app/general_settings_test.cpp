@@ -52,7 +52,7 @@ TEST_F(GeneralSettings, NormalisesFormatsAndPaths) {
   ASSERT_TRUE(s.ReadGeneralSettings());
   EXPECT_EQ(s.TextEditor, "/usr/bin/vi");
   EXPECT_EQ(s.RTCMFormat, tarvik::kRTCMFormatBinary);
-  EXPECT_EQ(s.ErrorHandling, tarvik::kErrorHandlingInvalidArea);
+  EXPECT_EQ(s.ErrorHandling, CTarvikSettings::kInvalidArea);
   EXPECT_EQ(s.OrvelDBPath, "/data/orvel");
   EXPECT_EQ(s.OrvelDBs, (std::vector<std::string>{"a.grd", "b.grd"}));
   EXPECT_EQ(s.SapenDBPath, home_.string() + "/./Marlo");
@@ -68,8 +68,8 @@ TEST_F(GeneralSettings, ValueWordsAndTheirFallbacks) {
   EXPECT_EQ(CTarvikSettings::ParseRTCMFormat("\tASCII "), tarvik::kRTCMFormatASCII);
   EXPECT_EQ(CTarvikSettings::ParseRTCMFormat("Binary-Mode"), tarvik::kRTCMFormatASCII);
   EXPECT_EQ(CTarvikSettings::ParseRTCMFormat(""), tarvik::kRTCMFormatASCII);
-  EXPECT_EQ(CTarvikSettings::ParseErrorHandling(""), tarvik::kErrorHandlingMessages);
-  EXPECT_EQ(CTarvikSettings::ParseErrorHandling("INVALID AREA"), tarvik::kErrorHandlingMessages);
+  EXPECT_EQ(CTarvikSettings::ParseErrorHandling(""), CTarvikSettings::kErrorMessages);
+  EXPECT_EQ(CTarvikSettings::ParseErrorHandling("INVALID AREA"), CTarvikSettings::kErrorMessages);
   // Only "./" is dropped from the configurations path; "../x" stays whole.
   EXPECT_EQ(CTarvikSettings::ConfigurationsPathOf("/p", "../Configs"), "/p/../Configs");
   EXPECT_EQ(CTarvikSettings::ConfigurationsPathOf("/p", "/abs/Configs"), "/abs/Configs");

@@ -1,6 +1,7 @@
 #include "runtime/TCPSocket.h"
 
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -123,6 +124,10 @@ std::unique_ptr<TCPSocketExt> TCPSocket::accept(std::string& peer) {
       ::close(fd);
       throw TCPException(wsa::EINTR_, "error calling accept():  " + SocketErrorText(SocketCall::Accept, wsa::EINTR_));
     }
+    // Every response goes out in its own send; without this, the second
+    // frame of an answer waits for the client's delayed acknowledgement.
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     char dotted[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &from.sin_addr, dotted, sizeof dotted);
     HostEntry host(dotted, HostEntry::ByAddress);

@@ -1,0 +1,119 @@
+// One configuration served in-process to the load client over loopback,
+// with its full session logging into a temporary program folder. The module
+// is a stand-in that answers every request with frames of the sizes of
+// messages 1021, 1023 and 1025, so the figures are those of the server
+// (sockets, threads, lock, log) and not of the geodesy.
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "LoadClient.h"
+#include "runtime/ProgramFolder.h"
+#include "service/ModuleServer.h"
+
+namespace {
+
+using tarvik::SessionBinaryResponse;
+
+// Frame of an RTCM 3 message: preamble, length, payload, CRC.
+std::vector<unsigned char> Frame(int number, size_t payload) {
+  std::vector<unsigned char> f{0xD3, static_cast<unsigned char>(payload >> 8),
+                               static_cast<unsigned char>(payload & 0xFF)};
+  for (size_t i = 0; i < payload; ++i) f.push_back(static_cast<unsigned char>(number * 7 + i));
+  f.insert(f.end(), {0x5A, 0xA5, 0x5A});
+  return f;
+}
+
+class StandInModule : public tarvik::ISessionHost {
+ public:
+  std::string configurationName() const override { return "Load"; }
+  int port() const override { return 0; }
+  int responseFormat() const override { return tarvik::kFormatBinary; }
+  void countRequest() override {
+    ++sinceStart_;
+    ++total_;
+  }
+  int handleASCII(const std::string&, std::vector<std::string>& out) override {
+    out.push_back("1021\n*");
+    return 1;
+  }
+  int handleXML(const std::string&, std::vector<std::string>& out) override {
+    out.push_back("<x/>\n*");
+    return 1;
+  }
+  int handleBinary(const std::string&, std::vector<SessionBinaryResponse>& out) override {
+    // Payload sizes of 1021 (with two short datum names), 1023 and 1025.
+    out.push_back({1021, Frame(1021, 62)});
+    out.push_back({1023, Frame(1023, 74)});
+    out.push_back({1025, Frame(1025, 25)});
+    return 1;
+  }
+
+ private:
+  std::atomic<long> sinceStart_{0}, total_{0};
+};
+
+class ServedConfiguration {
+ public:
+  ServedConfiguration() : home_(std::filesystem::temp_directory_path() / ("tarvik-load-" + std::to_string(::getpid()))) {
+    std::filesystem::create_directories(home_);
+    tarvik::SetProgramFolder(home_);
+    server_.Start(0);
+  }
+  ~ServedConfiguration() {
+    server_.Stop();
+    tarvik::SetProgramFolder({});
+    std::filesystem::remove_all(home_);
+  }
+  uint16_t port() const { return server_.boundPort(); }
+
+ private:
+  std::filesystem::path home_;
+  StandInModule module_;
+  tarvik::ModuleServer server_{module_};
+};
+
+void Report(benchmark::State& state, const tarvik::bench::LoadOptions& o, const tarvik::bench::LoadResult& r) {
+  state.counters["req_per_s"] = r.requestsPerSecond;
+  state.counters["p50_ms"] = r.p50Ms;
+  state.counters["p99_ms"] = r.p99Ms;
+  state.counters["max_ms"] = r.maxMs;
+  state.counters["failures"] = static_cast<double>(r.failures);
+  if (o.idle > 0) state.counters["idle_alive"] = r.idleAlive;
+  std::fprintf(stderr, "%s\n", tarvik::bench::Describe(o, r).c_str());
+  if (!r.error.empty()) state.SkipWithError(r.error.c_str());
+}
+
+// N clients, binary format, three active messages, every log line written.
+void BM_BinaryClients(benchmark::State& state) {
+  for (auto _ : state) {
+    ServedConfiguration served;
+    tarvik::bench::LoadOptions o;
+    o.port = served.port();
+    o.clients = static_cast<int>(state.range(0));
+    o.seconds = 3.0;
+    tarvik::bench::LoadResult r = tarvik::bench::RunLoad(o);
+    Report(state, o, r);
+  }
+}
+BENCHMARK(BM_BinaryClients)->Arg(1)->Arg(8)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One client served while 1000 idle connections are held open.
+void BM_IdleConnectionsHeld(benchmark::State& state) {
+  for (auto _ : state) {
+    ServedConfiguration served;
+    tarvik::bench::LoadOptions o;
+    o.port = served.port();
+    o.clients = 1;
+    o.idle = static_cast<int>(state.range(0));
+    o.seconds = 3.0;
+    tarvik::bench::LoadResult r = tarvik::bench::RunLoad(o);
+    Report(state, o, r);
+  }
+}
+BENCHMARK(BM_IdleConnectionsHeld)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace

@@ -100,24 +100,12 @@ constexpr std::array<IntPoly, 14> InversePolynomials() {
 // Only even powers of c occur; store them as powers of w = c².
 constexpr OrderPolynomial Flatten(const IntPoly& p) {
     OrderPolynomial out;
-    for (int j = 0; j < kE && j <= kMaxEPower; ++j) {
-        int lo = -1;
-        int hi = -1;
-        for (int m = 0; m < kC; m += 2) {
+    for (int j = 0; j < kE && j <= kMaxEPower; ++j)
+        for (int m = 0; m < kC && m / 2 <= kMaxWPower; m += 2) {
             if (p.a[j][m] == 0) continue;
-            if (lo < 0) lo = m / 2;
-            hi = m / 2;
             out.coef[j][m / 2] = static_cast<double>(p.a[j][m]);
-        }
-        if (lo >= 0) {
-            out.lo[j] = lo;
-            out.hi[j] = hi;
             out.ePowers = j + 1;
-        } else {
-            out.lo[j] = 0;
-            out.hi[j] = -1;
         }
-    }
     return out;
 }
 
@@ -155,19 +143,6 @@ constexpr auto kInverse = FlattenAll(kInverseInt);
 
 const OrderPolynomial& ForwardOrder(int k) { return kForward[static_cast<std::size_t>(k)]; }
 const OrderPolynomial& InverseOrder(int k) { return kInverse[static_cast<std::size_t>(k)]; }
-
-double Evaluate(const OrderPolynomial& p, double w, double e) {
-    double wPow[kMaxWPower + 1];
-    wPow[0] = 1.0;
-    for (int m = 1; m <= kMaxWPower; ++m) wPow[m] = wPow[m - 1] * w;
-    double total = 0.0;
-    for (int j = p.ePowers - 1; j >= 0; --j) {
-        double inner = 0.0;
-        for (int m = p.hi[j]; m >= p.lo[j]; --m) inner = inner * w + p.coef[j][m];
-        total = total * e + inner * wPow[p.lo[j]];
-    }
-    return total;
-}
 
 }  // namespace series
 

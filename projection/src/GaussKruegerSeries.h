@@ -28,8 +28,6 @@ inline constexpr int kMaxEPower = 13;
 inline constexpr int kMaxWPower = 24;
 struct OrderPolynomial {
     double coef[kMaxEPower + 1][kMaxWPower + 1] = {};
-    int lo[kMaxEPower + 1] = {};  // lowest and highest c² power used per e power
-    int hi[kMaxEPower + 1] = {};
     int ePowers = 0;  // number of e powers used
 };
 
@@ -40,8 +38,6 @@ struct OrderPolynomial {
 // with u = y/(Nf·cos φf), the even ones with a further sin φf.
 const OrderPolynomial& ForwardOrder(int k);
 const OrderPolynomial& InverseOrder(int k);
-
-double Evaluate(const OrderPolynomial& p, double w, double e);
 
 }  // namespace series
 }  // namespace pel

@@ -14,6 +14,10 @@ struct PelSemaphore::State {
   std::condition_variable available;
   int count = 0;
   int maximum = 1;
+  // Waiters are served in arrival order: a session that has queued for the
+  // lock is not overtaken by one that arrives later.
+  unsigned long long nextTicket = 0;
+  unsigned long long serving = 0;
 };
 
 namespace {
@@ -80,12 +84,21 @@ int PelSemaphore::wait(int mode) {
   std::shared_ptr<State> s = state_;
   if (!s) ThrowSystemError("WaitForSingleObject failed", EBADF);
   std::unique_lock<std::mutex> lock(s->mutex);
-  if (mode == 1) {
-    s->available.wait(lock, [&] { return s->count > 0; });
-  } else if (s->count == 0) {
-    return 0;
+  const bool queued = s->nextTicket != s->serving;
+  if (mode != 1) {
+    if (s->count == 0 || queued) return 0;
+    --s->count;
+    return 1;
   }
+  if (s->count > 0 && !queued) {
+    --s->count;
+    return 1;
+  }
+  const unsigned long long ticket = s->nextTicket++;
+  s->available.wait(lock, [&] { return s->count > 0 && s->serving == ticket; });
+  ++s->serving;
   --s->count;
+  if (s->count > 0 && s->serving != s->nextTicket) s->available.notify_all();
   return 1;
 }
 
@@ -97,7 +110,7 @@ void PelSemaphore::release() {
     if (s->count >= s->maximum) ThrowSystemError("ReleaseSemaphore failed: " + name_, EOVERFLOW);
     ++s->count;
   }
-  s->available.notify_one();
+  s->available.notify_all();
 }
 
 void PelSemaphore::close() {

@@ -1,8 +1,14 @@
 #include "ProjectionState.h"
 
+#include <type_traits>
+
 #include "PelProjection.h"
 
 namespace pel {
+
+// Trivially destructible, so no thread-exit destructor is registered inside
+// a library that its callers unload again with dlclose.
+static_assert(std::is_trivially_destructible_v<ProjectionState>);
 
 ProjectionState& State() {
     thread_local ProjectionState state;

@@ -1,0 +1,236 @@
+#include "geodesy/C3DTrafo.h"
+
+#include <cmath>
+
+#include "geodesy/CMatrix.h"
+
+namespace tarvik {
+
+namespace {
+
+// Convergence bounds on the change of the correction magnitudes between
+// successive passes.
+constexpr double kRotationBound = 1e-12;     // radians
+constexpr double kScaleBound = 1e-9;         // factor
+constexpr double kTranslationBound = 1e-5;   // metres
+// Pivot bound of the equilibrated normal matrix: below it the point set
+// cannot determine all seven parameters.
+constexpr double kSingularBound = 1e-13;
+
+void Multiply(const double R[3][3], double x, double y, double z, double out[3]) {
+  out[0] = R[0][0] * x + R[0][1] * y + R[0][2] * z;
+  out[1] = R[1][0] * x + R[1][1] * y + R[1][2] * z;
+  out[2] = R[2][0] * x + R[2][1] * y + R[2][2] * z;
+}
+
+// Product of three 3x3 matrices a*b*c.
+void Product3(const double a[3][3], const double b[3][3], const double c[3][3],
+              double out[3][3]) {
+  double ab[3][3];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) ab[i][j] = a[i][0] * b[0][j] + a[i][1] * b[1][j] + a[i][2] * b[2][j];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j)
+      out[i][j] = ab[i][0] * c[0][j] + ab[i][1] * c[1][j] + ab[i][2] * c[2][j];
+}
+
+// The three partial derivatives dR/domega, dR/dphi, dR/dkappa.
+void RotationDerivatives(double omega, double phi, double kappa, double dO[3][3],
+                         double dP[3][3], double dK[3][3]) {
+  const double co = std::cos(omega), so = std::sin(omega);
+  const double cp = std::cos(phi), sp = std::sin(phi);
+  const double ck = std::cos(kappa), sk = std::sin(kappa);
+  const double R1[3][3] = {{1, 0, 0}, {0, co, so}, {0, -so, co}};
+  const double R2[3][3] = {{cp, 0, -sp}, {0, 1, 0}, {sp, 0, cp}};
+  const double R3[3][3] = {{ck, sk, 0}, {-sk, ck, 0}, {0, 0, 1}};
+  const double dR1[3][3] = {{0, 0, 0}, {0, -so, co}, {0, -co, -so}};
+  const double dR2[3][3] = {{-sp, 0, -cp}, {0, 0, 0}, {cp, 0, -sp}};
+  const double dR3[3][3] = {{-sk, ck, 0}, {-ck, -sk, 0}, {0, 0, 0}};
+  Product3(R3, R2, dR1, dO);
+  Product3(R3, dR2, R1, dP);
+  Product3(dR3, R2, R1, dK);
+}
+
+bool Finite(const HelmertParameters& p) {
+  return std::isfinite(p.omega) && std::isfinite(p.phi) && std::isfinite(p.kappa) &&
+         std::isfinite(p.TX) && std::isfinite(p.TY) && std::isfinite(p.TZ) &&
+         std::isfinite(p.m);
+}
+
+}  // namespace
+
+void HelmertRotationMatrix(double omega, double phi, double kappa, double R[3][3]) {
+  const double co = std::cos(omega), so = std::sin(omega);
+  const double cp = std::cos(phi), sp = std::sin(phi);
+  const double ck = std::cos(kappa), sk = std::sin(kappa);
+  R[0][0] = cp * ck;
+  R[0][1] = co * sk + so * sp * ck;
+  R[0][2] = so * sk - co * sp * ck;
+  R[1][0] = -cp * sk;
+  R[1][1] = co * ck - so * sp * sk;
+  R[1][2] = co * sp * sk + so * ck;
+  R[2][0] = sp;
+  R[2][1] = -so * cp;
+  R[2][2] = co * cp;
+}
+
+C3DTrafo::C3DTrafo() : Pi(2.0 * std::acos(0.0)), Rho(180.0 / (2.0 * std::acos(0.0))) {}
+
+void C3DTrafo::Clear() {
+  source_.clear();
+  target_.clear();
+}
+
+void C3DTrafo::AddSourcePoint(const std::string& id, double X, double Y, double Z) {
+  source_.push_back(CPointEx{id, X, Y, Z});
+}
+
+void C3DTrafo::AddTargetPoint(const std::string& id, double X, double Y, double Z) {
+  target_.push_back(CPointEx{id, X, Y, Z});
+}
+
+void C3DTrafo::SetParameters(double omega, double phi, double kappa, double TX, double TY,
+                             double TZ, double m) {
+  p_ = HelmertParameters{omega, phi, kappa, TX, TY, TZ, m};
+}
+
+void C3DTrafo::GetParameters(double& omega, double& phi, double& kappa, double& TX, double& TY,
+                             double& TZ, double& m) const {
+  omega = p_.omega;
+  phi = p_.phi;
+  kappa = p_.kappa;
+  TX = p_.TX;
+  TY = p_.TY;
+  TZ = p_.TZ;
+  m = p_.m;
+}
+
+void C3DTrafo::TransformForward(double X, double Y, double Z, double& Xt, double& Yt,
+                                double& Zt) const {
+  double R[3][3];
+  HelmertRotationMatrix(p_.omega, p_.phi, p_.kappa, R);
+  double r[3];
+  Multiply(R, X, Y, Z, r);
+  Xt = p_.m * r[0] + p_.TX;
+  Yt = p_.m * r[1] + p_.TY;
+  Zt = p_.m * r[2] + p_.TZ;
+}
+
+void C3DTrafo::TransformInverse(double Xt, double Yt, double Zt, double& X, double& Y,
+                                double& Z) const {
+  double R[3][3];
+  HelmertRotationMatrix(p_.omega, p_.phi, p_.kappa, R);
+  const double dx = Xt - p_.TX, dy = Yt - p_.TY, dz = Zt - p_.TZ;
+  // R is orthogonal: its inverse is its transpose.
+  X = (R[0][0] * dx + R[1][0] * dy + R[2][0] * dz) / p_.m;
+  Y = (R[0][1] * dx + R[1][1] * dy + R[2][1] * dz) / p_.m;
+  Z = (R[0][2] * dx + R[1][2] * dy + R[2][2] * dz) / p_.m;
+}
+
+int C3DTrafo::Adjust() {
+  passes_ = 0;
+  identical_.clear();
+  if (source_.empty() || target_.empty()) return 0;
+  for (const CPointEx& s : source_) {
+    for (const CPointEx& t : target_) {
+      if (t.Id == s.Id) {
+        identical_.push_back(CIdPoint{s.Id, s.X, s.Y, s.Z, t.X, t.Y, t.Z, 0.0, 0.0, 0.0});
+        break;
+      }
+    }
+  }
+
+  const HelmertParameters previous = p_;
+  HelmertParameters p;  // start values: no rotation, no translation, m = 1
+  double lastRotation = 0.0, lastScale = 0.0, lastTranslation = 0.0;
+  bool converged = false;
+  for (int pass = 1; pass <= kMaxPasses && !converged; ++pass) {
+    passes_ = pass;
+    double R[3][3], dO[3][3], dP[3][3], dK[3][3];
+    HelmertRotationMatrix(p.omega, p.phi, p.kappa, R);
+    RotationDerivatives(p.omega, p.phi, p.kappa, dO, dP, dK);
+
+    CMatrix N(7, 7, 0.0), n(7, 1, 0.0);
+    for (const CIdPoint& q : identical_) {
+      double r[3], ro[3], rp[3], rk[3];
+      Multiply(R, q.XSource, q.YSource, q.ZSource, r);
+      Multiply(dO, q.XSource, q.YSource, q.ZSource, ro);
+      Multiply(dP, q.XSource, q.YSource, q.ZSource, rp);
+      Multiply(dK, q.XSource, q.YSource, q.ZSource, rk);
+      const double target[3] = {q.XTarget, q.YTarget, q.ZTarget};
+      const double T[3] = {p.TX, p.TY, p.TZ};
+      for (int c = 0; c < 3; ++c) {
+        // Parameters in the order omega, phi, kappa, m, TX, TY, TZ.
+        const double a[7] = {p.m * ro[c], p.m * rp[c], p.m * rk[c], r[c],
+                             c == 0 ? 1.0 : 0.0, c == 1 ? 1.0 : 0.0, c == 2 ? 1.0 : 0.0};
+        const double l = target[c] - (p.m * r[c] + T[c]);
+        for (int i = 0; i < 7; ++i) {
+          for (int j = 0; j < 7; ++j) N[i][j] += a[i] * a[j];
+          n[i][0] += a[i] * l;
+        }
+      }
+    }
+
+    // Equilibrate so that the pivot bound means the same for rotations in
+    // radians and translations in metres: N = D Ns D with D = sqrt(diag N).
+    double d[7];
+    for (int i = 0; i < 7; ++i) {
+      if (!(N[i][i] > 0.0) || !std::isfinite(N[i][i])) return 0;
+      d[i] = std::sqrt(N[i][i]);
+    }
+    CMatrix Ns(7, 7, 0.0);
+    for (int i = 0; i < 7; ++i)
+      for (int j = 0; j < 7; ++j) Ns[i][j] = N[i][j] / (d[i] * d[j]);
+    if (!Ns.InvertFullPivot(kSingularBound)) {
+      p_ = previous;
+      return 0;
+    }
+    CMatrix Ninv(7, 7, 0.0);
+    for (int i = 0; i < 7; ++i)
+      for (int j = 0; j < 7; ++j) Ninv[i][j] = Ns[i][j] / (d[i] * d[j]);
+    const CMatrix delta = Ninv * n;
+
+    p.omega += delta[0][0];
+    p.phi += delta[1][0];
+    p.kappa += delta[2][0];
+    p.m += delta[3][0];
+    p.TX += delta[4][0];
+    p.TY += delta[5][0];
+    p.TZ += delta[6][0];
+    if (!Finite(p)) {
+      p_ = previous;
+      return 0;
+    }
+
+    const double rotation = std::sqrt(delta[0][0] * delta[0][0] + delta[1][0] * delta[1][0] +
+                                      delta[2][0] * delta[2][0]);
+    const double scale = std::fabs(delta[3][0]);
+    const double translation = std::sqrt(delta[4][0] * delta[4][0] +
+                                         delta[5][0] * delta[5][0] + delta[6][0] * delta[6][0]);
+    // Successive passes agree: the first pass has no predecessor.
+    converged = pass > 1 && std::fabs(rotation - lastRotation) < kRotationBound &&
+                std::fabs(scale - lastScale) < kScaleBound &&
+                std::fabs(translation - lastTranslation) < kTranslationBound;
+    lastRotation = rotation;
+    lastScale = scale;
+    lastTranslation = translation;
+  }
+  // Corrections still changing after the last pass: the point set does not
+  // pin the parameters down, so the values are no result.
+  if (!converged) {
+    p_ = previous;
+    return 0;
+  }
+
+  p_ = p;
+  for (CIdPoint& q : identical_) {
+    double x, y, z;
+    TransformForward(q.XSource, q.YSource, q.ZSource, x, y, z);
+    q.vX = x - q.XTarget;
+    q.vY = y - q.YTarget;
+    q.vZ = z - q.ZTarget;
+  }
+  return 1;
+}
+
+}  // namespace tarvik

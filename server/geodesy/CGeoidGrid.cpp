@@ -1,0 +1,174 @@
+#include "geodesy/CGeoidGrid.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace tarvik {
+
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads one number the way "%lf" does: leading white space skipped, an
+// optional sign, and the longest prefix that forms a number. Advances `p`.
+bool ScanDouble(const char*& p, const char* end, double& value) {
+  while (p < end && IsBlank(*p)) ++p;
+  const char* start = p;
+  if (start < end && *start == '+') ++start;
+  auto [next, error] = std::from_chars(start, end, value, std::chars_format::general);
+  if (error == std::errc::result_out_of_range) {
+    // Too large or too small for a double: take what strtod makes of it.
+    std::string text(start, next);
+    value = std::strtod(text.c_str(), nullptr);
+    error = std::errc();
+  }
+  if (error != std::errc() || (start != p && *start == '-')) return false;
+  p = next;
+  return true;
+}
+
+// "%d": an optional sign and decimal digits, within the range of int.
+bool ScanInt(const char*& p, const char* end, int& value) {
+  while (p < end && IsBlank(*p)) ++p;
+  const char* start = p;
+  if (start < end && *start == '+') ++start;
+  auto [next, error] = std::from_chars(start, end, value);
+  if (error != std::errc() || (start != p && *start == '-')) return false;
+  p = next;
+  return true;
+}
+
+bool ScanDoubles(std::string_view line, double* values, int count) {
+  const char* p = line.data();
+  const char* end = p + line.size();
+  for (int i = 0; i < count; ++i)
+    if (!ScanDouble(p, end, values[i])) return false;
+  return true;
+}
+
+// The next item of the file: empty lines and comment lines are skipped; a
+// line of blanks comes back as an empty item. False at the end of the file.
+bool NextItem(std::istream& in, std::string& line, std::string_view& item) {
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    std::string_view view(line);
+    std::size_t first = 0;
+    while (first < view.size() && IsBlank(view[first])) ++first;
+    std::size_t last = view.size();
+    while (last > first && IsBlank(view[last - 1])) --last;
+    item = view.substr(first, last - first);
+    if (!item.empty() && item.front() == ';') continue;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void CGeoidGrid::Clear() {
+  north_ = west_ = south_ = east_ = 0.0;
+  latSpacing_ = lonSpacing_ = 0.0;
+  rows_ = columns_ = 0;
+  loaded_ = false;
+  nodes_.clear();
+}
+
+int CGeoidGrid::Load(const std::filesystem::path& file) {
+  Clear();
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return kGeoidNotAccessible;
+  std::error_code sizeError;
+  const auto fileSize = std::filesystem::file_size(file, sizeError);
+
+  std::string line;
+  std::string_view item;
+  double pair[2];
+  for (int header = 0; header < 3; ++header) {
+    if (!NextItem(in, line, item) || !ScanDoubles(item, pair, 2)) return kGeoidHeaderError;
+    if (!std::isfinite(pair[0]) || !std::isfinite(pair[1])) return kGeoidHeaderError;
+    if (header == 0) {
+      north_ = pair[0];
+      west_ = pair[1];
+    } else if (header == 1) {
+      south_ = pair[0];
+      east_ = pair[1];
+    } else {
+      latSpacing_ = pair[0];
+      lonSpacing_ = pair[1];
+    }
+  }
+  // A grid without a positive spacing cannot place any position.
+  if (!(latSpacing_ > 0.0) || !(lonSpacing_ > 0.0)) return kGeoidHeaderError;
+  {
+    if (!NextItem(in, line, item)) return kGeoidHeaderError;
+    const char* p = item.data();
+    const char* end = p + item.size();
+    if (!ScanInt(p, end, rows_) || !ScanInt(p, end, columns_)) return kGeoidHeaderError;
+  }
+
+  // The counts of the header are not trusted for the allocation: a node
+  // line takes at least six bytes, which bounds what the file can hold.
+  if (rows_ > 0 && columns_ > 0) {
+    std::uint64_t expected = static_cast<std::uint64_t>(rows_) * static_cast<std::uint64_t>(columns_);
+    if (!sizeError) expected = std::min<std::uint64_t>(expected, fileSize / 6 + 1);
+    nodes_.reserve(static_cast<std::size_t>(expected));
+  }
+
+  std::int64_t index = 0;
+  double node[3];
+  while (NextItem(in, line, item)) {
+    if (!ScanDoubles(item, node, 3)) return kGeoidFormatError;
+    if (!std::isfinite(node[0]) || !std::isfinite(node[1]) || !std::isfinite(node[2]))
+      return kGeoidFormatError;
+    nodes_.emplace(index, tGeoidPoint{node[0], node[1], node[2]});
+    ++index;
+  }
+  if (in.bad()) return kGeoidFormatError;
+  if (nodes_.size() <= 3) return kGeoidFormatError;
+  loaded_ = true;
+  return 1;
+}
+
+int CGeoidGrid::Lookup(double latitude, double longitude, double& geoidHeight) const {
+  if (!std::isfinite(latitude) || !std::isfinite(longitude)) return kGeoidOutside;
+  if (latitude > north_ || latitude < south_ || longitude < west_ || longitude > east_)
+    return kGeoidOutside;
+  // Row and column in floating point first: counts come from the file.
+  const double rowValue = std::floor((north_ - latitude) / latSpacing_);
+  const double columnValue = std::floor((longitude - west_) / lonSpacing_);
+  if (!(rowValue >= 0.0) || rowValue >= static_cast<double>(rows_)) return kGeoidOutside;
+  if (!(columnValue >= 0.0) || columnValue >= static_cast<double>(columns_)) return kGeoidOutside;
+  const std::int64_t row = static_cast<std::int64_t>(rowValue);
+  std::int64_t column = static_cast<std::int64_t>(columnValue);
+  // On the eastern border the last node column has no eastern neighbour:
+  // interpolate within the last cell of the row instead.
+  if (column == columns_ - 1 && columns_ >= 2) column = columns_ - 2;
+
+  const std::int64_t k1 = row * columns_ + column;
+  const std::int64_t k3 = (row + 1) * columns_ + column;
+  const std::int64_t keys[4] = {k1, k1 + 1, k3, k3 + 1};
+  double weightSum = 0.0, weighted = 0.0;
+  for (std::int64_t key : keys) {
+    auto found = nodes_.find(key);
+    if (found == nodes_.end()) return kGeoidOutside;
+    const tGeoidPoint& corner = found->second;
+    const double dLat = latitude - corner.Latitude;
+    const double dLon = longitude - corner.Longitude;
+    const double distance = std::sqrt(dLat * dLat + dLon * dLon);
+    const double weight = std::fabs(distance) < 1e-16 ? 1e16 : 1.0 / distance;
+    weightSum += weight;
+    weighted += weight * corner.Height;
+  }
+  geoidHeight = weighted / weightSum;
+  return 1;
+}
+
+}  // namespace tarvik

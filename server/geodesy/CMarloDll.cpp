@@ -1,0 +1,58 @@
+#include "geodesy/CMarloDll.h"
+
+namespace tarvik {
+
+bool CMarloDll::Load(const std::filesystem::path& libraryFile) {
+  Release();
+  if (!library_.Load(libraryFile)) return false;
+  const bool init = library_.Bind("InitDB", initDB_);
+  const bool transform = library_.Bind("TransformPoint_BLH_in_BLH_out", transform_);
+  ready_ = init && transform;
+  return ready_;
+}
+
+void CMarloDll::Release() {
+  ready_ = false;
+  initDB_ = nullptr;
+  transform_ = nullptr;
+  library_.Release();
+}
+
+int CMarloDll::InitDB(const std::string& databasePath) {
+  if (!ready_) return kMarloNotReady;
+  try {
+    return initDB_(databasePath.c_str());
+  } catch (...) {
+    return kMarloCallException;
+  }
+}
+
+int CMarloDll::TransformPoint_BLH_in_BLH_out(double longitude, double latitude, double height,
+                                             double& longitudeOut, double& latitudeOut,
+                                             double& heightOut) {
+  if (!ready_) return 0;
+  try {
+    return transform_(longitude, latitude, height, &longitudeOut, &latitudeOut, &heightOut);
+  } catch (...) {
+    return 0;
+  }
+}
+
+std::string MarloErrorText(int code) {
+  switch (code) {
+    case -1000: return "Area not found";
+    case -1001: return "Area not supported";
+    case -1002: return "Error reading database. Database file might be corrupt.";
+    case -1003: return "Database is not ready";
+    case -1004: return "Database does not contain grid information.";
+    case -1005: return "Database does not contain area information.";
+    case -1006: return "Database version is not compatible with current software version.";
+    case -1007: return "Marlo Access DLL is not initialized";
+    case kMarloNotReady:
+      return "Marlo Access DLL could not be loaded or lacks an entry point.";
+    case kMarloCallException: return "Marlo Access DLL failed while opening the database.";
+    default: return "Unknown database error " + std::to_string(code) + ".";
+  }
+}
+
+}  // namespace tarvik

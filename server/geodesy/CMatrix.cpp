@@ -1,0 +1,178 @@
+#include "geodesy/CMatrix.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+#include <utility>
+
+namespace tarvik {
+
+namespace {
+// Far beyond anything the adjustment needs; keeps a hostile size from
+// turning into a giant allocation.
+constexpr long long kMaxElements = 1LL << 26;
+}  // namespace
+
+CMatrix::CMatrix(int rows, int columns, double fill) { Resize(rows, columns, fill); }
+
+void CMatrix::Resize(int rows, int columns, double fill) {
+  values_.clear();
+  if (rows < 0 || columns < 0 ||
+      static_cast<long long>(rows) * static_cast<long long>(columns) > kMaxElements) {
+    rows_ = -1;
+    columns_ = 0;
+    return;
+  }
+  try {
+    values_.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns), fill);
+  } catch (const std::bad_alloc&) {
+    rows_ = -1;
+    columns_ = 0;
+    return;
+  }
+  rows_ = rows;
+  columns_ = columns;
+}
+
+CMatrix CMatrix::Invalid() {
+  CMatrix m;
+  m.rows_ = -1;
+  return m;
+}
+
+CMatrix CMatrix::Identity(int size) {
+  CMatrix m(size, size, 0.0);
+  for (int i = 0; i < m.rows_; ++i) m[i][i] = 1.0;
+  return m;
+}
+
+CMatrix CMatrix::operator*(const CMatrix& other) const {
+  if (!IsValid() || !other.IsValid() || columns_ != other.rows_) return Invalid();
+  CMatrix result(rows_, other.columns_, 0.0);
+  if (!result.IsValid()) return result;
+  for (int i = 0; i < rows_; ++i) {
+    const double* a = (*this)[i];
+    double* r = result[i];
+    for (int k = 0; k < columns_; ++k) {
+      const double aik = a[k];
+      const double* b = other[k];
+      for (int j = 0; j < other.columns_; ++j) r[j] += aik * b[j];
+    }
+  }
+  return result;
+}
+
+CMatrix CMatrix::operator+(const CMatrix& other) const {
+  if (!IsValid() || !other.IsValid() || rows_ != other.rows_ || columns_ != other.columns_)
+    return Invalid();
+  CMatrix result(*this);
+  for (std::size_t i = 0; i < values_.size(); ++i) result.values_[i] += other.values_[i];
+  return result;
+}
+
+CMatrix CMatrix::operator-(const CMatrix& other) const {
+  if (!IsValid() || !other.IsValid() || rows_ != other.rows_ || columns_ != other.columns_)
+    return Invalid();
+  CMatrix result(*this);
+  for (std::size_t i = 0; i < values_.size(); ++i) result.values_[i] -= other.values_[i];
+  return result;
+}
+
+CMatrix CMatrix::operator*(double factor) const {
+  if (!IsValid()) return Invalid();
+  CMatrix result(*this);
+  for (double& v : result.values_) v *= factor;
+  return result;
+}
+
+CMatrix CMatrix::Transposed() const {
+  if (!IsValid()) return Invalid();
+  CMatrix result(columns_, rows_, 0.0);
+  for (int i = 0; i < rows_; ++i)
+    for (int j = 0; j < columns_; ++j) result[j][i] = (*this)[i][j];
+  return result;
+}
+
+bool CMatrix::InvertFullPivot(double relativeTolerance) {
+  if (!IsValid() || rows_ != columns_) return false;
+  const int n = rows_;
+  double largest = 0.0;
+  for (double v : values_) {
+    if (!std::isfinite(v)) return false;
+    largest = std::max(largest, std::fabs(v));
+  }
+  if (n == 0) return true;
+  const double threshold = largest * relativeTolerance;
+  if (largest == 0.0) return false;
+
+  std::vector<int> pivotRow(n), pivotColumn(n);
+  std::vector<bool> used(n, false);
+  CMatrix& a = *this;
+  for (int step = 0; step < n; ++step) {
+    // Largest remaining element among the unused rows and columns.
+    double best = -1.0;
+    int row = -1, column = -1;
+    for (int i = 0; i < n; ++i) {
+      if (used[i]) continue;
+      for (int j = 0; j < n; ++j) {
+        if (used[j]) continue;
+        const double v = std::fabs(a[i][j]);
+        if (v > best) {
+          best = v;
+          row = i;
+          column = j;
+        }
+      }
+    }
+    if (row < 0 || !(best > threshold)) return false;
+    used[column] = true;
+    if (row != column)
+      for (int j = 0; j < n; ++j) std::swap(a[row][j], a[column][j]);
+    pivotRow[step] = row;
+    pivotColumn[step] = column;
+    const double inverse = 1.0 / a[column][column];
+    a[column][column] = 1.0;
+    for (int j = 0; j < n; ++j) a[column][j] *= inverse;
+    for (int i = 0; i < n; ++i) {
+      if (i == column) continue;
+      const double factor = a[i][column];
+      if (factor == 0.0) continue;
+      a[i][column] = 0.0;
+      for (int j = 0; j < n; ++j) a[i][j] -= a[column][j] * factor;
+    }
+  }
+  // Undo the row interchanges as column interchanges, in reverse order.
+  for (int step = n - 1; step >= 0; --step) {
+    if (pivotRow[step] == pivotColumn[step]) continue;
+    for (int i = 0; i < n; ++i) std::swap(a[i][pivotRow[step]], a[i][pivotColumn[step]]);
+  }
+  for (double v : values_)
+    if (!std::isfinite(v)) return false;
+  return true;
+}
+
+bool CMatrix::InvertNoPivot() {
+  if (!IsValid() || rows_ != columns_) return false;
+  const int n = rows_;
+  CMatrix& a = *this;
+  for (int k = 0; k < n; ++k) {
+    const double pivot = a[k][k];
+    if (pivot == 0.0 || !std::isfinite(pivot)) return false;
+    const double inverse = 1.0 / pivot;
+    a[k][k] = 1.0;
+    for (int j = 0; j < n; ++j) a[k][j] *= inverse;
+    for (int i = 0; i < n; ++i) {
+      if (i == k) continue;
+      const double factor = a[i][k];
+      if (factor == 0.0) continue;
+      a[i][k] = 0.0;
+      for (int j = 0; j < n; ++j) a[i][j] -= a[k][j] * factor;
+    }
+  }
+  for (double v : values_)
+    if (!std::isfinite(v)) return false;
+  return true;
+}
+
+}  // namespace tarvik

@@ -1,0 +1,145 @@
+#include "geodesy/CPelProjectionDll.h"
+
+#include <map>
+#include <mutex>
+
+#include "geodesy/DynamicLibrary.h"
+#include "runtime/ProgramFolder.h"
+
+namespace tarvik {
+
+// The 46 exports in their look-up order.
+#define TARVIK_PELPROJECTION_ENTRIES(X)                                                        \
+  X(InitializeDLL) X(SetL0) X(GetL0) X(SetL0Auto) X(GetL0Auto) X(SetB0) X(GetB0)              \
+  X(SetEllipDim) X(GetA) X(GetB) X(SetBNord) X(GetBNord) X(SetBSued) X(GetBSued)             \
+  X(SetFalseNorth) X(GetFalseNorth) X(SetFalseEast) X(GetFalseEast) X(SetLambType)           \
+  X(GetLambType) X(SetLambCase) X(GetLambCase) X(SetGKCase) X(GetGKCase) X(DEZGMS) X(GMSDEZ) \
+  X(BLH_to_XYZ) X(XYZ_to_BLH) X(EllipsoidalCoordinates_to_XYZ)                               \
+  X(XYZ_to_EllipsoidalCoordinates) X(BL_to_EN_Soldner) X(EN_to_BL_Soldner)                   \
+  X(BL_to_EN_UTM_Raw) X(EN_to_BL_UTM_Raw) X(BL_to_EN_UTM_With_Zone)                          \
+  X(EN_to_BL_UTM_With_Zone) X(BL_to_EN_GK) X(EN_to_BL_GK) X(BL_to_EN_Lambert)               \
+  X(EN_to_BL_Lambert) X(BL_to_EN_Mercator) X(EN_to_BL_Mercator) X(BL_to_EN_EOV)             \
+  X(EN_to_BL_EOV) X(BL_to_EN_Switzerland_Conformal_DoubleProjection)                         \
+  X(EN_to_BL_Switzerland_Conformal_DoubleProjection)
+
+class CPelProjectionDll::Library {
+ public:
+  explicit Library(const std::filesystem::path& file) {
+    if (!library_.Load(file)) {
+      error_ = library_.LastError();
+      return;
+    }
+    bool all = true;
+#define TARVIK_BIND(name)                                  \
+  if (!library_.Bind(#name, entries_.name)) {              \
+    if (all) error_ = "missing entry " + std::string(#name); \
+    all = false;                                           \
+  }
+    TARVIK_PELPROJECTION_ENTRIES(TARVIK_BIND)
+#undef TARVIK_BIND
+    ready_ = all;
+  }
+
+  bool Ready() const { return ready_; }
+  const std::string& Error() const { return error_; }
+  const PelProjectionEntries& Entries() const { return entries_; }
+
+ private:
+  DynamicLibrary library_;
+  PelProjectionEntries entries_;
+  bool ready_ = false;
+  std::string error_;
+};
+
+namespace {
+
+// Loaded files stay loaded for the life of the process; a file that failed
+// to load is tried again by the next binding.
+std::shared_ptr<const CPelProjectionDll::Library> SharedLibrary(
+    const std::filesystem::path& file) {
+  static std::mutex mutex;
+  static std::map<std::string, std::shared_ptr<const CPelProjectionDll::Library>> loaded;
+  const std::string key = file.lexically_normal().string();
+  std::lock_guard<std::mutex> lock(mutex);
+  auto found = loaded.find(key);
+  if (found != loaded.end()) return found->second;
+  auto library = std::make_shared<const CPelProjectionDll::Library>(file);
+  if (library->Ready()) loaded.emplace(key, library);
+  return library;
+}
+
+}  // namespace
+
+std::filesystem::path CPelProjectionDll::DefaultLibraryFile() {
+  return ExecutableFolder() / "PelProjection.so";
+}
+
+CPelProjectionDll::CPelProjectionDll() : CPelProjectionDll(DefaultLibraryFile()) {}
+
+CPelProjectionDll::CPelProjectionDll(const std::filesystem::path& libraryFile,
+                                     PelProjectionLoading loading) {
+  try {
+    library_ = loading == PelProjectionLoading::Shared ? SharedLibrary(libraryFile)
+                                                       : std::make_shared<const Library>(libraryFile);
+  } catch (...) {
+    library_.reset();  // out of memory: the binding stays not ready
+  }
+}
+
+CPelProjectionDll::~CPelProjectionDll() = default;
+
+bool CPelProjectionDll::IsReady() const { return library_ != nullptr && library_->Ready(); }
+
+std::string CPelProjectionDll::LoadError() const {
+  if (library_ == nullptr) return "library not loaded";
+  return library_->Error();
+}
+
+const PelProjectionEntries* CPelProjectionDll::Entries() const {
+  return IsReady() ? &library_->Entries() : nullptr;
+}
+
+void CPelProjectionDll::Push() const {
+  const ProjectionStateValues& s = state_;
+  library_->Entries().InitializeDLL(s.L0, s.L0Auto, s.B0, s.a, s.b, s.BNord, s.BSued,
+                                    s.FalseNorth, s.FalseEast, s.LambType, s.LambCase, s.GKCase);
+}
+
+int CPelProjectionDll::SetEllipsoid(double a, double b) {
+  if (!IsReady()) return kProjectionNotReady;
+  state_.a = a;
+  state_.b = b;
+  try {
+    Push();
+    library_->Entries().SetEllipDim(a, b);
+  } catch (...) {
+    return kProjectionCallException;
+  }
+  return 1;
+}
+
+int CPelProjectionDll::GeographicToCartesian(double latitude, double longitude, double height,
+                                             double& X, double& Y, double& Z) {
+  if (!IsReady()) return kProjectionNotReady;
+  try {
+    Push();
+    library_->Entries().BLH_to_XYZ(latitude, longitude, height, &X, &Y, &Z);
+  } catch (...) {
+    return kProjectionCallException;
+  }
+  return 1;
+}
+
+int CPelProjectionDll::CartesianToGeographic(double X, double Y, double Z, double& latitude,
+                                             double& longitude, double& height) {
+  if (!IsReady()) return kProjectionNotReady;
+  try {
+    Push();
+    library_->Entries().XYZ_to_BLH(X, Y, Z, &latitude, &longitude, &height);
+  } catch (...) {
+    return kProjectionCallException;
+  }
+  return 1;
+}
+
+}  // namespace tarvik

@@ -84,6 +84,7 @@ PELPROJECTION_API void XYZ_to_EllipsoidalCoordinates(double X, double Y, double 
 
 /* ---- projections: forward (B, L) -> (E, N), inverse (E, N) -> (B, L) ------ */
 
+/* Cassini-Soldner about L0 with origin latitude B0 (either hemisphere). */
 PELPROJECTION_API void BL_to_EN_Soldner(double B, double L, double* E, double* N);
 PELPROJECTION_API void EN_to_BL_Soldner(double E, double N, double* B, double* L);
 
@@ -100,10 +101,19 @@ PELPROJECTION_API void BL_to_EN_UTM_With_Zone(double B, double L, double* E, dou
 PELPROJECTION_API void EN_to_BL_UTM_With_Zone(double E, double N, int zone, const char* band,
                                               double* B, double* L);
 
+/* GKCase 0: German 3° zones, E = zone·1000000 + 500000 + y; GKCase 4:
+ * Austrian strips 10°20′/13°20′/16°20′, E = y + 150000/450000/750000; any
+ * other GKCase: E = y. With L0Auto the meridian comes from the point (GKCase 0:
+ * nearest multiple of 3°, halves toward zero; GKCase 4: strip boundaries at
+ * 11°50′ and 14°50′; the inverse takes the zone from the millions of E, or
+ * the strip from E below 300000 / below 600000 / above); other GKCase: L0. */
 PELPROJECTION_API void BL_to_EN_GK(double B, double L, double* E, double* N);
 PELPROJECTION_API void EN_to_BL_GK(double E, double N, double* B, double* L);
 
-/* 0 on success, -1 on failure (nothing written). */
+/* 0 on success, -1 when the cone is undefined (LambType 0 with different
+ * parallels, or a LambType other than 0 and 1); then nothing is written.
+ * LambCase 1..3 first load a national parameter set into the state and set
+ * LambType to 1. */
 PELPROJECTION_API int BL_to_EN_Lambert(double B, double L, double* E, double* N);
 PELPROJECTION_API int EN_to_BL_Lambert(double E, double N, double* B, double* L);
 

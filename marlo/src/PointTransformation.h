@@ -1,0 +1,41 @@
+#pragma once
+// The transformation core shared by the twenty exports: area search, the
+// area's geocentric shift and differential similarity transformation, the
+// ellipsoid change and the optional residual interpolation.
+
+#include <string>
+
+#include "CoefficientVector.h"
+#include "MarloDatabase.h"
+#include "ProjectionBinding.h"
+#include "ResidualInterpolation.h"
+
+namespace marlo {
+
+// Everything one loaded copy of the library holds.
+struct LibraryState {
+    MarloDatabase db;
+    bool ready = false;
+    InterpolationSettings interpolation;
+    std::string vectorPath;
+    CoefficientModel coefficients;
+};
+
+struct Geographic {
+    double L = 0.0;  // longitude, degrees
+    double B = 0.0;  // latitude, degrees
+    double h = 0.0;  // ellipsoidal height, metres
+};
+
+// Projects a source-ellipsoid position into the database plane (the plane of
+// the index grid). False when the projection cannot be computed.
+bool ToDatabasePlane(const DatabaseHeader& header, const ProjectionBinding& projection,
+                     double B, double L, double& easting, double& northing);
+
+// Transforms a geographic point of the source system into the target system.
+// 1, -1000 (no area) or -1001 (out of range); out is written only on success.
+// The database must be loaded.
+int TransformGeographic(const LibraryState& state, const ProjectionBinding& projection,
+                        const Geographic& in, Geographic& out);
+
+}  // namespace marlo

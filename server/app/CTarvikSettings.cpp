@@ -1,6 +1,5 @@
 #include "app/CTarvikSettings.h"
 
-#include <algorithm>
 
 #include "runtime/CFileIni.h"
 #include "runtime/PelLog.h"
@@ -35,11 +34,6 @@ const char* CTarvikSettings::RTCMFormatName(int format) {
     case kRTCMFormatXML: return "XML";
     default: return "Unknown";
   }
-}
-
-std::string CTarvikSettings::NormalisedPath(std::string value) {
-  std::replace(value.begin(), value.end(), '\\', '/');
-  return value;
 }
 
 std::string CTarvikSettings::DatabasePath(const std::filesystem::path& programFolder,

@@ -90,7 +90,11 @@ class CTarvikSettings {
   static std::string ConfigurationsPathOf(const std::filesystem::path& programFolder,
                                           std::string value);
   // Backslashes to slashes.
-  static std::string NormalisedPath(std::string value);
+  static std::string NormalisedPath(std::string value) {
+    for (char& c : value)
+      if (c == '\\') c = '/';
+    return value;
+  }
 };
 
 }  // namespace tarvik

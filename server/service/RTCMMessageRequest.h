@@ -7,6 +7,7 @@
 // transformation, projection binding) and the response operations are
 // added by the request execution.
 
+#include "module/CGeoPoint.h"
 #include "runtime/PelLog.h"
 
 #include <string>
@@ -18,6 +19,7 @@ namespace tarvik {
 class CRTCMASCIIResponse;
 class CRTCMXMLResponse;
 class CRTCMBinaryResponse;
+class CConfigurationSettings;
 
 class IRTCMRequest {
 public:
@@ -72,6 +74,26 @@ public:
     // The log of the request (program-wide until a configuration is set).
     PelLog& log() { return log_; }
     void setLogConfiguration(const std::string& configuration) { log_.setConfiguration(configuration); }
+
+    // --- Execution against a configuration ---
+    // The configuration whose values the request reads and whose message
+    // records it fills; also opens the request's log on its name.
+    void SetConfiguration(CConfigurationSettings& settings);
+    CConfigurationSettings* configuration = nullptr;
+    // The 16 grid nodes of the last execution, north-west first, row by row
+    // southwards, each row west to east.
+    std::vector<CGeoPoint> gridPoints;
+
+    // Runs the computation chain for the position: 1 (executed set) or the
+    // code of the first failing step, also stored in resultCode.
+    int Execute() override;
+    // One response per active message 1021/1023/1025 in list order; a
+    // request that is not GGA gets the bare text of its result code
+    // (ASCII, XML) and resultCode -1000. Binary frames are always one per
+    // active message, with the invalid area when not executed.
+    int CreateASCIIResponses(std::vector<CRTCMASCIIResponse>& responses) override;
+    int CreateXMLResponses(std::vector<CRTCMXMLResponse>& responses) override;
+    int CreateBinaryResponses(std::vector<CRTCMBinaryResponse>& responses) override;
 
 protected:
     PelLog log_;

@@ -1,0 +1,220 @@
+#include "module/CComputationChain.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "geodesy/C3DTrafo.h"
+#include "geodesy/CGeoidGrid.h"
+#include "geodesy/CMarloDll.h"
+#include "geodesy/CORVELDll.h"
+#include "geodesy/CPelProjectionDll.h"
+#include "module/CConfigurationSettings.h"
+#include "service/ResultText.h"
+
+namespace tarvik {
+
+namespace {
+constexpr double kRho = 180.0 / 3.14159265358979323846;  // degrees per radian
+constexpr int kGridSize = 4;
+}  // namespace
+
+CComputationChain::CComputationChain(CConfigurationSettings& configuration,
+                                     CPelProjectionDll& projection, std::vector<CGeoPoint>& nodes)
+    : cfg_(configuration), projection_(projection), nodes_(nodes) {}
+
+bool CComputationChain::ToCartesian(double a, double b, double lat, double lon, double h, double& x,
+                                    double& y, double& z) {
+  return projection_.SetEllipsoid(a, b) == 1 && projection_.GeographicToCartesian(lat, lon, h, x, y, z) == 1;
+}
+
+bool CComputationChain::ToGeographic(double a, double b, double x, double y, double z, double& lat,
+                                     double& lon, double& h) {
+  return projection_.SetEllipsoid(a, b) == 1 && projection_.CartesianToGeographic(x, y, z, lat, lon, h) == 1;
+}
+
+int CComputationChain::Run(double latitude, double longitude, double height) {
+  int result = OriginByMode(latitude, longitude);
+  if (result == 1) result = Grid(height);
+  if (result == 1 && cfg_.PlanCode == kPlanSapenDB) result = PlanPositions(height);
+  if (result == 1 && (cfg_.HeightCode == kHeightOrvelDB || cfg_.HeightCode == kHeightOrvelDB2))
+    result = HeightLibrary();
+  if (result == 1 && cfg_.HeightCode == kHeightGeoidGrid) result = GeoidGrid();
+  if (result == 1 && cfg_.PlanCode == kPlanSapenDB) result = HelmertAdjustment();
+  return result;
+}
+
+int CComputationChain::OriginByMode(double latitude, double longitude) {
+  HelmertMessageData& h = cfg_.Helmert;
+  ResidualGridMessageData& g = cfg_.ResidualGrid;
+  if (cfg_.ModeCode == kModeRegional) return kResultRegionalNotImplemented;
+  if (cfg_.ModeCode == kModeLocal) {
+    h.LatitudeOfOriginAreaOfValidity = latitude;
+    h.LongitudeOfOriginAreaOfValidity = longitude;
+    g.GridOriginLatitude = latitude;
+    g.GridOriginLongitude = longitude;
+  }
+  g.GridExtensionLatitude = h.LatitudeExtensionAreaOfValidity;
+  g.GridExtensionLongitude = h.LongitudeExtensionAreaOfValidity;
+  return 1;
+}
+
+int CComputationChain::Grid(double height) {
+  nodes_.clear();
+  if (!projection_.IsReady()) return kResultPelProjectionAccess;
+  const HelmertMessageData& h = cfg_.Helmert;
+  const double sa = h.SemimajorAxisOfSourceSystemEllipsoid, sb = h.SemiminorAxisOfSourceSystemEllipsoid;
+  const double ta = h.SemimajorAxisOfTargetSystemEllipsoid, tb = h.SemiminorAxisOfTargetSystemEllipsoid;
+
+  C3DTrafo configured;
+  configured.SetParameters(cfg_.RX / kRho, cfg_.RY / kRho, cfg_.RZ / kRho, cfg_.TX, cfg_.TY, cfg_.TZ,
+                           cfg_.S);
+
+  double x, y, z, tx, ty, tz, originLat, originLon, originH;
+  if (!ToCartesian(sa, sb, h.LatitudeOfOriginAreaOfValidity, h.LongitudeOfOriginAreaOfValidity, height,
+                   x, y, z))
+    return kResultPelProjectionAccess;
+  configured.TransformForward(x, y, z, tx, ty, tz);
+  if (!ToGeographic(ta, tb, tx, ty, tz, originLat, originLon, originH)) return kResultPelProjectionAccess;
+  cfg_.ResidualGrid.GridOriginLatitude = originLat;
+  cfg_.ResidualGrid.GridOriginLongitude = originLon;
+
+  const double north = originLat + h.LatitudeExtensionAreaOfValidity / 2.0;
+  const double west = originLon - h.LongitudeExtensionAreaOfValidity / 2.0;
+  const double latStep = h.LatitudeExtensionAreaOfValidity / 3.0;
+  const double lonStep = h.LongitudeExtensionAreaOfValidity / 3.0;
+  nodes_.reserve(kGridSize * kGridSize);
+  for (int i = 0; i < kGridSize; ++i) {
+    for (int j = 0; j < kGridSize; ++j) {
+      CGeoPoint node;
+      if (!ToCartesian(ta, tb, north - i * latStep, west + j * lonStep, originH, tx, ty, tz))
+        return kResultPelProjectionAccess;
+      configured.TransformInverse(tx, ty, tz, x, y, z);
+      if (!ToGeographic(sa, sb, x, y, z, node.sourceLatitude, node.sourceLongitude, node.sourceHeight))
+        return kResultPelProjectionAccess;
+      nodes_.push_back(node);
+    }
+  }
+  return 1;
+}
+
+int CComputationChain::PlanPositions(double height) {
+  for (CGeoPoint& node : nodes_) {
+    double lon = 0.0, lat = 0.0, h = 0.0;
+    int result = cfg_.Marlo().TransformPoint_BLH_in_BLH_out(node.sourceLongitude, node.sourceLatitude,
+                                                            node.sourceHeight, lon, lat, h);
+    if (result == -1000) return kResultOutsideDatabase;
+    if (result != 1) return kResultMarloAccess;
+    node.targetLongitude = lon;
+    node.targetLatitude = lat;
+    node.targetHeight = height - cfg_.MeanGeoidHeight;
+  }
+  return 1;
+}
+
+double CComputationChain::HeightLibraryLongitude(int heightCode, double longitude) {
+  if (heightCode == kHeightOrvelDB && longitude < 0.0) return longitude + 360.0;
+  return longitude;
+}
+
+void CComputationChain::MeanHeightResiduals() {
+  if (nodes_.empty()) return;
+  double sum = 0.0;
+  for (const CGeoPoint& node : nodes_) sum += node.heightAnomaly;
+  const double mean = sum / static_cast<double>(nodes_.size());
+  for (CGeoPoint& node : nodes_) node.heightResidual = node.heightAnomaly - mean;
+  cfg_.ResidualGrid.MeanHeightOffset = mean;
+}
+
+int CComputationChain::HeightLibrary() {
+  for (CGeoPoint& node : nodes_) {
+    OrvelSurfaceValues out;
+    int result = cfg_.Orvel().GetNFEMbyLatLongH(
+        node.sourceLatitude, HeightLibraryLongitude(cfg_.HeightCode, node.sourceLongitude),
+        node.sourceHeight, 1.0, out);
+    if (result != 0) return kResultOrvelAccess;
+    node.targetHeight = out.surfaceHeight;
+    node.heightAnomaly = node.sourceHeight - out.surfaceHeight;
+  }
+  MeanHeightResiduals();
+  return 1;
+}
+
+int CComputationChain::GeoidGrid() {
+  for (CGeoPoint& node : nodes_) {
+    double n = 0.0;
+    if (cfg_.GeoidGrid().Lookup(node.sourceLatitude, node.sourceLongitude, n) != 1)
+      return kResultGeoidGridAccess;
+    node.heightAnomaly = n;
+  }
+  MeanHeightResiduals();
+  return 1;
+}
+
+int CComputationChain::CheckResiduals(std::vector<CGeoPoint>& nodes, double meanLatitudeOffset,
+                                      double meanLongitudeOffset) {
+  if (std::fabs(meanLatitudeOffset) > kMaxMeanOffset) return kResultMeanLatitudeOverrun;
+  if (std::fabs(meanLongitudeOffset) > kMaxMeanOffset) return kResultMeanLongitudeOverrun;
+  for (CGeoPoint& node : nodes) {
+    node.latitudeResidual -= meanLatitudeOffset;
+    if (std::fabs(node.latitudeResidual) > kMaxResidual) return kResultResidualOverrun;
+    node.longitudeResidual -= meanLongitudeOffset;
+    if (std::fabs(node.longitudeResidual) > kMaxResidual) return kResultResidualOverrun;
+  }
+  return 1;
+}
+
+int CComputationChain::HelmertAdjustment() {
+  if (!projection_.IsReady()) return kResultPelProjectionAccess;
+  HelmertMessageData& h = cfg_.Helmert;
+  if (h.ComputationIndicator != 1) return kResultComputationNotSupported;
+  const double sa = h.SemimajorAxisOfSourceSystemEllipsoid, sb = h.SemiminorAxisOfSourceSystemEllipsoid;
+  const double ta = h.SemimajorAxisOfTargetSystemEllipsoid, tb = h.SemiminorAxisOfTargetSystemEllipsoid;
+
+  C3DTrafo trafo;
+  trafo.Clear();
+  for (std::size_t k = 0; k < nodes_.size(); ++k) {
+    const CGeoPoint& node = nodes_[k];
+    const std::string id = std::to_string(k + 1);
+    double x, y, z;
+    if (!ToCartesian(sa, sb, node.sourceLatitude, node.sourceLongitude, node.sourceHeight, x, y, z))
+      return kResultPelProjectionAccess;
+    trafo.AddSourcePoint(id, x, y, z);
+    if (!ToCartesian(ta, tb, node.targetLatitude, node.targetLongitude, node.targetHeight, x, y, z))
+      return kResultPelProjectionAccess;
+    trafo.AddTargetPoint(id, x, y, z);
+  }
+  if (trafo.Adjust() != 1) return kResultHelmertFailed;
+
+  double omega, phi, kappa, tx, ty, tz, m;
+  trafo.GetParameters(omega, phi, kappa, tx, ty, tz, m);
+  h.DX = tx;
+  h.DY = ty;
+  h.DZ = tz;
+  h.R1 = omega * kRho;
+  h.R2 = phi * kRho;
+  h.R3 = kappa * kRho;
+  h.ScaleFactor = m;
+
+  double latSum = 0.0, lonSum = 0.0;
+  for (const auto& point : trafo.IdenticalPoints()) {
+    const long number = std::strtol(point.Id.c_str(), nullptr, 10);
+    if (number < 1 || static_cast<std::size_t>(number) > nodes_.size()) continue;
+    CGeoPoint& node = nodes_[static_cast<std::size_t>(number - 1)];
+    double x, y, z, xt, yt, zt, lat, lon, hh;
+    if (!ToCartesian(sa, sb, node.sourceLatitude, node.sourceLongitude, node.sourceHeight, x, y, z))
+      return kResultPelProjectionAccess;
+    trafo.TransformForward(x, y, z, xt, yt, zt);
+    if (!ToGeographic(ta, tb, xt, yt, zt, lat, lon, hh)) return kResultPelProjectionAccess;
+    node.latitudeResidual = (node.targetLatitude - lat) * 3600.0;
+    node.longitudeResidual = (node.targetLongitude - lon) * 3600.0;
+    latSum += node.latitudeResidual;
+    lonSum += node.longitudeResidual;
+  }
+  const double count = static_cast<double>(nodes_.size());
+  cfg_.ResidualGrid.MeanLatitudeOffset = latSum / count;
+  cfg_.ResidualGrid.MeanLongitudeOffset = lonSum / count;
+  return CheckResiduals(nodes_, cfg_.ResidualGrid.MeanLatitudeOffset, cfg_.ResidualGrid.MeanLongitudeOffset);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,69 @@
+#pragma once
+// The computation of one request's message contents: a 4 x 4 grid around the
+// area origin, mapped into the source frame with the configured Helmert
+// transformation, the nodes' plan positions from the Marlo database, heights
+// from the height library or the geoid grid, and a least-squares Helmert
+// adjustment whose parameters fill message 1021 and whose remainders, in
+// arc-seconds, fill the residual grid of message 1023.
+//
+// Each step returns 1 to go on or the negative result code that ends the
+// request. Run() calls them in their order and stops at the first failure.
+//
+// Choices made here:
+//  - The grid step already ends the chain with -2002 when the projection
+//    binding is not ready (or a conversion fails): without it the node
+//    positions would be undefined, and with plan code 0 such a request would
+//    otherwise be reported as executed with meaningless height residuals.
+//  - The 1023 grid extension is set to the 1021 area extension in every mode,
+//    not only in LOCAL mode: the grid always spans that extension, so the
+//    message then describes the grid actually sent.
+
+#include <vector>
+
+#include "module/CGeoPoint.h"
+
+namespace tarvik {
+
+class CConfigurationSettings;
+class CPelProjectionDll;
+class C3DTrafo;
+
+// Range bounds of the residual grid (arc-seconds); a value exactly at a
+// bound passes.
+constexpr double kMaxMeanOffset = 0.127;
+constexpr double kMaxResidual = 0.00765;
+
+class CComputationChain {
+ public:
+  CComputationChain(CConfigurationSettings& configuration, CPelProjectionDll& projection,
+                    std::vector<CGeoPoint>& nodes);
+
+  // The whole chain for a position (degrees, degrees, ellipsoidal metres).
+  int Run(double latitude, double longitude, double height);
+
+  int OriginByMode(double latitude, double longitude);
+  int Grid(double height);
+  int PlanPositions(double height);
+  int HeightLibrary();
+  int GeoidGrid();
+  int HelmertAdjustment();
+
+  // Longitude as handed to the height library: 0..360 for ORVEL_DB.
+  static double HeightLibraryLongitude(int heightCode, double longitude);
+  // Removes the means and checks the bounds: 1, -2040, -2041 or -2042.
+  static int CheckResiduals(std::vector<CGeoPoint>& nodes, double meanLatitudeOffset,
+                            double meanLongitudeOffset);
+
+ private:
+  bool ToCartesian(double a, double b, double lat, double lon, double h, double& x, double& y,
+                   double& z);
+  bool ToGeographic(double a, double b, double x, double y, double z, double& lat, double& lon,
+                    double& h);
+  void MeanHeightResiduals();
+
+  CConfigurationSettings& cfg_;
+  CPelProjectionDll& projection_;
+  std::vector<CGeoPoint>& nodes_;
+};
+
+}  // namespace tarvik

@@ -1,0 +1,46 @@
+#include "module/CConfigurationSettings.h"
+
+#include "geodesy/CGeoidGrid.h"
+#include "geodesy/CMarloDll.h"
+#include "geodesy/CORVELDll.h"
+
+namespace tarvik {
+
+CConfigurationSettings::CConfigurationSettings()
+    : marlo_(std::make_unique<CMarloDll>()),
+      orvel_(std::make_unique<CORVELDll>()),
+      geoidGrid_(std::make_unique<CGeoidGrid>()) {}
+
+CConfigurationSettings::~CConfigurationSettings() = default;
+
+void CConfigurationSettings::Reset() {
+  // Release the libraries first so their copies may be replaced.
+  marlo_.reset();
+  orvel_.reset();
+  geoidGrid_.reset();
+  RTCMFormat = 1;
+  ErrorHandling = 1;
+  ConfigurationName.clear();
+  PORTNUM = 0;
+  RequestType = 0;
+  ActiveMessages.clear();
+  Mode.clear();
+  ModeCode = kModeOther;
+  PlanType.clear();
+  PlanDB.clear();
+  PlanCode = kPlanNone;
+  HeightType.clear();
+  HeightDB.clear();
+  HeightCode = kHeightNone;
+  MeanGeoidHeight = 42.0;
+  RX = RY = RZ = TX = TY = TZ = 0.0;
+  S = 1.0;
+  Helmert = HelmertMessageData();
+  ResidualGrid = ResidualGridMessageData();
+  Projection = ProjectionMessageData();
+  marlo_ = std::make_unique<CMarloDll>();
+  orvel_ = std::make_unique<CORVELDll>();
+  geoidGrid_ = std::make_unique<CGeoidGrid>();
+}
+
+}  // namespace tarvik

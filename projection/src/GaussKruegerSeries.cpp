@@ -248,9 +248,12 @@ GeoPoint GaussKruegerSeriesInverse(const Ellipsoid& el, double y, double x) {
     for (int k = 13; k >= 1; k -= 2) l = l * u2 + Horner(series.inverse[k], w);
     l *= u;
 
-    // One Newton step from the footpoint, whose isometric latitude is known,
-    // starts the iteration next to its root.
-    const double start = phiF + q * c * (1.0 + el.ep2 * w);
+    // Start the iteration next to its root: the Taylor expansion of φ(q)
+    // about the footpoint, whose isometric latitude is known, through the
+    // second order (dφ/dq = cosφ·(1 + e'²cos²φ)).
+    const double slope = c * (1.0 + el.ep2 * w);
+    const double curvature = -s * (1.0 + 3.0 * el.ep2 * w) * slope;
+    const double start = phiF + q * slope + 0.5 * q * q * curvature;
     GeoPoint g;
     g.B = LatitudeFromIsometric(el, qF + q, start) * kRho;
     g.l = l * kRho;

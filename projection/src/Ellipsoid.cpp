@@ -26,17 +26,18 @@ double MeridianArcLength(const Ellipsoid& el, double phiDeg) {
 }
 
 double MeridianArcLength(const Ellipsoid& el, double phi, double s, double co) {
-    static constexpr double k[7] = {1.0,           -1.5,        1.875,       -2.1875,
-                                    2.4609375,     -2.70703125, 2.9326171875};
+    // Binomial coefficients of the exponent −3/2, 1/(2n) and (2n−1)/(2n).
+    static constexpr double k[7] = {1.0,       -1.5,        1.875,       -2.1875,
+                                    2.4609375, -2.70703125, 2.9326171875};
+    static constexpr double kHalfInverse[7] = {0.0,     1.0 / 2,  1.0 / 4, 1.0 / 6,
+                                               1.0 / 8, 1.0 / 10, 1.0 / 12};
+    static constexpr double kRatio[7] = {0.0,     1.0 / 2,  3.0 / 4,  5.0 / 6,
+                                         7.0 / 8, 9.0 / 10, 11.0 / 12};
     const double co2 = co * co;
     double integral = phi;  // I_0
     double cosPow = co;     // cos^(2n−1)
     double ep2Pow = 1.0;
     double sum = integral;
-    static constexpr double kHalfInverse[7] = {0.0, 1.0 / 2, 1.0 / 4, 1.0 / 6,
-                                               1.0 / 8, 1.0 / 10, 1.0 / 12};  // 1/(2n)
-    static constexpr double kRatio[7] = {0.0, 1.0 / 2, 3.0 / 4, 5.0 / 6,
-                                         7.0 / 8, 9.0 / 10, 11.0 / 12};  // (2n−1)/(2n)
     for (int n = 1; n <= 6; ++n) {
         integral = s * cosPow * kHalfInverse[n] + kRatio[n] * integral;
         cosPow *= co2;

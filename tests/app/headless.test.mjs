@@ -33,7 +33,7 @@ function request(port) {
     let got = "";
     const timer = setTimeout(() => { sock.destroy(); reject(new Error("no answer")); }, 20000);
     sock.on("connect", () => sock.write(nmea("GPGGA,120000.00,4812.0000,N,01622.0000,E,1,08,1.0,200.0,M,45.0,M,,")));
-    sock.on("data", (d) => { got += d.toString("latin1"); if (!sock.q) { sock.q = true; setTimeout(() => sock.end("quit*"), 300); } });
+    sock.on("data", (d) => { got += d.toString("latin1"); if (!sock.q) { sock.q = true; setTimeout(() => sock.end(), 300); } });
     sock.on("close", () => { clearTimeout(timer); resolve(got); });
     sock.on("error", (e) => { clearTimeout(timer); reject(e); });
   });

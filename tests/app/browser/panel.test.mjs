@@ -53,7 +53,7 @@ function nmea(body) {
   return "$" + body + "*" + x.toString(16).toUpperCase().padStart(2, "0");
 }
 
-// One GGA request; resolves with what came back before quit.
+// One GGA request; the client then hangs up (a "quit*" would count as a request too).
 function request(port) {
   return new Promise((resolve, reject) => {
     const sock = net.connect(port, "127.0.0.1");
@@ -62,7 +62,7 @@ function request(port) {
     sock.on("connect", () => sock.write(nmea("GPGGA,120000.00,4812.0000,N,01622.0000,E,1,08,1.0,200.0,M,45.0,M,,")));
     sock.on("data", (d) => {
       got += d.toString("latin1");
-      if (!sock.quitSent) { sock.quitSent = true; setTimeout(() => sock.end("quit*"), 300); }
+      if (!sock.quitSent) { sock.quitSent = true; setTimeout(() => sock.end(), 300); }
     });
     sock.on("close", () => { clearTimeout(timer); resolve(got); });
     sock.on("error", (e) => { clearTimeout(timer); reject(e); });

@@ -1,0 +1,249 @@
+// Matrix inversion and the seven-parameter Helmert adjustment.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "geodesy/C3DTrafo.h"
+#include "geodesy/CMatrix.h"
+
+namespace tarvik {
+namespace {
+
+double MaxDeviationFromIdentity(const CMatrix& m) {
+  double worst = 0.0;
+  for (int i = 0; i < m.Rows(); ++i)
+    for (int j = 0; j < m.Columns(); ++j)
+      worst = std::max(worst, std::fabs(m[i][j] - (i == j ? 1.0 : 0.0)));
+  return worst;
+}
+
+TEST(Matrix, FullPivotInvertsWhereTheDiagonalIsZero) {
+  // Needs row and column interchanges: zero on the diagonal, badly scaled.
+  CMatrix a(3, 3);
+  const double values[3][3] = {{0, 2e6, 1}, {3, 0, 0.5}, {1e-3, 4, 0}};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) a[i][j] = values[i][j];
+  CMatrix inverse = a;
+  ASSERT_TRUE(inverse.InvertFullPivot());
+  EXPECT_LT(MaxDeviationFromIdentity(a * inverse), 1e-9);
+  EXPECT_LT(MaxDeviationFromIdentity(inverse * a), 1e-9);
+
+  CMatrix noPivot = a;
+  EXPECT_FALSE(noPivot.InvertNoPivot());  // zero first pivot
+}
+
+TEST(Matrix, NoPivotInvertsPositiveDefinite) {
+  CMatrix a(3, 3);
+  const double values[3][3] = {{4, 1, 0.5}, {1, 3, 0.2}, {0.5, 0.2, 2}};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) a[i][j] = values[i][j];
+  CMatrix inverse = a;
+  ASSERT_TRUE(inverse.InvertNoPivot());
+  EXPECT_LT(MaxDeviationFromIdentity(a * inverse), 1e-12);
+}
+
+TEST(Matrix, SingularAndMismatchedOperands) {
+  CMatrix singular(3, 3, 1.0);
+  EXPECT_FALSE(singular.InvertFullPivot());
+  CMatrix zero(2, 2, 0.0);
+  EXPECT_FALSE(zero.InvertFullPivot());
+  CMatrix rectangular(2, 3, 1.0);
+  EXPECT_FALSE(rectangular.InvertFullPivot());
+
+  const CMatrix a(2, 3, 1.0), b(2, 3, 2.0);
+  EXPECT_EQ((a * b).Rows(), -1);
+  EXPECT_EQ((a + CMatrix(3, 2)).Rows(), -1);
+  const CMatrix product = a * b.Transposed();
+  ASSERT_EQ(product.Rows(), 2);
+  ASSERT_EQ(product.Columns(), 2);
+  EXPECT_EQ(product[1][0], 6.0);
+  EXPECT_EQ((a - b)[1][2], -1.0);
+  EXPECT_EQ((b * 0.5)[0][1], 1.0);
+
+  EXPECT_EQ(CMatrix(-1, 3).Rows(), -1);
+  EXPECT_EQ(CMatrix(1 << 20, 1 << 20).Rows(), -1);  // refused, not attempted
+}
+
+TEST(HelmertRotation, MatchesTheProductOfTheAxisRotations) {
+  const double o = 0.3, p = -1.1, k = 2.5;
+  double R[3][3];
+  HelmertRotationMatrix(o, p, k, R);
+  CMatrix R1 = CMatrix::Identity(3), R2 = CMatrix::Identity(3), R3 = CMatrix::Identity(3);
+  R1[1][1] = std::cos(o), R1[1][2] = std::sin(o), R1[2][1] = -std::sin(o), R1[2][2] = std::cos(o);
+  R2[0][0] = std::cos(p), R2[0][2] = -std::sin(p), R2[2][0] = std::sin(p), R2[2][2] = std::cos(p);
+  R3[0][0] = std::cos(k), R3[0][1] = std::sin(k), R3[1][0] = -std::sin(k), R3[1][1] = std::cos(k);
+  const CMatrix product = R3 * R2 * R1;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) EXPECT_NEAR(R[i][j], product[i][j], 1e-15) << i << j;
+}
+
+TEST(HelmertTransform, InverseUndoesForwardForAnyRotation) {
+  C3DTrafo trafo;
+  for (double angle : {1e-6, 0.5, 2.0, 3.1}) {
+    trafo.SetParameters(angle, -angle / 2, angle * 0.9, 612.3, -88.1, 450.7, 1.0 + 3e-5);
+    double xt, yt, zt, x, y, z;
+    trafo.TransformForward(4194000.5, 1162000.25, 4647000.75, xt, yt, zt);
+    trafo.TransformInverse(xt, yt, zt, x, y, z);
+    EXPECT_NEAR(x, 4194000.5, 1e-7);
+    EXPECT_NEAR(y, 1162000.25, 1e-7);
+    EXPECT_NEAR(z, 4647000.75, 1e-7);
+  }
+}
+
+// Sixteen points of a 4 x 4 grid of about 10 km around 47 N 15 E on the
+// sphere, as the server forms them for one request.
+void AddGrid(C3DTrafo& trafo, const HelmertParameters* truth, bool targets = true) {
+  C3DTrafo forward;
+  if (truth != nullptr) forward.SetParameters(*truth);
+  const double rho = 180.0 / M_PI;
+  for (int i = 0; i < 16; ++i) {
+    const double lat = (47.0 + 0.03 * (i / 4)) / rho, lon = (15.0 + 0.04 * (i % 4)) / rho;
+    const double r = 6378137.0 + 400.0 + 10.0 * i;
+    const double X = r * std::cos(lat) * std::cos(lon), Y = r * std::cos(lat) * std::sin(lon),
+                 Z = r * std::sin(lat);
+    const std::string id = std::to_string(i + 1);
+    trafo.AddSourcePoint(id, X, Y, Z);
+    if (!targets) continue;
+    double xt = X, yt = Y, zt = Z;
+    if (truth != nullptr) forward.TransformForward(X, Y, Z, xt, yt, zt);
+    trafo.AddTargetPoint(id, xt, yt, zt);
+  }
+}
+
+TEST(HelmertAdjustment, IdenticalPointSetsGiveTheIdentity) {
+  C3DTrafo trafo;
+  AddGrid(trafo, nullptr);
+  ASSERT_EQ(trafo.Adjust(), 1);
+  const HelmertParameters& p = trafo.Parameters();
+  EXPECT_NEAR(p.omega, 0, 1e-15);
+  EXPECT_NEAR(p.kappa, 0, 1e-15);
+  EXPECT_NEAR(p.TX, 0, 1e-6);
+  EXPECT_NEAR(p.m, 1, 1e-15);
+  ASSERT_EQ(trafo.IdenticalPoints().size(), 16u);
+  for (const CIdPoint& q : trafo.IdenticalPoints()) EXPECT_NEAR(q.vZ, 0, 1e-6);
+}
+
+TEST(HelmertAdjustment, RecoversKnownParameters) {
+  const HelmertParameters truth{1.2e-5, -0.8e-5, 2.3e-5, -577.3, -90.1, -463.9, 1.0 - 2.4e-6};
+  for (double scaleOffset : {0.0, 1e-5}) {
+    HelmertParameters t = truth;
+    t.m += scaleOffset;
+    C3DTrafo trafo;
+    AddGrid(trafo, &t);
+    ASSERT_EQ(trafo.Adjust(), 1);
+    const HelmertParameters& p = trafo.Parameters();
+    EXPECT_NEAR(p.omega, t.omega, 1e-9);
+    EXPECT_NEAR(p.phi, t.phi, 1e-9);
+    EXPECT_NEAR(p.kappa, t.kappa, 1e-9);
+    EXPECT_NEAR(p.m, t.m, 1e-9);
+    // Without centroid reduction the translations absorb the rotation's
+    // uncertainty times the Earth radius: mm-level, far below a residual.
+    EXPECT_NEAR(p.TX, t.TX, 1e-9);
+    EXPECT_NEAR(p.TY, t.TY, 1e-3);
+    EXPECT_NEAR(p.TZ, t.TZ, 1e-3);
+    EXPECT_LT(trafo.Passes(), C3DTrafo::kMaxPasses);
+    for (const CIdPoint& q : trafo.IdenticalPoints()) {
+      EXPECT_NEAR(q.vX, 0, 1e-6);
+      EXPECT_NEAR(q.vY, 0, 1e-6);
+    }
+  }
+}
+
+TEST(HelmertAdjustment, ResidualsAreTransformedSourceMinusTarget) {
+  const HelmertParameters truth{1e-5, 0, 0, 100, 0, 0, 1};
+  C3DTrafo trafo;
+  AddGrid(trafo, &truth);
+  // Move one target: the adjustment spreads it, the residual keeps its sign.
+  C3DTrafo disturbed;
+  for (std::size_t i = 0; i < trafo.SourcePoints().size(); ++i) {
+    const CPointEx& s = trafo.SourcePoints()[i];
+    const CPointEx& t = trafo.TargetPoints()[i];
+    disturbed.AddSourcePoint(s.Id, s.X, s.Y, s.Z);
+    disturbed.AddTargetPoint(t.Id, t.X + (i == 5 ? 0.16 : 0.0), t.Y, t.Z);
+  }
+  ASSERT_EQ(disturbed.Adjust(), 1);
+  const CIdPoint& moved = disturbed.IdenticalPoints()[5];
+  EXPECT_LT(moved.vX, -0.05);
+  double sum = 0;
+  for (const CIdPoint& q : disturbed.IdenticalPoints()) sum += q.vX;
+  EXPECT_NEAR(sum, 0.0, 1e-3);
+}
+
+TEST(HelmertAdjustment, IdentifiersMatchExactlyAndInSourceOrder) {
+  C3DTrafo trafo;
+  AddGrid(trafo, nullptr, false);
+  trafo.AddSourcePoint("a", 0, 0, 0);
+  // Targets in reverse order, one with a different case, one duplicate.
+  for (int i = 16; i >= 1; --i) {
+    const CPointEx& s = trafo.SourcePoints()[i - 1];
+    trafo.AddTargetPoint(std::to_string(i), s.X, s.Y, s.Z);
+  }
+  trafo.AddTargetPoint("A", 0, 0, 0);
+  trafo.AddTargetPoint("3", 1e9, 1e9, 1e9);  // later duplicate: ignored
+  ASSERT_EQ(trafo.Adjust(), 1);
+  const auto& points = trafo.IdenticalPoints();
+  ASSERT_EQ(points.size(), 16u);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(points[i].Id, std::to_string(i + 1));
+  EXPECT_NEAR(trafo.Parameters().TX, 0.0, 1e-6);
+}
+
+TEST(HelmertAdjustment, UndeterminedPointSetsFailAndKeepParameters) {
+  const HelmertParameters before{0.1, 0.2, 0.3, 1, 2, 3, 1.5};
+  auto expectKept = [&](C3DTrafo& trafo) {
+    trafo.SetParameters(before);
+    EXPECT_EQ(trafo.Adjust(), 0);
+    EXPECT_EQ(trafo.Parameters().omega, before.omega);
+    EXPECT_EQ(trafo.Parameters().m, before.m);
+    EXPECT_LT(trafo.Passes(), C3DTrafo::kMaxPasses + 1);
+  };
+  {
+    C3DTrafo empty;
+    expectKept(empty);
+    empty.AddSourcePoint("1", 1, 2, 3);
+    expectKept(empty);  // no target points
+  }
+  {
+    C3DTrafo noPartners;  // no identifier in common
+    noPartners.AddSourcePoint("1", 4e6, 1e6, 4.6e6);
+    noPartners.AddTargetPoint("2", 4e6, 1e6, 4.6e6);
+    expectKept(noPartners);
+  }
+  {
+    C3DTrafo two;  // six equations for seven unknowns
+    two.AddSourcePoint("1", 4194000, 1162000, 4647000);
+    two.AddSourcePoint("2", 4195000, 1163000, 4646000);
+    two.AddTargetPoint("1", 4194100, 1162000, 4647000);
+    two.AddTargetPoint("2", 4195100, 1163000, 4646000);
+    expectKept(two);
+  }
+  {
+    C3DTrafo coincident;
+    for (int i = 0; i < 16; ++i) {
+      coincident.AddSourcePoint(std::to_string(i), 4194000, 1162000, 4647000);
+      coincident.AddTargetPoint(std::to_string(i), 4194100, 1162000, 4647000);
+    }
+    expectKept(coincident);
+  }
+  {
+    C3DTrafo collinear;  // rotation about the line stays free
+    for (int i = 0; i < 16; ++i) {
+      collinear.AddSourcePoint(std::to_string(i), 4194000 + 100.0 * i, 1162000 + 30.0 * i,
+                               4647000 - 90.0 * i);
+      collinear.AddTargetPoint(std::to_string(i), 4194100 + 100.0 * i, 1162000 + 30.0 * i,
+                               4647000 - 90.0 * i);
+    }
+    expectKept(collinear);
+  }
+  {
+    C3DTrafo notFinite;
+    AddGrid(notFinite, nullptr);
+    notFinite.AddSourcePoint("nan", NAN, 0, 0);
+    notFinite.AddTargetPoint("nan", 0, 0, 0);
+    expectKept(notFinite);
+  }
+}
+
+}  // namespace
+}  // namespace tarvik

@@ -61,7 +61,10 @@ double LatitudeFromArc(const Ellipsoid& el, double x) {
         v = el.V(co);
         const double delta = (x - MeridianArcLength(el, phi, s, co)) * v * v * v / el.c;
         phi += delta;
-        if (!(std::fabs(delta) >= 1e-15)) break;  // also ends on NaN
+        // Done once a step falls below 1e-15 rad, or once the quadratic
+        // convergence of Newton's method bounds the error left after this
+        // step, (3/4)·e'²·Δ², below 1e-17 rad; NaN ends it too.
+        if (!(std::fabs(delta) >= 1e-15) || !(0.75 * el.ep2 * delta * delta >= 1e-17)) break;
     }
     return phi * kRho;
 }

@@ -130,10 +130,14 @@ public:
         int completed = 0;
         for (const auto& r : replies) {
             if (!r.isFrame) {
-                std::fwrite(r.text.data(), 1, r.text.size(), stdout);
-                if (!r.text.empty() && r.text.back() == '*') {
-                    std::fputc('\n', stdout);
-                    ++completed;
+                // Every text reply ends with "*": a line break after it keeps
+                // the next reply on a line of its own.
+                for (char c : r.text) {
+                    std::fputc(c, stdout);
+                    if (c == '*') {
+                        std::fputc('\n', stdout);
+                        ++completed;
+                    }
                 }
                 midText_ = !r.text.empty() && r.text.back() != '*';
             } else {
@@ -252,16 +256,18 @@ int main(int argc, char** argv) {
                 if (!stdinLine.empty()) {
                     std::string s = GgaLineToSend(stdinLine);
                     stdinLine.clear();
-                    if (!s.empty() && !sendText(s)) break;
+                    if (!s.empty()) o.items.push_back(s);
                 }
                 continue;
             }
             stdinLine.append(buf, static_cast<std::size_t>(got));
             std::size_t eol;
+            // Queued: each request is sent once the replies to the one
+            // before are complete, so replies never mix.
             while ((eol = stdinLine.find('\n')) != std::string::npos) {
                 std::string s = GgaLineToSend(stdinLine.substr(0, eol));
                 stdinLine.erase(0, eol + 1);
-                if (!s.empty() && !sendText(s)) break;
+                if (!s.empty()) o.items.push_back(s);
             }
         }
     }

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <string>
 
+#include "MarloDLL.h"
 #include "geodesy/DynamicLibrary.h"
 
 namespace tarvik {
@@ -54,8 +55,8 @@ class CMarloDll {
                                     double& heightOut);
 
  private:
-  using InitDBFn = int(const char*);
-  using TransformFn = int(double, double, double, double*, double*, double*);
+  using InitDBFn = decltype(::InitDB);
+  using TransformFn = decltype(::TransformPoint_BLH_in_BLH_out);
 
   DynamicLibrary library_;
   InitDBFn* initDB_ = nullptr;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 
+#include "OrvelMan4.h"
 #include "geodesy/DynamicLibrary.h"
 
 namespace tarvik {
@@ -53,8 +54,8 @@ class CORVELDll {
                         OrvelSurfaceValues& out);
 
  private:
-  using InitFn = int(const char*);
-  using SurfaceFn = int(double, double, double, double, double*, double*, double*, double*);
+  using InitFn = decltype(::InitOrvelDB);
+  using SurfaceFn = decltype(::GetNFEMbyLatLongH);
 
   DynamicLibrary library_;
   InitFn* init_ = nullptr;

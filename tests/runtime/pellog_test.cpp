@@ -3,12 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -42,20 +42,16 @@ int CountOf(const std::string& text, const std::string& what) {
 
 std::time_t LocalTime(int y, int mo, int d, int h, int mi, int s) {
     std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
+    tm.tm_year = y - 1900, tm.tm_mon = mo - 1, tm.tm_mday = d, tm.tm_hour = h, tm.tm_min = mi, tm.tm_sec = s;
     tm.tm_isdst = -1;
     return std::mktime(&tm);
 }
 
+const std::string kRule(119, '_');
+
 class PelLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        home_ = fs::temp_directory_path() / ("tarvik_pellog_" + std::to_string(::getpid()));
         fs::remove_all(home_);
         SetProgramFolder(home_);
     }
@@ -63,25 +59,36 @@ protected:
         SetProgramFolder({});
         fs::remove_all(home_);
     }
-    fs::path home_;
+    fs::path home_ = fs::temp_directory_path() / ("tarvik_pellog_" + std::to_string(::getpid()));
 };
 
-TEST_F(PelLogTest, PathsPerConfigurationAndDay) {
-    ClockedLog wide;
-    wide.at = LocalTime(2026, 12, 7, 14, 5, 9);
+TEST_F(PelLogTest, FilesPerConfigurationAndDayWithHeaderOnCreation) {
+    ClockedLog wide, nord("Nord");
+    wide.at = nord.at = LocalTime(2026, 12, 7, 14, 5, 9);
     EXPECT_EQ(wide.currentPath(), home_ / "Log" / "PelLog_07.12.2026.log");
-    ClockedLog nord("Nord");
-    nord.at = wide.at;
     EXPECT_EQ(nord.currentPath(), home_ / "Log" / "Nord" / "PelLog_Nord_07.12.2026.log");
-    nord.setConfiguration("Sued");
-    EXPECT_EQ(nord.prefix(), "PelLog_Sued");
-    EXPECT_EQ(nord.currentPath(), home_ / "Log" / "Sued" / "PelLog_Sued_07.12.2026.log");
 
-    nord.write(0, PelLogInfo, "Tarvik:Sued", "one");
-    wide.write(0, PelLogInfo, "Tarvik", "two");
-    EXPECT_EQ(CountOf(ReadFile(nord.currentPath()), "one"), 1);
-    EXPECT_EQ(CountOf(ReadFile(nord.currentPath()), "two"), 0);
-    EXPECT_EQ(CountOf(ReadFile(wide.currentPath()), "two"), 1);
+    nord.write(0, PelLogInfo, "Tarvik:Nord", "first");
+    nord.write(0, PelLogInfo, "Tarvik:Nord", "second");
+    wide.write(0, PelLogInfo, "Tarvik", "other");
+    std::string text = ReadFile(nord.currentPath());
+    EXPECT_EQ(text.rfind(kRule + "\n\nApplication:      ", 0), 0u);
+    EXPECT_EQ(CountOf(text, kRule), 2);
+    EXPECT_EQ(CountOf(text, "Configuration:    Nord\n"), 1);
+    EXPECT_EQ(CountOf(text, "Version:          Version: 1.0.0\n"), 1);
+    EXPECT_LT(text.find(kRule + "\n\n["), text.find("first"));
+    EXPECT_LT(text.find("first"), text.find("second"));
+    EXPECT_EQ(CountOf(text, "other"), 0);
+    EXPECT_EQ(CountOf(ReadFile(wide.currentPath()), "Configuration:"), 0);
+
+    // writeHeader appends another block to an existing file.
+    nord.writeHeader();
+    text = ReadFile(nord.currentPath());
+    EXPECT_EQ(CountOf(text, kRule), 4);
+    EXPECT_GT(text.rfind(kRule), text.find("second"));
+
+    nord.setConfiguration("Sued");
+    EXPECT_EQ(nord.currentPath(), home_ / "Log" / "Sued" / "PelLog_Sued_07.12.2026.log");
 }
 
 TEST_F(PelLogTest, LineColumnsAndSeverities) {
@@ -89,69 +96,32 @@ TEST_F(PelLogTest, LineColumnsAndSeverities) {
     log.at = LocalTime(2026, 12, 7, 14, 5, 9);
     EXPECT_EQ(log.formatLine(PelLogError, "Tarvik:Nord", "Started."),
               "[07.12.2026-14:05:09][ERROR]   [Tarvik:Nord]                 Started.\n");
-    EXPECT_EQ(log.formatLine(PelLogWarning, "X", "m"),
-              "[07.12.2026-14:05:09][WARNING] [X]                           m\n");
-    EXPECT_EQ(log.formatLine(PelLogInfo, "", ""),
-              "[07.12.2026-14:05:09][INFO]    []                            \n");
+    EXPECT_EQ(log.formatLine(PelLogWarning, "X", "m"), "[07.12.2026-14:05:09][WARNING] [X]                           m\n");
     EXPECT_EQ(log.formatLine(3, "X", "m"), "[07.12.2026-14:05:09]          [X]                           m\n");
-    const std::string longSource(40, 's');
-    EXPECT_EQ(log.formatLine(PelLogInfo, longSource, "m"),
-              "[07.12.2026-14:05:09][INFO]    [" + longSource + "]m\n");
+    const std::string longSource(40, 's');  // widens the line, is not cut
+    EXPECT_EQ(log.formatLine(PelLogInfo, longSource, "m"), "[07.12.2026-14:05:09][INFO]    [" + longSource + "]m\n");
 }
 
-TEST_F(PelLogTest, HeaderOnCreationAndOnRequestOnly) {
-    ClockedLog log("Nord");
-    log.at = LocalTime(2026, 12, 7, 10, 0, 0);
-    log.write(0, PelLogInfo, "Tarvik:Nord", "first");
-    log.write(0, PelLogInfo, "Tarvik:Nord", "second");
-    std::string text = ReadFile(log.currentPath());
-    const std::string rule(119, '_');
-    EXPECT_EQ(text.rfind(rule + "\n\nApplication:      ", 0), 0u);
-    EXPECT_EQ(CountOf(text, rule), 2);
-    EXPECT_EQ(CountOf(text, "Configuration:    Nord\n"), 1);
-    EXPECT_NE(text.find("Version:          Version: 1.0.0\n"), std::string::npos);
-    EXPECT_LT(text.find(rule + "\n\n["), text.find("first"));
-    EXPECT_LT(text.find("first"), text.find("second"));
-
-    log.writeHeader();
-    text = ReadFile(log.currentPath());
-    EXPECT_EQ(CountOf(text, rule), 4);
-    EXPECT_GT(text.rfind(rule), text.find("second"));
-
-    // The program-wide header has no configuration line.
-    PelLog wide;
-    wide.writeHeader();
-    EXPECT_EQ(CountOf(ReadFile(wide.currentPath()), "Configuration:"), 0);
-}
-
-TEST_F(PelLogTest, NewFileAtMidnight) {
+TEST_F(PelLogTest, NewFileAtMidnightAndVerbosity) {
     ClockedLog log("Nord");
     log.at = LocalTime(2026, 12, 7, 23, 59, 59);
     log.write(0, PelLogInfo, "S", "late");
     const fs::path first = log.currentPath();
     log.at = LocalTime(2026, 12, 8, 0, 0, 0);
     log.write(0, PelLogInfo, "S", "early");
-    const fs::path second = log.currentPath();
-    EXPECT_NE(first, second);
-    EXPECT_EQ(second.filename(), "PelLog_Nord_08.12.2026.log");
+    EXPECT_EQ(log.currentPath().filename(), "PelLog_Nord_08.12.2026.log");
     EXPECT_EQ(CountOf(ReadFile(first), "early"), 0);
-    EXPECT_EQ(CountOf(ReadFile(second), "early"), 1);
-    EXPECT_EQ(CountOf(ReadFile(second), std::string(119, '_')), 2);
-}
+    EXPECT_EQ(CountOf(ReadFile(log.currentPath()), "early"), 1);
+    EXPECT_EQ(CountOf(ReadFile(log.currentPath()), kRule), 2);
 
-TEST_F(PelLogTest, VerbosityFiltersDetail) {
-    PelLog log("V");
-    log.write(1, PelLogInfo, "S", "d1v0");
-    log.write(2, PelLogInfo, "S", "d2v0");
-    log.setVerbosity(1);
-    log.write(1, PelLogInfo, "S", "d1v1");
-    log.write(2, PelLogInfo, "S", "d2v1");
-    log.setVerbosity(2);
-    log.write(2, PelLogInfo, "S", "d2v2");
-    log.write(0, PelLogInfo, "S", "d0");
-    std::string text = ReadFile(log.currentPath());
-    EXPECT_EQ(CountOf(text, "d1v0") + CountOf(text, "d2v0") + CountOf(text, "d2v1"), 0);
-    EXPECT_EQ(CountOf(text, "d1v1") + CountOf(text, "d2v2") + CountOf(text, "d0"), 3);
+    for (int verbosity : {0, 1, 2}) {
+        log.setVerbosity(verbosity);
+        for (int detail : {0, 1, 2}) log.write(detail, PelLogInfo, "S", "v" + std::to_string(verbosity) + "d" + std::to_string(detail) + ";");
+    }
+    const std::string text = ReadFile(log.currentPath());
+    EXPECT_EQ(CountOf(text, "d0;"), 3);
+    EXPECT_EQ(CountOf(text, "v0d1;") + CountOf(text, "v0d2;") + CountOf(text, "v1d2;"), 0);
+    EXPECT_EQ(CountOf(text, "v1d1;") + CountOf(text, "v2d1;") + CountOf(text, "v2d2;"), 3);
 }
 
 TEST_F(PelLogTest, ConcurrentWritersLoseAndMixNothing) {
@@ -164,22 +134,18 @@ TEST_F(PelLogTest, ConcurrentWritersLoseAndMixNothing) {
         ::_exit(0);
     }
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([t] {
-            for (int i = 0; i < kLines; ++i) {
-                PelLog log("Busy");  // short-lived, as every caller uses it
-                log.write(0, PelLogInfo, "T" + std::to_string(t), "line " + std::string(100, 'x') + std::to_string(i) + "|");
-            }
+            for (int i = 0; i < kLines; ++i)
+                PelLog("Busy").write(0, PelLogInfo, "T" + std::to_string(t), std::string(100, 'x') + std::to_string(i) + "|");
         });
-    }
     for (auto& th : threads) th.join();
     int status = 0;
     ::waitpid(child, &status, 0);
 
     std::ifstream in(PelLog("Busy").currentPath());
-    std::string line;
     int lines = 0, headers = 0;
-    while (std::getline(in, line)) {
+    for (std::string line; std::getline(in, line);) {
         if (line.rfind("Application:", 0) == 0) ++headers;
         if (line.find("[INFO]") == std::string::npos) continue;
         ++lines;
@@ -190,7 +156,7 @@ TEST_F(PelLogTest, ConcurrentWritersLoseAndMixNothing) {
     EXPECT_EQ(headers, 1);
 }
 
-TEST_F(PelLogTest, FileLockedByAnotherProcessIsRetriedThenGivenUp) {
+TEST_F(PelLogTest, FileLockedByAnotherWriterIsRetriedThenGivenUp) {
     PelLog log("Locked");
     log.write(0, PelLogInfo, "S", "before");
     int fd = ::open(log.currentPath().c_str(), O_WRONLY);
@@ -206,7 +172,7 @@ TEST_F(PelLogTest, FileLockedByAnotherProcessIsRetriedThenGivenUp) {
     log.write(0, PelLogInfo, "S", "waited");
     release.join();
     ::close(fd);
-    std::string text = ReadFile(log.currentPath());
+    const std::string text = ReadFile(log.currentPath());
     EXPECT_EQ(CountOf(text, "dropped"), 0);
     EXPECT_EQ(CountOf(text, "waited"), 1);
 

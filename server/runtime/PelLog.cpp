@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -24,12 +25,14 @@ const std::string& Rule() {
     return rule;
 }
 
-// One writer at a time inside this process; flock() only separates
-// processes (and open file descriptions), the mutex makes the threads of
-// this process wait without sleeping in the retry loop.
-std::mutex& WriteMutex() {
-    static std::mutex m;
-    return m;
+// One writer per file at a time inside this process, so that threads wait
+// for each other on a mutex instead of sleeping in the retry loop; flock()
+// separates the writers of other processes. Files are spread over a few
+// mutexes so that a file held by another process does not stall the logs
+// of the other configurations.
+std::mutex& WriteMutex(const std::filesystem::path& path) {
+    static std::mutex stripes[16];
+    return stripes[std::hash<std::string>{}(path.native()) % 16];
 }
 
 std::string FormatTime(std::time_t t, const char* format) {
@@ -143,7 +146,7 @@ void PelLog::append(const std::string& line, bool headerOnly) {
     std::error_code ec;
     std::filesystem::create_directories(path.parent_path(), ec);
 
-    std::lock_guard<std::mutex> guard(WriteMutex());
+    std::lock_guard<std::mutex> guard(WriteMutex(path));
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;
     int attempts = 0;

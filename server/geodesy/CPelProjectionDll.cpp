@@ -59,8 +59,8 @@ std::shared_ptr<const CPelProjectionDll::Library> SharedLibrary(
     const std::filesystem::path& file) {
   static std::mutex mutex;
   static std::map<std::string, std::shared_ptr<const CPelProjectionDll::Library>> loaded;
-  const std::string key = file.lexically_normal().string();
   std::lock_guard<std::mutex> lock(mutex);
+  const std::string& key = file.native();
   auto found = loaded.find(key);
   if (found != loaded.end()) return found->second;
   auto library = std::make_shared<const CPelProjectionDll::Library>(file);
@@ -71,7 +71,9 @@ std::shared_ptr<const CPelProjectionDll::Library> SharedLibrary(
 }  // namespace
 
 std::filesystem::path CPelProjectionDll::DefaultLibraryFile() {
-  return ExecutableFolder() / "PelProjection.so";
+  // The executable does not move while it runs; asking the system once is enough.
+  static const std::filesystem::path file = ExecutableFolder() / "PelProjection.so";
+  return file;
 }
 
 CPelProjectionDll::CPelProjectionDll() : CPelProjectionDll(DefaultLibraryFile()) {}

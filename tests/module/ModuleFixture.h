@@ -21,6 +21,34 @@ namespace fs = std::filesystem;
 
 // The base configuration: Austrian-style demo area, identity ITRF-to-target
 // transformation, geoid grid heights.
+// The committed demo database of the Austrian-style region, found from this
+// header's own location in the source tree.
+inline fs::path DemoMarloDatabase() {
+  return fs::path(__FILE__).parent_path().parent_path().parent_path() / "demo" / "data" / "marlo" / "Demo.mdb";
+}
+
+// A geoid grid over the demo region (46.5..49 N, 12.5..17.5 E, 0.25 degrees)
+// with smoothly varying heights around 48 m.
+inline void WriteDemoGeoidGrid(const fs::path& file) {
+  std::ofstream out(file);
+  out << "; test geoid grid\n49.0 12.5\n46.5 17.5\n0.25 0.25\n11 21\n";
+  for (int r = 0; r < 11; ++r)
+    for (int c = 0; c < 21; ++c)
+      out << 49.0 - 0.25 * r << " " << 12.5 + 0.25 * c << " " << 48.0 + 0.15 * c - 0.2 * r + 0.05 * ((r * c) % 3)
+          << "\n";
+}
+
+// A height surface grid for OrvelMan4 over the same region, longitudes in
+// 0..360 degrees.
+inline void WriteDemoOrvelGrid(const fs::path& file) {
+  std::ofstream out(file);
+  out << "ORVELGRID 1\nsouth 46.5 north 49 west 12.5 east 17.5\ndlat 0.25 dlon 0.25\nrows 11 columns 21\n";
+  for (int r = 0; r < 11; ++r) {
+    for (int c = 0; c < 21; ++c) out << 47.0 + 0.1 * c + 0.12 * r << " ";
+    out << "\n";
+  }
+}
+
 inline std::string BaseModuleIni() {
   return R"([Settings]
 PORTNUM=0
@@ -29,9 +57,9 @@ TotalNumberOfRequests=5
 ActiveMessages=1021;1023;1025
 Mode=LOCAL
 PlanType=SAPEN_DB
-PlanDB=@MARLO@
+PlanDB=Demo.mdb
 HeightType=GEOIDGRID
-HeightDB=@GEOID@
+HeightDB=Demo.grd
 MeanGeoidHeight=48.5
 
 [Transformation_ITRF_To_Target]
@@ -119,6 +147,10 @@ class ModuleHome : public ::testing::Test {
     fs::create_directories(home_ / "Configs");
     for (const char* d : {"marlo", "orvel", "geoid"}) fs::create_directories(home_ / "data" / d);
     SetProgramFolder(home_);
+    std::error_code ec;
+    fs::copy_file(DemoMarloDatabase(), home_ / "data" / "marlo" / "Demo.mdb", ec);
+    WriteDemoGeoidGrid(home_ / "data" / "geoid" / "Demo.grd");
+    WriteDemoOrvelGrid(home_ / "data" / "orvel" / "Demo.orv");
     general_.ProgramDirectory = home_;
     general_.SapenDBPath = (home_ / "data" / "marlo").string();
     general_.OrvelDBPath = (home_ / "data" / "orvel").string();

@@ -2,6 +2,7 @@
 // problem text, on files written to disk.
 #include <gtest/gtest.h>
 
+#include "geodesy/CMarloDll.h"
 #include "module/CRTCMTransformationMessageModule.h"
 #include "module/ModuleFixture.h"
 
@@ -32,6 +33,15 @@ class Configuration : public ModuleHome {
   int result_ = -1;
 };
 
+TEST_F(Configuration, CompleteFileWithItsDatabasesIsValid) {
+  for (const char* height : {"GEOIDGRID", "ORVEL_DB", "ORVEL_DB2", "SAPEN_DB"}) {
+    auto m = Read({{"HeightType", height}, {"HeightDB", std::string(height).rfind("ORVEL", 0) == 0 ? "Demo.orv" : "Demo.grd"}});
+    EXPECT_EQ(result_, 1);
+    EXPECT_TRUE(m->ModuleValid()) << height << ": " << m->ModuleProblems();
+    EXPECT_TRUE(m->Settings().Marlo().IsReady());
+  }
+}
+
 TEST_F(Configuration, ReadsValuesWithTheirNormalisation) {
   general_.RTCMFormat = kRTCMFormatBinary;
   general_.ErrorHandling = CTarvikSettings::kInvalidArea;
@@ -48,7 +58,7 @@ TEST_F(Configuration, ReadsValuesWithTheirNormalisation) {
   EXPECT_EQ(c.ModeCode, kModeLocal);
   EXPECT_EQ(c.PlanType, "SAPEN_DB");
   EXPECT_EQ(c.PlanCode, kPlanSapenDB);
-  EXPECT_EQ(c.PlanDB, general_.SapenDBPath + "/@MARLO@");
+  EXPECT_EQ(c.PlanDB, general_.SapenDBPath + "/Demo.mdb");
   EXPECT_EQ(c.HeightCode, kHeightOrvelDB2);
   EXPECT_EQ(c.HeightDB, general_.OrvelDBPath + "/sub/h.grd");
   EXPECT_DOUBLE_EQ(c.MeanGeoidHeight, 48.5);
@@ -70,9 +80,9 @@ TEST_F(Configuration, ReadsValuesWithTheirNormalisation) {
   EXPECT_EQ(m->Settings().RTCMFormat, kRTCMFormatBinary);
   EXPECT_EQ(m->Settings().ModeCode, kModeOther);
   EXPECT_EQ(m->Settings().PlanCode, kPlanNone);
-  EXPECT_EQ(m->Settings().PlanDB, "@MARLO@");
+  EXPECT_EQ(m->Settings().PlanDB, "Demo.mdb");
   EXPECT_EQ(m->Settings().HeightCode, kHeightGeoidGrid);
-  EXPECT_EQ(m->Settings().HeightDB, general_.GeoidGridPath + "/@GEOID@");
+  EXPECT_EQ(m->Settings().HeightDB, general_.GeoidGridPath + "/Demo.grd");
 }
 
 TEST_F(Configuration, ActiveMessagesAndTheirChecks) {
@@ -138,8 +148,9 @@ TEST_F(Configuration, DatabaseProblems) {
   auto m = Read({{"HeightType", "GEOIDGRID"}, {"HeightDB", "absent.grd"}});
   EXPECT_TRUE(Has(*m, "Error initializing GeoidGrid-Access. Database " + general_.GeoidGridPath +
                           "/absent.grd not accessible."));
+  m = Read({{"PlanDB", "absent.mdb"}});
   EXPECT_NE(m->ModuleProblems().find("Error initializing Marlo-Access with database " + general_.SapenDBPath +
-                                     "/@MARLO@. ErrorCode: "),
+                                     "/absent.mdb. ErrorCode: "),
             std::string::npos);
 
   std::ofstream(fs::path(general_.GeoidGridPath) / "bad.grd") << "48 13\n47 14\n0.5 0.5\n2 2\n48 13 1\n";

@@ -116,7 +116,7 @@ const context = await chromium.launchPersistentContext(userDataDir, {
          "--disable-background-networking", "--disable-component-update", "--disable-sync"],
 });
 const page = context.pages()[0] || (await context.newPage());
-page.setDefaultTimeout(15000);
+page.setDefaultTimeout(30000);  // generous: the suite may run beside a sanitizer build
 
 const enabled = (id, on) => page.waitForFunction(([i, e]) => document.getElementById(i).disabled === !e, [id, on]);
 const isEnabled = async (id) => !(await page.locator("#" + id).isDisabled());

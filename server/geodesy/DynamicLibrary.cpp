@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "runtime/ProgramFolder.h"
+
 namespace tarvik {
 
 DynamicLibrary::DynamicLibrary(const std::filesystem::path& file) { Load(file); }
@@ -29,9 +31,9 @@ bool DynamicLibrary::Load(const std::filesystem::path& file) {
     lastError_ = "no library file given";
     return false;
   }
-  // A bare name would make dlopen search the system paths; the libraries of
-  // this program are always addressed by their full path.
-  std::filesystem::path full = file.is_absolute() ? file : std::filesystem::absolute(file);
+  // A bare name would make dlopen search the system paths; a relative name
+  // means a file next to the program (never the working directory).
+  const std::filesystem::path full = file.is_absolute() ? file : ExecutableFolder() / file;
   handle_ = ::dlopen(full.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) {
     const char* message = ::dlerror();

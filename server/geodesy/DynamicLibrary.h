@@ -20,7 +20,8 @@ class DynamicLibrary {
   DynamicLibrary(DynamicLibrary&& other) noexcept;
   DynamicLibrary& operator=(DynamicLibrary&& other) noexcept;
 
-  // Unloads what was loaded before, then loads the file (RTLD_NOW | RTLD_LOCAL).
+  // Unloads what was loaded before, then loads the file (RTLD_NOW |
+  // RTLD_LOCAL). A relative path is taken relative to the executable's folder.
   bool Load(const std::filesystem::path& file);
   void Release();
 

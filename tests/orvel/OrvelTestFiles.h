@@ -1,30 +1,7 @@
 #pragma once
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 #include <string>
 
-// A scratch folder for grid files, removed with the object.
-class OrvelScratch {
- public:
-  OrvelScratch() {
-    path_ = std::filesystem::temp_directory_path() / ("tarvik_orvel_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(path_);
-  }
-  ~OrvelScratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string Write(const std::string& name, const std::string& text) const {
-    const auto file = path_ / name;
-    std::ofstream(file, std::ios::binary) << text;
-    return file.string();
-  }
-
- private:
-  std::filesystem::path path_;
-};
+#include "geodesy/GeodesyTestFiles.h"
 
 // 3 x 3 nodes, 47..48 N, 13..14 E; height = 40 + 2 * row + column (row 0 south).
 inline std::string SmallGrid(const std::string& west = "13", const std::string& east = "14") {

@@ -24,7 +24,7 @@ TEST(OrvelExports, ContractOfTheTwoEntries) {
   EXPECT_EQ(surface(47.5, 13.5, 500, 1.0, &a, &n, &sn, &se), ORVEL_NOT_INITIALIZED);
   EXPECT_EQ(n, 7);
 
-  OrvelScratch scratch;
+  tarvik::testing::ScratchFolder scratch("orvel");
   EXPECT_EQ(init(nullptr), ORVEL_INIT_BAD_ARGUMENT);
   EXPECT_EQ(init(scratch.Write("broken", "ORVELGRID 1\n").c_str()), ORVEL_INIT_BAD_HEADER);
   ASSERT_EQ(init(scratch.Write("g", SmallGrid()).c_str()), 1);

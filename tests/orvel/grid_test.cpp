@@ -15,7 +15,7 @@ double SurfaceAt(const orvel::Grid& grid, double lat, double lon) {
 }
 
 TEST(OrvelGridFile, ReadsHeaderInAnyOrderAndValuesOnAnyLines) {
-  OrvelScratch scratch;
+  tarvik::testing::ScratchFolder scratch("orvel");
   orvel::Grid grid;
   ASSERT_EQ(orvel::Read(scratch.Write("a", SmallGrid()), grid), ORVEL_INIT_OK);
   EXPECT_EQ(grid.rows, 3);
@@ -28,7 +28,7 @@ TEST(OrvelGridFile, ReadsHeaderInAnyOrderAndValuesOnAnyLines) {
 }
 
 TEST(OrvelGridFile, RejectsBrokenFiles) {
-  OrvelScratch scratch;
+  tarvik::testing::ScratchFolder scratch("orvel");
   orvel::Grid grid;
   const std::string header = "ORVELGRID 1\nsouth 47 north 48 west 13 east 14\ndlat 1 dlon 1\n";
   struct Case {
@@ -56,11 +56,11 @@ TEST(OrvelGridFile, RejectsBrokenFiles) {
       {"nan", header + "rows 2 columns 2\n1 2 nan 4", ORVEL_INIT_BAD_VALUES},
   };
   for (const Case& c : cases) EXPECT_EQ(orvel::Read(scratch.Write("bad", c.text), grid), c.code) << c.what;
-  EXPECT_EQ(orvel::Read(scratch.Write("bad", "") + ".missing", grid), ORVEL_INIT_CANNOT_OPEN);
+  EXPECT_EQ(orvel::Read(scratch.Write("bad", "").string() + ".missing", grid), ORVEL_INIT_CANNOT_OPEN);
 }
 
 TEST(OrvelInterpolation, BilinearWithinCellsAndOnBorders) {
-  OrvelScratch scratch;
+  tarvik::testing::ScratchFolder scratch("orvel");
   orvel::Grid grid;
   ASSERT_EQ(orvel::Read(scratch.Write("a", SmallGrid()), grid), ORVEL_INIT_OK);
   EXPECT_DOUBLE_EQ(SurfaceAt(grid, 47.0, 13.0), 40.0);
@@ -78,7 +78,7 @@ TEST(OrvelInterpolation, BilinearWithinCellsAndOnBorders) {
 }
 
 TEST(OrvelInterpolation, EitherLongitudeConvention) {
-  OrvelScratch scratch;
+  tarvik::testing::ScratchFolder scratch("orvel");
   orvel::Grid west, east;
   // The same area written as -1..0 and as 359..360.
   ASSERT_EQ(orvel::Read(scratch.Write("w", SmallGrid("-1", "0")), west), ORVEL_INIT_OK);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <string_view>
 
@@ -19,32 +20,55 @@ constexpr double kBorderTolerance = 1e-9;
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 // Splits the file into white-space separated tokens, dropping comment lines
-// ("#" as the first non-blank character).
+// ("#" as the first non-blank character of a line). Reads character by
+// character, so neither a long line nor a file without line breaks is ever
+// held in memory; a token longer than any number is an error.
 class Tokens {
  public:
-  explicit Tokens(std::istream& in) : in_(in) {}
+  explicit Tokens(std::istream& in) : in_(*in.rdbuf()) {}
 
+  // False at the end of the file or on an overlong token (then Overlong()).
   bool Next(std::string_view& token) {
-    for (;;) {
-      while (pos_ < line_.size() && IsSpace(line_[pos_])) ++pos_;
-      if (pos_ < line_.size()) {
-        const std::size_t start = pos_;
-        while (pos_ < line_.size() && !IsSpace(line_[pos_])) ++pos_;
-        token = std::string_view(line_).substr(start, pos_ - start);
-        return true;
+    std::size_t length = 0;
+    for (int c = in_.sbumpc(); c != EOF; c = in_.sbumpc()) {
+      const char ch = static_cast<char>(c);
+      if (ch == '\n') {
+        lineStart_ = true;
+        if (length > 0) break;
+        continue;
       }
-      if (!std::getline(in_, line_)) return false;
-      pos_ = 0;
-      std::size_t first = 0;
-      while (first < line_.size() && IsSpace(line_[first])) ++first;
-      if (first < line_.size() && line_[first] == '#') line_.clear();
+      if (IsSpace(ch)) {
+        if (length > 0) break;
+        continue;
+      }
+      if (lineStart_ && ch == '#' && length == 0) {
+        SkipLine();
+        continue;
+      }
+      lineStart_ = false;
+      if (length == sizeof(buffer_)) {
+        overlong_ = true;
+        return false;
+      }
+      buffer_[length++] = ch;
     }
+    if (length == 0) return false;
+    token = std::string_view(buffer_, length);
+    return true;
   }
+  bool Overlong() const { return overlong_; }
 
  private:
-  std::istream& in_;
-  std::string line_;
-  std::size_t pos_ = 0;
+  void SkipLine() {
+    for (int c = in_.sbumpc(); c != EOF; c = in_.sbumpc())
+      if (c == '\n') break;
+    lineStart_ = true;
+  }
+
+  std::streambuf& in_;
+  char buffer_[64];
+  bool lineStart_ = true;
+  bool overlong_ = false;
 };
 
 bool ToDouble(std::string_view token, double& value) {
@@ -109,7 +133,8 @@ int Read(const std::string& path, Grid& grid) {
       return ORVEL_INIT_BAD_VALUES;
     g.heights.push_back(value);
   }
-  if (static_cast<long long>(g.heights.size()) != count) return ORVEL_INIT_BAD_VALUES;
+  if (tokens.Overlong() || static_cast<long long>(g.heights.size()) != count)
+    return ORVEL_INIT_BAD_VALUES;
   grid = std::move(g);
   return ORVEL_INIT_OK;
 }

@@ -140,7 +140,7 @@ int C3DTrafo::Adjust() {
     }
   }
 
-  const HelmertParameters previous = p_;
+  // The estimate lives in `p` and replaces the parameters only on success.
   HelmertParameters p;  // start values: no rotation, no translation, m = 1
   double lastRotation = 0.0, lastScale = 0.0, lastTranslation = 0.0;
   bool converged = false;
@@ -181,10 +181,7 @@ int C3DTrafo::Adjust() {
     CMatrix Ns(7, 7, 0.0);
     for (int i = 0; i < 7; ++i)
       for (int j = 0; j < 7; ++j) Ns[i][j] = N[i][j] / (d[i] * d[j]);
-    if (!Ns.InvertFullPivot(kSingularBound)) {
-      p_ = previous;
-      return 0;
-    }
+    if (!Ns.InvertFullPivot(kSingularBound)) return 0;
     CMatrix Ninv(7, 7, 0.0);
     for (int i = 0; i < 7; ++i)
       for (int j = 0; j < 7; ++j) Ninv[i][j] = Ns[i][j] / (d[i] * d[j]);
@@ -197,10 +194,7 @@ int C3DTrafo::Adjust() {
     p.TX += delta[4][0];
     p.TY += delta[5][0];
     p.TZ += delta[6][0];
-    if (!Finite(p)) {
-      p_ = previous;
-      return 0;
-    }
+    if (!Finite(p)) return 0;
 
     const double rotation = std::sqrt(delta[0][0] * delta[0][0] + delta[1][0] * delta[1][0] +
                                       delta[2][0] * delta[2][0]);
@@ -217,10 +211,7 @@ int C3DTrafo::Adjust() {
   }
   // Corrections still changing after the last pass: the point set does not
   // pin the parameters down, so the values are no result.
-  if (!converged) {
-    p_ = previous;
-    return 0;
-  }
+  if (!converged) return 0;
 
   p_ = p;
   for (CIdPoint& q : identical_) {

@@ -53,22 +53,37 @@ bool ScanDoubles(std::string_view line, double* values, int count) {
   return true;
 }
 
+// Lines longer than this are no line of a geoid grid; refusing them keeps a
+// file without line breaks from being read into memory whole.
+constexpr std::streamsize kMaxLine = 4096;
+
+enum class Item { Line, End, TooLong };
+
 // The next item of the file: empty lines and comment lines are skipped; a
-// line of blanks comes back as an empty item. False at the end of the file.
-bool NextItem(std::istream& in, std::string& line, std::string_view& item) {
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    std::string_view view(line);
+// line of blanks comes back as an empty item.
+Item NextItem(std::istream& in, char (&buffer)[kMaxLine], std::string_view& item) {
+  for (;;) {
+    in.getline(buffer, kMaxLine);
+    if (in.fail()) {
+      if (in.eof() && in.gcount() == 0) return Item::End;
+      return Item::TooLong;  // filled the buffer without reaching the end of the line
+    }
+    // The count includes the line break unless the line ended the file.
+    const std::streamsize length = in.gcount() - (in.eof() ? 0 : 1);
+    std::string_view view(buffer, static_cast<std::size_t>(length));
+    if (!view.empty() && view.back() == '\r') view.remove_suffix(1);
+    if (view.empty()) {
+      if (in.eof()) return Item::End;
+      continue;
+    }
     std::size_t first = 0;
     while (first < view.size() && IsBlank(view[first])) ++first;
     std::size_t last = view.size();
     while (last > first && IsBlank(view[last - 1])) --last;
     item = view.substr(first, last - first);
     if (!item.empty() && item.front() == ';') continue;
-    return true;
+    return Item::Line;
   }
-  return false;
 }
 
 }  // namespace
@@ -88,11 +103,12 @@ int CGeoidGrid::Load(const std::filesystem::path& file) {
   std::error_code sizeError;
   const auto fileSize = std::filesystem::file_size(file, sizeError);
 
-  std::string line;
+  char buffer[kMaxLine];
   std::string_view item;
   double pair[2];
   for (int header = 0; header < 3; ++header) {
-    if (!NextItem(in, line, item) || !ScanDoubles(item, pair, 2)) return kGeoidHeaderError;
+    if (NextItem(in, buffer, item) != Item::Line || !ScanDoubles(item, pair, 2))
+      return kGeoidHeaderError;
     if (!std::isfinite(pair[0]) || !std::isfinite(pair[1])) return kGeoidHeaderError;
     if (header == 0) {
       north_ = pair[0];
@@ -108,7 +124,7 @@ int CGeoidGrid::Load(const std::filesystem::path& file) {
   // A grid without a positive spacing cannot place any position.
   if (!(latSpacing_ > 0.0) || !(lonSpacing_ > 0.0)) return kGeoidHeaderError;
   {
-    if (!NextItem(in, line, item)) return kGeoidHeaderError;
+    if (NextItem(in, buffer, item) != Item::Line) return kGeoidHeaderError;
     const char* p = item.data();
     const char* end = p + item.size();
     if (!ScanInt(p, end, rows_) || !ScanInt(p, end, columns_)) return kGeoidHeaderError;
@@ -124,8 +140,10 @@ int CGeoidGrid::Load(const std::filesystem::path& file) {
 
   std::int64_t index = 0;
   double node[3];
-  while (NextItem(in, line, item)) {
-    if (!ScanDoubles(item, node, 3)) return kGeoidFormatError;
+  for (;;) {
+    const Item next = NextItem(in, buffer, item);
+    if (next == Item::End) break;
+    if (next == Item::TooLong || !ScanDoubles(item, node, 3)) return kGeoidFormatError;
     if (!std::isfinite(node[0]) || !std::isfinite(node[1]) || !std::isfinite(node[2]))
       return kGeoidFormatError;
     nodes_.emplace(index, tGeoidPoint{node[0], node[1], node[2]});

@@ -75,6 +75,9 @@ TEST_F(GeoidGridTest, LineRuleFailures) {
   EXPECT_EQ(Load("48 13\n47 14.5\n0.5 0.5\n"), -1003);    // header cut short
   EXPECT_EQ(Load("48 13\n  \n47 14.5\n0.5 0.5\n3 4\n"), -1003);
   EXPECT_EQ(Load(""), -1003);
+  EXPECT_EQ(Load(GridText(std::string(100000, '1') + " 13 4\n")), -1002);  // no node line is that long
+  EXPECT_EQ(Load(std::string(100000, '4')), -1003);
+  EXPECT_EQ(Load(GridText().substr(0, GridText().size() - 1)), 1);  // no final line break
 }
 
 TEST_F(GeoidGridTest, HostileHeadersGiveCodesNotCrashes) {

@@ -54,6 +54,9 @@ TEST(OrvelGridFile, RejectsBrokenFiles) {
       {"not a number", header + "rows 2 columns 2\n1 2 x 4", ORVEL_INIT_BAD_VALUES},
       {"trailing text", header + "rows 2 columns 2\n1 2 3m 4", ORVEL_INIT_BAD_VALUES},
       {"nan", header + "rows 2 columns 2\n1 2 nan 4", ORVEL_INIT_BAD_VALUES},
+      {"overlong token", header + "rows 2 columns 2\n1 2 3 " + std::string(100000, '4'),
+       ORVEL_INIT_BAD_VALUES},
+      {"comment inside a line", header + "rows 2 columns 2\n1 2 # 3 4\n3 4", ORVEL_INIT_BAD_VALUES},
   };
   for (const Case& c : cases) EXPECT_EQ(orvel::Read(scratch.Write("bad", c.text), grid), c.code) << c.what;
   EXPECT_EQ(orvel::Read(scratch.Write("bad", "").string() + ".missing", grid), ORVEL_INIT_CANNOT_OPEN);

@@ -14,7 +14,9 @@
 // after 1000 passes. It reports failure (0, parameters unchanged) for empty
 // point lists and also for point sets that cannot determine the seven
 // parameters (singular normal equations, e.g. fewer than three identical
-// points or all points coincident) or that lead to non-finite values.
+// points, coincident or collinear points, areas of a few metres), that lead
+// to non-finite values, or whose corrections have not settled after 1000
+// passes: such values would be no estimate at all.
 
 #include <string>
 #include <vector>

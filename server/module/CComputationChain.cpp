@@ -23,14 +23,22 @@ CComputationChain::CComputationChain(CConfigurationSettings& configuration,
                                      CPelProjectionDll& projection, std::vector<CGeoPoint>& nodes)
     : cfg_(configuration), projection_(projection), nodes_(nodes) {}
 
+// The binding pushes its whole state copy, axes included, before every
+// conversion, so the ellipsoid only needs setting when it changes.
+bool CComputationChain::UseEllipsoid(double a, double b) {
+  const ProjectionStateValues& state = projection_.State();
+  if (state.a == a && state.b == b && projection_.IsReady()) return true;
+  return projection_.SetEllipsoid(a, b) == 1;
+}
+
 bool CComputationChain::ToCartesian(double a, double b, double lat, double lon, double h, double& x,
                                     double& y, double& z) {
-  return projection_.SetEllipsoid(a, b) == 1 && projection_.GeographicToCartesian(lat, lon, h, x, y, z) == 1;
+  return UseEllipsoid(a, b) && projection_.GeographicToCartesian(lat, lon, h, x, y, z) == 1;
 }
 
 bool CComputationChain::ToGeographic(double a, double b, double x, double y, double z, double& lat,
                                      double& lon, double& h) {
-  return projection_.SetEllipsoid(a, b) == 1 && projection_.CartesianToGeographic(x, y, z, lat, lon, h) == 1;
+  return UseEllipsoid(a, b) && projection_.CartesianToGeographic(x, y, z, lat, lon, h) == 1;
 }
 
 int CComputationChain::Run(double latitude, double longitude, double height) {

@@ -55,6 +55,7 @@ class CComputationChain {
                             double meanLongitudeOffset);
 
  private:
+  bool UseEllipsoid(double a, double b);
   bool ToCartesian(double a, double b, double lat, double lon, double h, double& x, double& y,
                    double& z);
   bool ToGeographic(double a, double b, double x, double y, double z, double& lat, double& lon,

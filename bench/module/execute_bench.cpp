@@ -1,0 +1,147 @@
+// Execute for one GGA request (plan code 1, each height code) and the
+// creation of each format's responses, on a configuration folder laid out in
+// a temporary program folder with the demo Marlo database.
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <map>
+#include <memory>
+
+#include "app/CTarvikSettings.h"
+#include "module/CRTCMTransformationMessageModule.h"
+#include "module/DemoData.h"
+#include "runtime/ProgramFolder.h"
+#include "service/RTCMMessageRequest.h"
+#include "service/Responses.h"
+
+namespace {
+
+using namespace tarvik;
+namespace fs = std::filesystem;
+
+// Every optional field present, so parsing writes no warning into the log.
+constexpr const char* kGGA = "$GPGGA,123519,4742.000,N,01454.000,E,1,08,0.9,545.4,M,46.9,M,1.0,0001*";
+
+// One program folder for the whole run, with one configuration per height code.
+class Home {
+ public:
+  Home() {
+    home_ = fs::temp_directory_path() / ("tarvik_bench_module_" + std::to_string(::getpid()));
+    fs::remove_all(home_);
+    for (const char* d : {"data/marlo", "data/orvel", "data/geoid", "Configs"}) fs::create_directories(home_ / d);
+    SetProgramFolder(home_);
+    fs::copy_file(testing::DemoMarloDatabase(), home_ / "data/marlo/Demo.mdb");
+    testing::WriteDemoGeoidGrid(home_ / "data/geoid/Demo.grd");
+    testing::WriteDemoOrvelGrid(home_ / "data/orvel/Demo.orv");
+    general_.ProgramDirectory = home_;
+    general_.SapenDBPath = (home_ / "data/marlo").string();
+    general_.OrvelDBPath = (home_ / "data/orvel").string();
+    general_.GeoidGridPath = (home_ / "data/geoid").string();
+  }
+  ~Home() {
+    modules_.clear();
+    SetProgramFolder({});
+    fs::remove_all(home_);
+  }
+
+  CRTCMTransformationMessageModule& Module(int heightCode) {
+    auto& m = modules_[heightCode];
+    if (m) return *m;
+    static const std::map<int, std::pair<std::string, std::string>> types = {
+        {1, {"SAPEN_DB", ""}}, {2, {"ORVEL_DB", "Demo.orv"}}, {3, {"ORVEL_DB2", "Demo.orv"}}, {4, {"GEOIDGRID", "Demo.grd"}}};
+    const std::string name = "Bench" + std::to_string(heightCode);
+    std::string ini = testing::BaseModuleIni();
+    auto replace = [&](const std::string& key, const std::string& value) {
+      auto at = ini.find("\n" + key + "=");
+      ini.replace(at + 1, ini.find('\n', at + 1) - at - 1, key + "=" + value);
+    };
+    replace("HeightType", types.at(heightCode).first);
+    replace("HeightDB", types.at(heightCode).second);
+    fs::create_directories(home_ / "Configs" / name);
+    std::ofstream(home_ / "Configs" / name / (name + ".ini")) << ini;
+    m = std::make_unique<CRTCMTransformationMessageModule>(name, home_ / "Configs" / name);
+    m->ReadConfiguration(general_);
+    return *m;
+  }
+
+ private:
+  fs::path home_;
+  CTarvikSettings general_;
+  std::map<int, std::unique_ptr<CRTCMTransformationMessageModule>> modules_;
+};
+
+Home& TheHome() {
+  static Home home;
+  return home;
+}
+
+// Parse + Execute of one request, as the handlers run them.
+void BM_Execute(benchmark::State& state) {
+  auto& module = TheHome().Module(static_cast<int>(state.range(0)));
+  if (!module.ModuleValid()) {
+    state.SkipWithError(module.ModuleProblems().c_str());
+    return;
+  }
+  for (auto _ : state) {
+    RTCMMessageRequest r;
+    r.SetConfiguration(module.Settings());
+    r.Parse(kGGA);
+    int result = r.Execute();
+    if (result != 1) {
+      state.SkipWithError("request failed");
+      break;
+    }
+    benchmark::DoNotOptimize(r.gridPoints.data());
+  }
+}
+BENCHMARK(BM_Execute)->ArgName("height")->Arg(1)->Arg(2)->Arg(3)->Arg(4);
+
+// The whole handler of each format (parse, execute, responses).
+template <typename Response, int (CRTCMTransformationMessageModule::*Handle)(const std::string&,
+                                                                            std::vector<Response>&)>
+void BM_Handle(benchmark::State& state) {
+  auto& module = TheHome().Module(4);
+  std::vector<Response> responses;
+  for (auto _ : state) {
+    responses.clear();
+    (module.*Handle)(kGGA, responses);
+    benchmark::DoNotOptimize(responses.data());
+  }
+}
+BENCHMARK(BM_Handle<CRTCMASCIIResponse, &CRTCMTransformationMessageModule::HandleASCII>)->Name("BM_HandleASCII");
+BENCHMARK(BM_Handle<CRTCMXMLResponse, &CRTCMTransformationMessageModule::HandleXML>)->Name("BM_HandleXML");
+BENCHMARK(BM_Handle<CRTCMBinaryResponse, &CRTCMTransformationMessageModule::HandleBinary>)->Name("BM_HandleBinary");
+
+// Response creation alone for an executed request.
+void BM_Responses(benchmark::State& state) {
+  auto& module = TheHome().Module(4);
+  RTCMMessageRequest r;
+  r.SetConfiguration(module.Settings());
+  r.Parse(kGGA);
+  r.Execute();
+  for (auto _ : state) {
+    switch (state.range(0)) {
+      case 1: {
+        std::vector<CRTCMASCIIResponse> list;
+        r.CreateASCIIResponses(list);
+        benchmark::DoNotOptimize(list.data());
+        break;
+      }
+      case 2: {
+        std::vector<CRTCMBinaryResponse> list;
+        r.CreateBinaryResponses(list);
+        benchmark::DoNotOptimize(list.data());
+        break;
+      }
+      default: {
+        std::vector<CRTCMXMLResponse> list;
+        r.CreateXMLResponses(list);
+        benchmark::DoNotOptimize(list.data());
+      }
+    }
+  }
+}
+BENCHMARK(BM_Responses)->ArgName("format")->Arg(1)->Arg(2)->Arg(3);
+
+}  // namespace

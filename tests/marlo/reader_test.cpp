@@ -138,7 +138,8 @@ TEST(MarloReader, HostileInputGivesCodes) {
     // A related entry naming an unknown area.
     EXPECT_EQ(ParseDatabase(TwoAreas("1\n7\n1\n1\n"), db), -1003);
     // Binary garbage.
-    EXPECT_LT(ParseDatabase(std::string("V41\n\0\xff\x01garbage\n", 18), db), 0);
+    static const char kGarbage[] = "V41\n\0\xff\x01garbage\n";
+    EXPECT_LT(ParseDatabase(std::string(kGarbage, sizeof kGarbage - 1), db), 0);
 }
 
 TEST(MarloReader, LaterContentReplacesEarlier) {

@@ -92,7 +92,12 @@ struct RTCMFrame {
     std::vector<std::uint8_t> bytes;
 };
 
-// Encoders. planCode 1 (PlanType SAPEN_DB) writes the Helmert parameters of
+// Encoders. The frame's length field is always the length of the body that
+// is written (MessageLength is not consulted): 1021 writes exactly as many
+// name characters as its 5-bit counters say (names cut or padded with
+// blanks, counters above 31 limited to 31), so a configuration whose names
+// and counters disagree still yields a well-formed frame.
+// planCode 1 (PlanType SAPEN_DB) writes the Helmert parameters of
 // 1021, any other value writes them as zeros. executed 0 writes the invalid
 // area. encode1023 always writes 16 residual triples: missing nodes are sent
 // as zeros, nodes beyond 16 are ignored, so the body matches its length.

@@ -150,7 +150,10 @@ int C3DTrafo::Adjust() {
     HelmertRotationMatrix(p.omega, p.phi, p.kappa, R);
     RotationDerivatives(p.omega, p.phi, p.kappa, dO, dP, dK);
 
-    CMatrix N(7, 7, 0.0), n(7, 1, 0.0);
+    // Normal equations accumulated in plain arrays (upper triangle; N is
+    // symmetric), then handed to the matrix class for the solution.
+    double Nacc[7][7] = {}, nacc[7] = {};
+    const double T[3] = {p.TX, p.TY, p.TZ};
     for (const CIdPoint& q : identical_) {
       double r[3], ro[3], rp[3], rk[3];
       Multiply(R, q.XSource, q.YSource, q.ZSource, r);
@@ -158,17 +161,21 @@ int C3DTrafo::Adjust() {
       Multiply(dP, q.XSource, q.YSource, q.ZSource, rp);
       Multiply(dK, q.XSource, q.YSource, q.ZSource, rk);
       const double target[3] = {q.XTarget, q.YTarget, q.ZTarget};
-      const double T[3] = {p.TX, p.TY, p.TZ};
       for (int c = 0; c < 3; ++c) {
         // Parameters in the order omega, phi, kappa, m, TX, TY, TZ.
         const double a[7] = {p.m * ro[c], p.m * rp[c], p.m * rk[c], r[c],
                              c == 0 ? 1.0 : 0.0, c == 1 ? 1.0 : 0.0, c == 2 ? 1.0 : 0.0};
         const double l = target[c] - (p.m * r[c] + T[c]);
         for (int i = 0; i < 7; ++i) {
-          for (int j = 0; j < 7; ++j) N[i][j] += a[i] * a[j];
-          n[i][0] += a[i] * l;
+          for (int j = i; j < 7; ++j) Nacc[i][j] += a[i] * a[j];
+          nacc[i] += a[i] * l;
         }
       }
+    }
+    CMatrix N(7, 7, 0.0), n(7, 1, 0.0);
+    for (int i = 0; i < 7; ++i) {
+      n[i][0] = nacc[i];
+      for (int j = i; j < 7; ++j) N[i][j] = N[j][i] = Nacc[i][j];
     }
 
     // Equilibrate so that the pivot bound means the same for rotations in

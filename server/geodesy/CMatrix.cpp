@@ -107,7 +107,7 @@ bool CMatrix::InvertFullPivot(double relativeTolerance) {
   if (largest == 0.0) return false;
 
   std::vector<int> pivotRow(n), pivotColumn(n);
-  std::vector<bool> used(n, false);
+  std::vector<char> used(n, 0);
   CMatrix& a = *this;
   for (int step = 0; step < n; ++step) {
     // Largest remaining element among the unused rows and columns.
@@ -126,7 +126,7 @@ bool CMatrix::InvertFullPivot(double relativeTolerance) {
       }
     }
     if (row < 0 || !(best > threshold)) return false;
-    used[column] = true;
+    used[column] = 1;
     if (row != column)
       for (int j = 0; j < n; ++j) std::swap(a[row][j], a[column][j]);
     pivotRow[step] = row;

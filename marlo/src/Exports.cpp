@@ -116,6 +116,8 @@ int InitDB(const char* path) {
     state.ready = false;
     state.interpolation.onOff = 0;
     state.vectorPath.clear();
+    // The vectors belong to the previous database's identical points.
+    state.coefficients = marlo::CoefficientModel{};
     const std::string file = path != nullptr ? path : "";
     const int rc = marlo::ReadDatabaseFile(file, state.db);
     if (rc == marlo::kCannotOpen) {

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <proj.h>
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "MarloGenerator.h"
 #include "marlo/MarloLibrary.h"
@@ -219,6 +221,36 @@ TEST_F(MarloExports, TwentyExportsAgreeThroughTheProjections) {
     EXPECT_EQ(a[0], b[0]);
     EXPECT_EQ(a[1], b[1]);
     ::dlclose(pel);
+    lib_->ExitDB();
+}
+
+// Transformations share no mutable state: threads running at once get the
+// results of a single thread.
+TEST_F(MarloExports, ConcurrentTransformationsAgree) {
+    ASSERT_EQ(lib_->InitDB(demoPath_.c_str()), 1);
+    lib_->SetInterpolationType(1, 2, 1, 0.0, 0.0);
+    const auto positions = SamplePositions();
+    std::vector<std::array<double, 3>> expected(positions.size());
+    for (std::size_t i = 0; i < positions.size(); ++i)
+        ASSERT_EQ(lib_->BLH_BLH(positions[i].first, positions[i].second, 100.0, &expected[i][0],
+                                &expected[i][1], &expected[i][2]),
+                  1);
+    std::vector<int> mismatches(4, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 50; ++round)
+                for (std::size_t i = 0; i < positions.size(); ++i) {
+                    double r[3];
+                    const int rc = lib_->BLH_BLH(positions[i].first, positions[i].second, 100.0,
+                                                 &r[0], &r[1], &r[2]);
+                    if (rc != 1 || r[0] != expected[i][0] || r[1] != expected[i][1] ||
+                        r[2] != expected[i][2])
+                        ++mismatches[t];
+                }
+        });
+    for (std::thread& t : threads) t.join();
+    for (int m : mismatches) EXPECT_EQ(m, 0);
     lib_->ExitDB();
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "AreaSearch.h"
+#include "PointTransformation.h"
 #include "MarloGenerator.h"
 #include "marlo/MarloTestSupport.h"
 
@@ -133,6 +134,25 @@ TEST(MarloSearch, EveryPointOfTheDemoMeshFindsOneArea) {
     }
     EXPECT_EQ(missing, 0) << probes;
     for (const auto& [id, area] : db.areas) EXPECT_TRUE(area.ringClosed) << id;
+}
+
+}  // namespace
+
+namespace {
+
+// Without the projection library no area can be found.
+TEST(MarloSearch, MissingProjectionLibraryFindsNoArea) {
+    marlo::LibraryState state;
+    ASSERT_EQ(marlo::ParseDatabase(marlogen::GenerateDatabase({}), state.db), 1);
+    marlo::PreparePolygons(state.db);
+    state.ready = true;
+    const marlo::ProjectionBinding missing(nullptr);
+    marlo::Geographic out{1, 2, 3};
+    EXPECT_EQ(marlo::TransformGeographic(state, missing, {14.5, 47.5, 0.0}, out), -1000);
+    EXPECT_EQ(out.L, 1.0);
+    const marlo::ProjectionBinding loaded;
+    ASSERT_TRUE(loaded.Usable());
+    EXPECT_EQ(marlo::TransformGeographic(state, loaded, {14.5, 47.5, 0.0}, out), 1);
 }
 
 }  // namespace

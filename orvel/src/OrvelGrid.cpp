@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string_view>
 
@@ -91,6 +92,8 @@ bool Near(double a, double b, double spacing) {
 }  // namespace
 
 int Read(const std::string& path, Grid& grid) {
+  std::error_code statError;
+  if (std::filesystem::is_directory(path, statError)) return ORVEL_INIT_CANNOT_OPEN;
   std::ifstream in(path, std::ios::binary);
   if (!in) return ORVEL_INIT_CANNOT_OPEN;
   Tokens tokens(in);

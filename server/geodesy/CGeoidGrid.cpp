@@ -98,6 +98,8 @@ void CGeoidGrid::Clear() {
 
 int CGeoidGrid::Load(const std::filesystem::path& file) {
   Clear();
+  std::error_code statError;
+  if (std::filesystem::is_directory(file, statError)) return kGeoidNotAccessible;
   std::ifstream in(file, std::ios::binary);
   if (!in) return kGeoidNotAccessible;
   std::error_code sizeError;

@@ -51,6 +51,7 @@ TEST_F(GeoidGridTest, LoadsHeaderAndNodes) {
   EXPECT_EQ(grid.NodeCount(), 12u);
   EXPECT_DOUBLE_EQ(grid.EastLongitude(), 14.5);
   EXPECT_EQ(grid.Load(folder.Path() / "missing.txt"), -1000);
+  EXPECT_EQ(grid.Load(folder.Path()), -1000);  // a folder is no file
 }
 
 TEST_F(GeoidGridTest, CommentsAndEmptyLinesAnywhereDoNotShiftNodes) {

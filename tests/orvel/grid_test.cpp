@@ -60,6 +60,7 @@ TEST(OrvelGridFile, RejectsBrokenFiles) {
   };
   for (const Case& c : cases) EXPECT_EQ(orvel::Read(scratch.Write("bad", c.text), grid), c.code) << c.what;
   EXPECT_EQ(orvel::Read(scratch.Write("bad", "").string() + ".missing", grid), ORVEL_INIT_CANNOT_OPEN);
+  EXPECT_EQ(orvel::Read(scratch.Path().string(), grid), ORVEL_INIT_CANNOT_OPEN);
 }
 
 TEST(OrvelInterpolation, BilinearWithinCellsAndOnBorders) {

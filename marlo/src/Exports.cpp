@@ -119,13 +119,22 @@ int InitDB(const char* path) {
     // The vectors belong to the previous database's identical points.
     state.coefficients = marlo::CoefficientModel{};
     const std::string file = path != nullptr ? path : "";
-    const int rc = marlo::ReadDatabaseFile(file, state.db);
+    int rc = marlo::kNotReady;
+    try {
+        rc = marlo::ReadDatabaseFile(file, state.db);
+    } catch (...) {  // out of memory on an absurd file: no exception leaves the library
+        rc = marlo::kNotReady;
+    }
     if (rc == marlo::kCannotOpen) {
         std::fprintf(stderr, "Fehler beim Öffnen von %s!\n", file.c_str());
         return rc;
     }
     if (rc != marlo::kSuccess) return rc;
-    marlo::PreparePolygons(state.db);
+    try {
+        marlo::PreparePolygons(state.db);
+    } catch (...) {
+        return marlo::kNotReady;
+    }
     state.ready = true;
     return marlo::kSuccess;
 }
@@ -142,7 +151,7 @@ void SetInterpolationType(int onOff, int weightFunction, int neighbourMode,
     s.shapeDistance = shapeDistance;
 }
 
-unsigned char SetInterpolationVectorPath(const char* directory) {
+unsigned char SetInterpolationVectorPath(const char* directory) try {
     marlo::LibraryState& state = marlo::State();
     std::string dir = directory != nullptr ? directory : "";
     state.vectorPath = dir;
@@ -154,9 +163,11 @@ unsigned char SetInterpolationVectorPath(const char* directory) {
     state.interpolation.neighbourMode = settings.areaType;
     marlo::LoadCoefficientModel(state, dir, settings);
     return 1;
+} catch (...) {
+    return 0;
 }
 
-int CreateCoefficientVector(const char* settingsPath) {
+int CreateCoefficientVector(const char* settingsPath) try {
     const marlo::LibraryState& state = marlo::State();
     const std::string path = settingsPath != nullptr ? settingsPath : "";
     marlo::CoefficientSettings settings;
@@ -178,6 +189,8 @@ int CreateCoefficientVector(const char* settingsPath) {
     marlo::SolveCoefficients(points, settings.paramF, paramD, ax, ay);
     if (!marlo::WriteVectorFile(axPath, ax) || !marlo::WriteVectorFile(ayPath, ay)) return -1008;
     return 1;
+} catch (...) {  // a matrix too large for the memory
+    return -1008;
 }
 
 int TestFunc(void) {

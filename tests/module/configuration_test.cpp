@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "geodesy/CMarloDll.h"
+#include "geodesy/CORVELDll.h"
 #include "module/CRTCMTransformationMessageModule.h"
 #include "module/ModuleFixture.h"
 
@@ -158,8 +159,27 @@ TEST_F(Configuration, DatabaseProblems) {
   EXPECT_TRUE(Has(*m, "Error initializing GeoidGrid-Access. Database " + general_.GeoidGridPath +
                           "/bad.grd. Format error."));
 
+  std::ofstream(fs::path(general_.GeoidGridPath) / "header.grd") << "48 13\n47 14\n0.5 0.5\n2\n";
+  m = Read({{"HeightDB", "header.grd"}});
+  EXPECT_TRUE(Has(*m, "Error initializing GeoidGrid-Access with database " + general_.GeoidGridPath +
+                          "/header.grd."));
+
   m = Read({{"HeightType", "ORVEL_DB"}, {"HeightDB", "absent.orv"}});
   EXPECT_TRUE(Has(*m, "Error initializing ORVEL-Access with database " + general_.OrvelDBPath + "/absent.orv."));
+}
+
+TEST_F(Configuration, LibraryCopyThatFailsLeavesTheBindingNotReady) {
+  // A folder in the way of the copy: reported, the load fails, and the
+  // database open reports the binding's own code.
+  fs::create_directories(Folder("Nord") / "MarloDLL.so" / "in-the-way");
+  auto m = Read({});
+  EXPECT_TRUE(Has(*m, "Unable to copy file " + (ExecutableFolder() / "MarloDLL.so").string() + " to " +
+                          (Folder("Nord") / "MarloDLL.so").string() + ". Check if directories are accessable."));
+  EXPECT_FALSE(m->Settings().Marlo().IsReady());
+  EXPECT_NE(m->ModuleProblems().find("Error initializing Marlo-Access with database " + general_.SapenDBPath +
+                                     "/Demo.mdb. ErrorCode: " + MarloErrorText(-2006)),
+            std::string::npos);
+  EXPECT_TRUE(m->Settings().Orvel().IsReady());  // the other copy is unaffected
 }
 
 TEST_F(Configuration, MissingFileAndRereading) {

@@ -141,18 +141,5 @@ TEST_F(Handlers, FailedRequestsFollowTheErrorHandling) {
   EXPECT_EQ(ascii[1].text.rfind("1025\n", 0), 0u);
 }
 
-TEST_F(Handlers, SessionInterfaceCarriesTheSameResponses) {
-  auto m = Module({{"Settings/RTCMFormat", "XML"}});
-  EXPECT_EQ(m->responseFormat(), kFormatXML);
-  std::vector<std::string> texts;
-  EXPECT_EQ(m->handleASCII(kGGA, texts), 1);
-  EXPECT_EQ(texts.size(), 3u);
-  std::vector<SessionBinaryResponse> frames;
-  EXPECT_EQ(m->handleBinary(kGGA, frames), 1);
-  ASSERT_EQ(frames.size(), 3u);
-  EXPECT_EQ(frames[1].messageNumber, 1023);
-  EXPECT_TRUE(DecodeHeader(frames[1].bytes).crcOk);
-}
-
 }  // namespace
 }  // namespace tarvik::testing

@@ -80,7 +80,9 @@ TEST_F(MarloExports, LifecycleCodes) {
     EXPECT_EQ(lib_->BLH_BLH(10.0, 47.5, 0.0, &L, &B, &h), -1000);
     EXPECT_EQ(lib_->BLH_BLH(14.0, 95.0, 0.0, &L, &B, &h), -1000);
     EXPECT_EQ(lib_->TestFunc(), 1);
+    // After ExitDB the tables are empty: no area, and no crash.
     lib_->ExitDB();
+    EXPECT_EQ(lib_->BLH_BLH(14.0, 47.5, 500.0, &L, &B, &h), -1000);
 }
 
 TEST_F(MarloExports, ZeroParametersReturnTheInput) {

@@ -86,6 +86,9 @@ TEST(MarloSearch, CellsOutsideTheGrid) {
     // A cell without the candidate lists nothing, whatever the polygons say.
     const MarloDatabase sparse = Load(Overlapping(Cell(3, {})));
     EXPECT_EQ(FoundId(sparse, 100, 100), 0);
+    // Area ids the area table does not know are passed over.
+    const MarloDatabase unknown = Load(Overlapping(Cell(3, {99, -4, 1})));
+    EXPECT_EQ(FoundId(unknown, 100, 100), 1);
     EXPECT_EQ(FoundId(sparse, 100, 700), 1);
 }
 

@@ -97,8 +97,9 @@ int CComputationChain::Grid(double height) {
       CGeoPoint node;
       if (!ToCartesian(ta, tb, north - i * latStep, west + j * lonStep, originH, tx, ty, tz))
         return kResultPelProjectionAccess;
-      configured.TransformInverse(tx, ty, tz, x, y, z);
-      if (!ToGeographic(sa, sb, x, y, z, node.sourceLatitude, node.sourceLongitude, node.sourceHeight))
+      configured.TransformInverse(tx, ty, tz, node.sourceX, node.sourceY, node.sourceZ);
+      if (!ToGeographic(sa, sb, node.sourceX, node.sourceY, node.sourceZ, node.sourceLatitude,
+                        node.sourceLongitude, node.sourceHeight))
         return kResultPelProjectionAccess;
       nodes_.push_back(node);
     }
@@ -176,18 +177,18 @@ int CComputationChain::HelmertAdjustment() {
   if (!projection_.IsReady()) return kResultPelProjectionAccess;
   HelmertMessageData& h = cfg_.Helmert;
   if (h.ComputationIndicator != 1) return kResultComputationNotSupported;
-  const double sa = h.SemimajorAxisOfSourceSystemEllipsoid, sb = h.SemiminorAxisOfSourceSystemEllipsoid;
   const double ta = h.SemimajorAxisOfTargetSystemEllipsoid, tb = h.SemiminorAxisOfTargetSystemEllipsoid;
 
+  // Source points: the Cartesian coordinates the grid step converted the
+  // nodes from (the same as converting their source positions again, without
+  // the round trip).
   C3DTrafo trafo;
   trafo.Clear();
   for (std::size_t k = 0; k < nodes_.size(); ++k) {
     const CGeoPoint& node = nodes_[k];
     const std::string id = std::to_string(k + 1);
     double x, y, z;
-    if (!ToCartesian(sa, sb, node.sourceLatitude, node.sourceLongitude, node.sourceHeight, x, y, z))
-      return kResultPelProjectionAccess;
-    trafo.AddSourcePoint(id, x, y, z);
+    trafo.AddSourcePoint(id, node.sourceX, node.sourceY, node.sourceZ);
     if (!ToCartesian(ta, tb, node.targetLatitude, node.targetLongitude, node.targetHeight, x, y, z))
       return kResultPelProjectionAccess;
     trafo.AddTargetPoint(id, x, y, z);
@@ -209,10 +210,8 @@ int CComputationChain::HelmertAdjustment() {
     const long number = std::strtol(point.Id.c_str(), nullptr, 10);
     if (number < 1 || static_cast<std::size_t>(number) > nodes_.size()) continue;
     CGeoPoint& node = nodes_[static_cast<std::size_t>(number - 1)];
-    double x, y, z, xt, yt, zt, lat, lon, hh;
-    if (!ToCartesian(sa, sb, node.sourceLatitude, node.sourceLongitude, node.sourceHeight, x, y, z))
-      return kResultPelProjectionAccess;
-    trafo.TransformForward(x, y, z, xt, yt, zt);
+    double xt, yt, zt, lat, lon, hh;
+    trafo.TransformForward(node.sourceX, node.sourceY, node.sourceZ, xt, yt, zt);
     if (!ToGeographic(ta, tb, xt, yt, zt, lat, lon, hh)) return kResultPelProjectionAccess;
     node.latitudeResidual = (node.targetLatitude - lat) * 3600.0;
     node.longitudeResidual = (node.targetLongitude - lon) * 3600.0;

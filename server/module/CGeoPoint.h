@@ -9,6 +9,11 @@ struct CGeoPoint {
   double sourceLatitude = 0.0;
   double sourceLongitude = 0.0;
   double sourceHeight = 0.0;
+  // The same as Earth-centred Cartesian coordinates (metres), kept by the
+  // grid step so the adjustment need not convert the node again.
+  double sourceX = 0.0;
+  double sourceY = 0.0;
+  double sourceZ = 0.0;
   // Node in the plan (target) frame from the Marlo database (degrees).
   double targetLatitude = 0.0;
   double targetLongitude = 0.0;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 
@@ -11,13 +12,16 @@ namespace tarvik {
 
 struct PelSemaphore::State {
   std::mutex mutex;
-  std::condition_variable available;
   int count = 0;
   int maximum = 1;
-  // Waiters are served in arrival order: a session that has queued for the
-  // lock is not overtaken by one that arrives later.
-  unsigned long long nextTicket = 0;
-  unsigned long long serving = 0;
+  // Blocked waiters in arrival order. A release hands its count straight to
+  // the first of them and wakes only that one: a session queued for the
+  // lock is never overtaken, and the others sleep on.
+  struct Waiter {
+    std::condition_variable wake;
+    bool granted = false;
+  };
+  std::deque<Waiter*> queue;
 };
 
 namespace {
@@ -84,33 +88,30 @@ int PelSemaphore::wait(int mode) {
   std::shared_ptr<State> s = state_;
   if (!s) ThrowSystemError("WaitForSingleObject failed", EBADF);
   std::unique_lock<std::mutex> lock(s->mutex);
-  const bool queued = s->nextTicket != s->serving;
-  if (mode != 1) {
-    if (s->count == 0 || queued) return 0;
+  if (s->count > 0 && s->queue.empty()) {
     --s->count;
     return 1;
   }
-  if (s->count > 0 && !queued) {
-    --s->count;
-    return 1;
-  }
-  const unsigned long long ticket = s->nextTicket++;
-  s->available.wait(lock, [&] { return s->count > 0 && s->serving == ticket; });
-  ++s->serving;
-  --s->count;
-  if (s->count > 0 && s->serving != s->nextTicket) s->available.notify_all();
+  if (mode != 1) return 0;
+  State::Waiter me;
+  s->queue.push_back(&me);
+  me.wake.wait(lock, [&] { return me.granted; });
   return 1;
 }
 
 void PelSemaphore::release() {
   std::shared_ptr<State> s = state_;
   if (!s) ThrowSystemError("ReleaseSemaphore failed: " + name_, EBADF);
-  {
-    std::lock_guard<std::mutex> lock(s->mutex);
-    if (s->count >= s->maximum) ThrowSystemError("ReleaseSemaphore failed: " + name_, EOVERFLOW);
-    ++s->count;
+  std::lock_guard<std::mutex> lock(s->mutex);
+  if (!s->queue.empty()) {
+    State::Waiter* next = s->queue.front();
+    s->queue.pop_front();
+    next->granted = true;
+    next->wake.notify_one();
+    return;
   }
-  s->available.notify_all();
+  if (s->count >= s->maximum) ThrowSystemError("ReleaseSemaphore failed: " + name_, EOVERFLOW);
+  ++s->count;
 }
 
 void PelSemaphore::close() {

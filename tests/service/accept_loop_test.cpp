@@ -99,6 +99,7 @@ TEST_F(AcceptLoopTest, NumberingRestartsWithEveryStart) {
   ASSERT_TRUE(waitLog("Client " + client(0) + " is connected", 2));
   c.send("getmode*");
   EXPECT_EQ(c.read(7), "Binary*");
+  ASSERT_TRUE(waitLog("Connected clients since startup     : 1", 2));
   EXPECT_EQ(server_.counts().sinceStart, 1);
 }
 

@@ -8,10 +8,13 @@
 
 #include <cmath>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "E2eReplies.h"
 #include "TarvikProcess.h"
 #include "geodesy/C3DTrafo.h"
+#include "geodesy/CGeoidGrid.h"
 
 using namespace e2etest;
 
@@ -51,6 +54,39 @@ void ToBlh(const Ellipsoid& e, double X, double Y, double Z, double& lat, double
 
 using BlhFn = int (*)(double, double, double, double*, double*, double*);
 using InitFn = int (*)(const char*);
+using SurfaceFn = int (*)(double, double, double, double, double*, double*, double*, double*);
+
+struct Node {
+    double lat, lon, h;
+};
+
+// The grid as the server lays it: around the rover's position taken to the
+// Bessel ellipsoid (the demo's ITRF-to-target transformation is the
+// identity), nodes north-west first, row by row, back on GRS80.
+std::vector<Node> SourceNodes(double lat, double lon, double height, double extLat, double extLon) {
+    double X, Y, Z, tLat, tLon, tH;
+    ToXyz(kGrs80, lat, lon, height, X, Y, Z);
+    ToBlh(kBessel, X, Y, Z, tLat, tLon, tH);
+    std::vector<Node> nodes;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) {
+            Node n;
+            ToXyz(kBessel, tLat + extLat / 2 - i * extLat / 3, tLon - extLon / 2 + j * extLon / 3, tH, X, Y, Z);
+            ToBlh(kGrs80, X, Y, Z, n.lat, n.lon, n.h);
+            nodes.push_back(n);
+        }
+    return nodes;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t p = 0, e;
+    while ((e = text.find('\n', p)) != std::string::npos) {
+        out.push_back(text.substr(p, e - p));
+        p = e + 1;
+    }
+    return out;
+}
 
 }  // namespace
 
@@ -91,23 +127,13 @@ TEST(RoverAccuracy, ParametersAndResidualsReproduceTheDatabaseAtTheNodes) {
         const double meanLon = m1023.Value("MeanLongitudeOffset");
         double north[16], east[16];
 
-        // The grid as the server lays it: around the rover's position taken
-        // to the Bessel ellipsoid (the demo's ITRF-to-target transformation
-        // is the identity), nodes north-west first, row by row.
-        double X, Y, Z, tLat, tLon, tH;
-        ToXyz(kGrs80, lat, lon, height, X, Y, Z);
-        ToBlh(kBessel, X, Y, Z, tLat, tLon, tH);
         const double extLat = m1021.Value("LatitudeExtensionAreaOfValidity");
         const double extLon = m1021.Value("LongitudeExtensionAreaOfValidity");
+        const auto nodes = SourceNodes(lat, lon, height, extLat, extLon);
         for (int i = 0; i < 4; ++i) {
             for (int j = 0; j < 4; ++j) {
                 const int n = i * 4 + j + 1;
-                double nLat = tLat + extLat / 2 - i * extLat / 3;
-                double nLon = tLon - extLon / 2 + j * extLon / 3;
-                double sLat, sLon, sH;
-                ToXyz(kBessel, nLat, nLon, tH, X, Y, Z);
-                ToBlh(kGrs80, X, Y, Z, sLat, sLon, sH);
-
+                const double sLat = nodes[n - 1].lat, sLon = nodes[n - 1].lon, sH = nodes[n - 1].h;
                 double dbLon = 0, dbLat = 0, dbH = 0;
                 ASSERT_EQ(transform(sLon, sLat, sH, &dbLon, &dbLat, &dbH), 1);
 
@@ -147,4 +173,62 @@ TEST(RoverAccuracy, ParametersAndResidualsReproduceTheDatabaseAtTheNodes) {
                 "largest total %.2f mm\n",
                 worstCommon * 1000.0, worstNode * 1000.0, worstTotal * 1000.0);
     dlclose(marlo);
+}
+
+// The three height sources must describe the same heights: the height
+// surface and the geoid grid give each node's undulation in the 1023 height
+// offsets, and the Helmert parameters of all three configurations, which
+// differ only in their heights, agree.
+TEST(RoverAccuracy, HeightSourcesAgreeWithTheirFilesAndWithEachOther) {
+    DemoHome home;
+    ASSERT_TRUE(home.Ok());
+    TarvikProcess server(home.Path(), {home.BinaryPort(), home.AsciiPort(), home.XmlPort()});
+    ASSERT_TRUE(server.Running()) << server.Output();
+    const double lat = 47.8, lon = 14.9, height = 500.0;
+
+    Connection b(home.BinaryPort());
+    b.Send(Gga(lat, lon, height));
+    Replies frames = Split(b.ReadReplies(3));
+    ASSERT_EQ(frames.frames.size(), 3u);
+    Connection a(home.AsciiPort());
+    a.Send(Gga(lat, lon, height));
+    Replies texts = Split(a.ReadReplies(3));
+    ASSERT_EQ(texts.texts.size(), 3u);
+    auto ascii1021 = Lines(texts.texts[0]);
+    auto ascii1023 = Lines(texts.texts[1]);
+    ASSERT_EQ(ascii1021.size(), 27u);
+    ASSERT_EQ(ascii1023.size(), 64u);
+
+    const auto& m1021 = frames.frames[0].message;
+    const auto& m1023 = frames.frames[1].message;
+    const auto nodes = SourceNodes(lat, lon, height, 0.3, 0.5);
+
+    // Scale in ppm: binary in units of 0.00001 ppm, text as (m - 1) / 0.00001.
+    const double binaryScale = m1021.Value("dS");
+    const double asciiScale = std::atof(ascii1021[20].c_str()) * 10.0;
+    EXPECT_NEAR(binaryScale, asciiScale, 1.0) << "the height surface and the geoid grid configurations "
+                                                 "estimate different scales for the same place";
+    EXPECT_NEAR(m1021.Value("DX"), std::atof(ascii1021[14].c_str()), 5.0);
+
+    // Height surface (binary configuration): undulation of every node.
+    void* orvel = dlopen((BinFolder() / "OrvelMan4.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(orvel, nullptr) << dlerror();
+    auto initOrvel = reinterpret_cast<InitFn>(dlsym(orvel, "InitOrvelDB"));
+    auto surface = reinterpret_cast<SurfaceFn>(dlsym(orvel, "GetNFEMbyLatLongH"));
+    ASSERT_TRUE(initOrvel && surface);
+    ASSERT_EQ(initOrvel(home.DataFile("orvel").c_str()), 1);
+    tarvik::CGeoidGrid geoid;
+    ASSERT_EQ(geoid.Load(home.DataFile("geoid")), 1);
+    for (int k = 0; k < 16; ++k) {
+        double above = 0, undulation = 0, sn = 0, se = 0;
+        ASSERT_EQ(surface(nodes[k].lat, nodes[k].lon, nodes[k].h, 1.0, &above, &undulation, &sn, &se), 0);
+        double sent = m1023.Value("MeanHeightOffset") + m1023.Value("dHeight[" + std::to_string(k + 1) + "]");
+        EXPECT_NEAR(sent, undulation, 0.02) << "height surface, node " << k + 1;
+
+        double n = 0;
+        ASSERT_EQ(geoid.Lookup(nodes[k].lat, nodes[k].lon, n), 1);
+        double text = std::atof(ascii1023[10].c_str()) + std::atof(ascii1023[11 + 3 * k + 2].c_str());
+        EXPECT_NEAR(text, n, 0.003) << "geoid grid, node " << k + 1;
+    }
+    dlclose(orvel);
 }

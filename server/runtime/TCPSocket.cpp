@@ -139,12 +139,19 @@ std::unique_ptr<TCPSocketExt> TCPSocket::accept(std::string& peer) {
   }
 }
 
-int TCPSocket::send(const void* bytes, int length) {
+int TCPSocket::send(const void* bytes, int length) { return send(bytes, length, false); }
+
+int TCPSocket::send(const std::string& text, bool moreFollows) {
+  return send(text.data(), static_cast<int>(text.size()), moreFollows);
+}
+
+int TCPSocket::send(const void* bytes, int length, bool moreFollows) {
   try {
+    const int flags = MSG_NOSIGNAL | (moreFollows ? MSG_MORE : 0);
     const char* p = static_cast<const char*>(bytes);
     size_t left = length > 0 ? static_cast<size_t>(length) : 0;
     while (left > 0) {
-      ssize_t n = ::send(handle_, p, left, MSG_NOSIGNAL);
+      ssize_t n = ::send(handle_, p, left, flags);
       if (n < 0) {
         if (errno == EINTR && !aborted_.load()) continue;
         int code = aborted_.load() ? wsa::ECONNABORTED_ : WinSockErrorFromErrno(errno);
@@ -160,7 +167,7 @@ int TCPSocket::send(const void* bytes, int length) {
   }
 }
 
-int TCPSocket::send(const std::string& text) { return send(text.data(), static_cast<int>(text.size())); }
+int TCPSocket::send(const std::string& text) { return send(text, false); }
 
 int TCPSocket::nextByte(char& byte) {
   if (readPos_ == readEnd_) {

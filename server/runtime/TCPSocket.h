@@ -53,6 +53,10 @@ class TCPSocket {
   // are continued, so a frame never goes out cut).
   int send(const void* bytes, int length);
   int send(const std::string& text);
+  // The same, telling the stack that another send follows at once, so the
+  // pieces of one answer may leave in one segment instead of one each.
+  int send(const void* bytes, int length, bool moreFollows);
+  int send(const std::string& text, bool moreFollows);
 
   // Reads one "*"-terminated sentence and appends it (including the "*") to
   // `text`. A sentence starting with "$" must be followed by its two-digit

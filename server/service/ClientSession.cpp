@@ -114,10 +114,11 @@ class Session {
       case kFormatBinary: {
         frames_.clear();
         host_.handleBinary(request, frames_);
-        for (const SessionBinaryResponse& frame : frames_) {
+        for (size_t i = 0; i < frames_.size(); ++i) {
+          const SessionBinaryResponse& frame = frames_[i];
           info("Sending RTCM-message " + std::to_string(frame.messageNumber) + " to client " + arg_.name +
                ".");
-          if (socket_.send(frame.bytes.data(), static_cast<int>(frame.bytes.size())) != 0)
+          if (socket_.send(frame.bytes.data(), static_cast<int>(frame.bytes.size()), i + 1 < frames_.size()) != 0)
             info("Error sending Message to client");
         }
         frames_.clear();
@@ -130,11 +131,12 @@ class Session {
 
   // Text responses go out whole, however long they are.
   void sendTexts() {
-    for (const std::string& text : texts_) {
+    for (size_t i = 0; i < texts_.size(); ++i) {
+      const std::string& text = texts_[i];
       std::string flat = text;
       std::replace(flat.begin(), flat.end(), '\n', ' ');
       info("Sending RTCM-messsage to client " + arg_.name + ":\n" + flat);
-      if (socket_.send(text) != 0) info("Error sending Message to client");
+      if (socket_.send(text, i + 1 < texts_.size()) != 0) info("Error sending Message to client");
     }
     texts_.clear();
   }

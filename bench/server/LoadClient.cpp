@@ -4,16 +4,16 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 namespace tarvik::bench {
 
@@ -52,62 +52,41 @@ bool SendAll(int fd, const std::string& s) {
   return true;
 }
 
-// Reads until `count` complete answers units have arrived: RTCM 3 frames
-// (0xD3, 10-bit length, payload, 3 CRC bytes) or "*"-terminated texts.
-class AnswerReader {
- public:
-  AnswerReader(int fd, AnswerFormat f) : fd_(fd), format_(f) {}
+// One measured connection: received bytes not yet consumed, complete
+// answer units (RTCM 3 frames: 0xD3, 10-bit length, payload, 3 CRC bytes;
+// or "*"-terminated texts) not yet matched to a request.
+struct Connection {
+  int fd = -1;
+  bool done = false;
+  int units = 0;
+  Clock::time_point sent;
+  char buf[65536];
+  size_t pos = 0, end = 0;
 
-  bool read(int count) {
-    int done = 0;
-    while (done < count) {
-      if (!complete(done)) {
-        if (!fill()) return false;
-      }
-    }
-    return true;
-  }
-
- private:
-  // Consumes complete units from the buffer; true when none is pending.
-  bool complete(int& done) {
-    bool progressed = false;
+  int consume(AnswerFormat format) {
+    int found = 0;
     for (;;) {
-      size_t avail = end_ - pos_;
-      if (format_ == AnswerFormat::Binary) {
+      size_t avail = end - pos;
+      if (format == AnswerFormat::Binary) {
         if (avail < 3) break;
-        size_t len = ((static_cast<unsigned char>(buf_[pos_ + 1]) & 0x03) << 8) |
-                     static_cast<unsigned char>(buf_[pos_ + 2]);
+        size_t len = ((static_cast<unsigned char>(buf[pos + 1]) & 0x03) << 8) | static_cast<unsigned char>(buf[pos + 2]);
         if (avail < len + 6) break;
-        pos_ += len + 6;
+        pos += len + 6;
       } else {
-        const char* star = static_cast<const char*>(std::memchr(buf_ + pos_, '*', avail));
+        const char* star = static_cast<const char*>(std::memchr(buf + pos, '*', avail));
         if (!star) break;
-        pos_ = static_cast<size_t>(star - buf_) + 1;
+        pos = static_cast<size_t>(star - buf) + 1;
       }
-      ++done;
-      progressed = true;
+      ++found;
     }
-    return progressed;
-  }
-
-  bool fill() {
-    if (pos_ == end_) pos_ = end_ = 0;
-    if (end_ == sizeof buf_) {
-      std::memmove(buf_, buf_ + pos_, end_ - pos_);
-      end_ -= pos_;
-      pos_ = 0;
+    if (pos == end) pos = end = 0;
+    if (end == sizeof buf) {  // keep a partial unit, drop what was consumed
+      std::memmove(buf, buf + pos, end - pos);
+      end -= pos;
+      pos = 0;
     }
-    ssize_t n = ::recv(fd_, buf_ + end_, sizeof buf_ - end_, 0);
-    if (n <= 0) return false;
-    end_ += static_cast<size_t>(n);
-    return true;
+    return found;
   }
-
-  int fd_;
-  AnswerFormat format_;
-  char buf_[65536];
-  size_t pos_ = 0, end_ = 0;
 };
 
 double Percentile(std::vector<double>& sorted, double p) {
@@ -119,7 +98,8 @@ double Percentile(std::vector<double>& sorted, double p) {
 }  // namespace
 
 std::string DefaultRequest() {
-  std::string body = "$GPGGA,101530.00,4748.1234,N,01503.5678,E,1,09,0.9,412.3,M,46.2,M,,";
+  // RTK fix with age of corrections and reference station, as a rover sends it.
+  std::string body = "$GPGGA,101530.00,4748.1234,N,01503.5678,E,4,12,0.8,412.3,M,46.2,M,1.0,0001";
   unsigned sum = 0;
   for (size_t i = 1; i < body.size(); ++i) sum ^= static_cast<unsigned char>(body[i]);
   char hex[3];
@@ -151,36 +131,68 @@ LoadResult RunLoad(const LoadOptions& o) {
     fds.push_back(fd);
   }
 
-  std::atomic<bool> stop{false};
-  std::vector<std::vector<double>> latencies(fds.size());
-  std::vector<long> failures(fds.size(), 0);
-  std::vector<std::thread> threads;
-  const auto begin = Clock::now();
+  // One thread drives every connection through epoll, so the client costs
+  // the machine as little as possible next to the server it measures.
+  int ep = ::epoll_create1(EPOLL_CLOEXEC);
+  std::vector<Connection> conns(fds.size());
   for (size_t c = 0; c < fds.size(); ++c) {
-    threads.emplace_back([&, c] {
-      AnswerReader reader(fds[c], o.format);
-      latencies[c].reserve(1 << 16);
-      while (!stop.load(std::memory_order_relaxed)) {
-        auto t0 = Clock::now();
-        if (!SendAll(fds[c], request) || !reader.read(o.messagesPerAnswer)) {
-          ++failures[c];
-          return;
-        }
-        latencies[c].push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
-      }
-    });
+    conns[c].fd = fds[c];
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = c;
+    ::epoll_ctl(ep, EPOLL_CTL_ADD, fds[c], &ev);
   }
-  std::this_thread::sleep_for(std::chrono::duration<double>(o.seconds));
-  stop = true;
-  for (auto& t : threads) t.join();
-  r.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
-
   std::vector<double> all;
-  for (size_t c = 0; c < fds.size(); ++c) {
-    all.insert(all.end(), latencies[c].begin(), latencies[c].end());
-    r.failures += failures[c];
-    ::close(fds[c]);
+  all.reserve(1 << 20);
+  const auto begin = Clock::now();
+  const auto until = begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
+  size_t open = conns.size();
+  for (Connection& c : conns) {
+    c.sent = Clock::now();
+    if (!SendAll(c.fd, request)) {
+      ++r.failures;
+      c.done = true;
+      --open;
+    }
   }
+  epoll_event events[64];
+  while (open > 0) {
+    int n = ::epoll_wait(ep, events, 64, 1000);
+    if (n < 0 && errno != EINTR) break;
+    const auto now = Clock::now();
+    for (int i = 0; i < n; ++i) {
+      Connection& c = conns[events[i].data.u64];
+      if (c.done) continue;
+      ssize_t got = ::recv(c.fd, c.buf + c.end, sizeof c.buf - c.end, 0);
+      if (got <= 0) {
+        ++r.failures;
+        c.done = true;
+        --open;
+        continue;
+      }
+      c.end += static_cast<size_t>(got);
+      c.units += c.consume(o.format);
+      if (c.units < o.messagesPerAnswer) continue;
+      c.units -= o.messagesPerAnswer;
+      all.push_back(std::chrono::duration<double, std::milli>(now - c.sent).count());
+      if (now >= until) {
+        c.done = true;
+        --open;
+        continue;
+      }
+      c.sent = Clock::now();
+      if (!SendAll(c.fd, request)) {
+        ++r.failures;
+        c.done = true;
+        --open;
+      }
+    }
+    if (n == 0 && Clock::now() > until + std::chrono::seconds(10)) break;  // server went silent
+  }
+  r.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+  ::close(ep);
+  for (int fd : fds) ::close(fd);
+
   std::sort(all.begin(), all.end());
   r.requests = static_cast<long>(all.size());
   r.requestsPerSecond = r.seconds > 0 ? static_cast<double>(r.requests) / r.seconds : 0.0;

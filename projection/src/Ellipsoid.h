@@ -36,6 +36,13 @@ struct Ellipsoid {
     double N(double cosPhi) const { return c / V(cosPhi); }
 };
 
+// A latitude (radians) together with its sine and cosine.
+struct Latitude {
+    double phi = 0.0;
+    double sin = 0.0;
+    double cos = 1.0;
+};
+
 // Arc of the meridian from the equator to latitude phiDeg (degrees), always
 // non-negative.
 double MeridianArcLength(const Ellipsoid& el, double phiDeg);
@@ -43,6 +50,9 @@ double MeridianArcLength(const Ellipsoid& el, double phiDeg);
 double MeridianArcLength(const Ellipsoid& el, double phi, double sinPhi, double cosPhi);
 // Latitude (degrees) whose meridian arc is x (x ≥ 0 metres).
 double LatitudeFromArc(const Ellipsoid& el, double x);
+// The same in radians with its sine and cosine, for callers that go on
+// with them.
+Latitude FootpointLatitude(const Ellipsoid& el, double x);
 // Signed helpers: negative arcs belong to southern latitudes.
 double SignedMeridianArc(const Ellipsoid& el, double phiDeg);
 double LatitudeFromSignedArc(const Ellipsoid& el, double x);
@@ -54,5 +64,11 @@ double IsometricLatitude(const Ellipsoid& el, double sinPhi, double cosPhi);
 // spherical inverse, or from a start value the caller knows to be close.
 double LatitudeFromIsometric(const Ellipsoid& el, double q);
 double LatitudeFromIsometric(const Ellipsoid& el, double q, double start);
+// Latitude (radians) whose isometric latitude exceeds that of `from` by dq,
+// by the same Newton steps from `start`. The residual q − q(φ) is evaluated
+// as dq less the difference q(φ) − q(from) in closed form, which near `from`
+// needs no logarithm and loses nothing to cancellation.
+double LatitudeFromIsometricOffset(const Ellipsoid& el, const Latitude& from, double dq,
+                                   double start);
 
 }  // namespace pel

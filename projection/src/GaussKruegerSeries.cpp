@@ -233,14 +233,18 @@ PlanePoint GaussKruegerSeriesForward(const Ellipsoid& el, double B, double l) {
 
 GeoPoint GaussKruegerSeriesInverse(const Ellipsoid& el, double y, double x) {
     const CollapsedSeries& series = SeriesFor(el.ep2);
-    const double phiF = LatitudeFromSignedArc(el, x) / kRho;
-    const double c = std::cos(phiF);
-    const double s = std::sin(phiF);
-    const double qF = IsometricLatitude(el, s, c);
+    Latitude foot = FootpointLatitude(el, std::fabs(x));
+    if (x < 0.0) {
+        foot.phi = -foot.phi;
+        foot.sin = -foot.sin;
+    }
+    const double c = foot.cos;
+    const double s = foot.sin;
     const double w = c * c;
     const double u = y / (el.N(c) * c);
     const double u2 = u * u;
 
+    // q − qf and l.
     double q = 0.0;
     for (int k = 12; k >= 2; k -= 2) q = q * u2 + Horner(series.inverse[k], w);
     q *= u2 * s;
@@ -249,15 +253,21 @@ GeoPoint GaussKruegerSeriesInverse(const Ellipsoid& el, double y, double x) {
     l *= u;
 
     // Start the iteration next to its root: the Taylor expansion of φ(q)
-    // about the footpoint, whose isometric latitude is known, through the
-    // second order (dφ/dq = cosφ·(1 + e'²cos²φ)).
-    const double slope = c * (1.0 + el.ep2 * w);
-    const double curvature = -s * (1.0 + 3.0 * el.ep2 * w) * slope;
-    const double start = phiF + q * slope + 0.5 * q * q * curvature;
-    GeoPoint g;
-    g.B = LatitudeFromIsometric(el, qF + q, start) * kRho;
-    g.l = l * kRho;
-    return g;
+    // about the footpoint through the third order. With g = dφ/dq =
+    // cosφ·(1 + e'²cos²φ), the next derivatives are g·g' and
+    // g·(g'² + g·g''), where g' = −sinφ·(1 + 3e'²cos²φ) and
+    // g'' = −cosφ·(1 − 6e'² + 9e'²cos²φ) are taken along φ.
+    const double e = el.ep2;
+    const double g = c * (1.0 + e * w);
+    const double g1 = -s * (1.0 + 3.0 * e * w);
+    const double g2 = -c * (1.0 - 6.0 * e + 9.0 * e * w);
+    const double d2 = g * g1;
+    const double d3 = g * (g1 * g1 + g * g2);
+    const double start = foot.phi + q * (g + q * (0.5 * d2 + q * (d3 * (1.0 / 6))));
+    GeoPoint p;
+    p.B = LatitudeFromIsometricOffset(el, foot, q, start) * kRho;
+    p.l = l * kRho;
+    return p;
 }
 
 }  // namespace pel

@@ -1,5 +1,7 @@
 #include "Ellipsoid.h"
 
+#include <limits>
+
 #include "ProjectionState.h"
 
 namespace pel {
@@ -22,17 +24,17 @@ struct SmallTurn {
     double cosMinusOne;
 };
 
-SmallTurn TurnBy(double d) {
+inline SmallTurn TurnBy(double d) {
     const double d2 = d * d;
+    const double d4 = d2 * d2;
     SmallTurn t;
-    t.sin = d * (1.0 - d2 * (1.0 / 6) * (1.0 - d2 * (1.0 / 20) * (1.0 - d2 * (1.0 / 42))));
-    t.cosMinusOne =
-        -0.5 * d2 * (1.0 - d2 * (1.0 / 12) * (1.0 - d2 * (1.0 / 30) * (1.0 - d2 * (1.0 / 56))));
+    t.sin = d + d * d2 * ((-1.0 / 6 + d2 * (1.0 / 120)) + d4 * (-1.0 / 5040));
+    t.cosMinusOne = d2 * ((-1.0 / 2 + d2 * (1.0 / 24)) + d4 * (-1.0 / 720 + d2 * (1.0 / 40320)));
     return t;
 }
 
 // The latitude `from` moved by d, its sine and cosine from the angle sum.
-Latitude Turned(const Latitude& from, double d) {
+inline Latitude Turned(const Latitude& from, double d) {
     Latitude to;
     to.phi = from.phi + d;
     if (std::fabs(d) <= kSmallTurn) {
@@ -76,17 +78,6 @@ double Asinh(double x) {
     return x < 0.0 ? -r : r;
 }
 
-// Factor of φ in the meridian arc series, G = c·(A0·φ + periodic terms):
-// Σ k_n·e'^(2n)·(1·3·…(2n−1))/(2·4·…2n).
-double RectifyingFactor(double ep2) {
-    static constexpr double k[7] = {1.0,           -1.5 * 0.5,          1.875 * 0.375,
-                                    -2.1875 * 0.3125, 2.4609375 * 0.2734375, -2.70703125 * 0.24609375,
-                                    2.9326171875 * 0.2255859375};
-    double sum = k[6];
-    for (int n = 5; n >= 0; --n) sum = sum * ep2 + k[n];
-    return sum;
-}
-
 }  // namespace
 
 Ellipsoid Ellipsoid::FromState() {
@@ -125,36 +116,98 @@ double MeridianArcLength(const Ellipsoid& el, double phi, double s, double co) {
 
 double LatitudeFromArc(const Ellipsoid& el, double x) { return FootpointLatitude(el, x).phi * kRho; }
 
-Latitude FootpointLatitude(const Ellipsoid& el, double x) {
-    // Start from the series inverse of the rectifying latitude μ in the third
-    // flattening n, φ = μ + Σ b_k·sin 2kμ through n⁵; what it leaves (of the
-    // order n⁶, some 1e-17 rad on the Earth) one Newton step removes.
+namespace {
+
+// What the footpoint latitude needs of one ellipsoid: the coefficients of
+// its start series and the meridian arc regrouped as
+// G = A·φ + sinφ·cosφ·Σ_j g_j·cos^(2j)φ (the same binomial series, its
+// recurrence for I_n unrolled once). They depend on the semi-axes alone and
+// are kept per thread for the last ellipsoid seen, so a caller that keeps to
+// one ellipsoid derives them once.
+struct FootpointSeries {
+    double a = std::numeric_limits<double>::quiet_NaN();
+    double b = std::numeric_limits<double>::quiet_NaN();
+    // φ = μ + Σ b_k·sin 2kμ written as μ + sin 2μ·Σ p_j·cos^j 2μ, since
+    // sin 2kμ = sin 2μ·U_(k−1)(cos 2μ) with the Chebyshev polynomials U.
+    double start[5] = {};
+    double muPerMetre = 0;  // 1/A
+    double arcLinear = 0;   // A
+    double arcPeriodic[6] = {};
+    double inverseC = 0;  // 1/c
+};
+
+const FootpointSeries& FootpointSeriesFor(const Ellipsoid& el) {
+    thread_local FootpointSeries f;
+    if (f.a == el.a && f.b == el.b) return f;
+    // The series inverse of the rectifying latitude μ in the third
+    // flattening n, through n⁵; what it leaves, of the order n⁶, is some
+    // 1e-17 rad on the Earth's ellipsoids.
     const double n = (el.a - el.b) / (el.a + el.b);
     const double n2 = n * n;
-    const double b[5] = {n * (1.5 + n2 * (-27.0 / 32 + n2 * (269.0 / 512))),
-                         n2 * (21.0 / 16 + n2 * (-55.0 / 32)),
-                         n2 * n * (151.0 / 96 + n2 * (-417.0 / 128)),
-                         n2 * n2 * (1097.0 / 512),
-                         n2 * n2 * n * (8011.0 / 2560)};
-    const double mu = x / (el.c * RectifyingFactor(el.ep2));
+    const double b1 = n * (1.5 + n2 * (-27.0 / 32 + n2 * (269.0 / 512)));
+    const double b2 = n2 * (21.0 / 16 + n2 * (-55.0 / 32));
+    const double b3 = n2 * n * (151.0 / 96 + n2 * (-417.0 / 128));
+    const double b4 = n2 * n2 * (1097.0 / 512);
+    const double b5 = n2 * n2 * n * (8011.0 / 2560);
+    f.start[0] = b1 - b3 + b5;
+    f.start[1] = 2.0 * b2 - 4.0 * b4;
+    f.start[2] = 4.0 * b3 - 12.0 * b5;
+    f.start[3] = 8.0 * b4;
+    f.start[4] = 16.0 * b5;
+    // I_n = r_n·φ + sinφ·Σ_{j≤n} α_nj·cos^(2j−1)φ with α_nn = 1/(2n) and
+    // α_nj = (2n−1)/(2n)·α_(n−1)j, r_n = (2n−1)/(2n)·r_(n−1).
+    static constexpr double k[7] = {1.0,       -1.5,        1.875,       -2.1875,
+                                    2.4609375, -2.70703125, 2.9326171875};
+    double alpha[7] = {};
+    double r = 1.0;
+    double ep2Pow = 1.0;
+    double linear = 1.0;
+    double periodic[6] = {};
+    for (int m = 1; m <= 6; ++m) {
+        const double ratio = (2.0 * m - 1.0) / (2.0 * m);
+        for (int j = 1; j < m; ++j) alpha[j] *= ratio;
+        alpha[m] = 1.0 / (2.0 * m);
+        r *= ratio;
+        ep2Pow *= el.ep2;
+        linear += k[m] * ep2Pow * r;
+        for (int j = 1; j <= m; ++j) periodic[j - 1] += k[m] * ep2Pow * alpha[j];
+    }
+    f.arcLinear = el.c * linear;
+    f.muPerMetre = 1.0 / f.arcLinear;
+    for (int j = 0; j < 6; ++j) f.arcPeriodic[j] = el.c * periodic[j];
+    f.inverseC = 1.0 / el.c;
+    f.a = el.a;
+    f.b = el.b;
+    return f;
+}
+
+// The regrouped arc, its polynomial in cos²φ in Estrin's form.
+double RegroupedArc(const FootpointSeries& f, const Latitude& at) {
+    const double w = at.cos * at.cos;
+    const double w2 = w * w;
+    const double* g = f.arcPeriodic;
+    const double sum = (g[0] + g[1] * w) + w2 * ((g[2] + g[3] * w) + w2 * (g[4] + g[5] * w));
+    return f.arcLinear * at.phi + at.sin * at.cos * sum;
+}
+
+}  // namespace
+
+Latitude FootpointLatitude(const Ellipsoid& el, double x) {
+    const FootpointSeries& series = FootpointSeriesFor(el);
+    const double mu = x * series.muPerMetre;
     const double sinMu = std::sin(mu);
     const double cosMu = std::cos(mu);
-    // Clenshaw's sum of the sines of the multiples of 2μ.
-    const double twiceCos2Mu = 2.0 * (cosMu - sinMu) * (cosMu + sinMu);
-    double s1 = 0.0;
-    double s2 = 0.0;
-    for (int k = 4; k >= 0; --k) {
-        const double t = b[k] + twiceCos2Mu * s1 - s2;
-        s2 = s1;
-        s1 = t;
-    }
-    Latitude f = Turned({mu, sinMu, cosMu}, 2.0 * sinMu * cosMu * s1);
+    const double cos2Mu = (cosMu - sinMu) * (cosMu + sinMu);
+    const double cos2Mu2 = cos2Mu * cos2Mu;
+    const double* p = series.start;
+    const double sum = (p[0] + p[1] * cos2Mu) + cos2Mu2 * ((p[2] + p[3] * cos2Mu) + cos2Mu2 * p[4]);
+    Latitude f = Turned({mu, sinMu, cosMu}, 2.0 * sinMu * cosMu * sum);
     for (int round = 0; round < kMaxArcRounds; ++round) {
         // Newton steps: the arc grows by the meridian radius M(φ) = c/V(φ)³.
         // (The radius at φ/2 would converge to the same latitude, only
         // linearly and in about twice the rounds.)
         const double v = el.V(f.cos);
-        const double delta = (x - MeridianArcLength(el, f.phi, f.sin, f.cos)) * v * v * v / el.c;
+        const double delta = (x - RegroupedArc(series, f)) * v * v * v * series.inverseC;
         // Done once a step falls below 1e-15 rad, or once the quadratic
         // convergence of Newton's method bounds the error left after this
         // step, (3/4)·e'²·Δ², below 1e-17 rad; NaN ends it too.

@@ -1,6 +1,7 @@
 #include "GaussKruegerSeries.h"
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -204,6 +205,38 @@ inline double Horner(const CollapsedOrder& p, double w) {
     return v;
 }
 
+// Estrin's scheme: c[0] + c[1]·w + … + c[N−1]·w^(N−1) from the powers
+// p[k] = w^(2^k), the two halves evaluated side by side, so that the chain of
+// dependent operations grows with log N rather than with N.
+template <int N>
+inline double Estrin(const double* c, const double* p) {
+    if constexpr (N == 1) {
+        return c[0];
+    } else if constexpr (N == 2) {
+        return c[0] + c[1] * p[0];
+    } else {
+        constexpr int half = static_cast<int>(std::bit_floor(static_cast<unsigned>(N - 1)));
+        constexpr int level = std::countr_zero(static_cast<unsigned>(half));
+        return Estrin<half>(c, p) + p[level] * Estrin<N - half>(c + half, p);
+    }
+}
+
+// Powers of w = cos²φ in order k of the inverse series, read off the table.
+constexpr int InverseTerms(int k) {
+    const series::OrderPolynomial& p = series::kInverse[static_cast<std::size_t>(k)];
+    int terms = 0;
+    for (int j = 0; j < p.ePowers; ++j)
+        for (int m = 0; m <= series::kMaxWPower; ++m)
+            if (p.coef[j][m] != 0.0 && m + 1 > terms) terms = m + 1;
+    return terms;
+}
+static_assert(InverseTerms(13) <= 32, "the powers w, w², w⁴, w⁸, w¹⁶ reach 32 terms only");
+
+template <int K>
+inline double InverseOrderAt(const CollapsedSeries& series, const double* powersOfW) {
+    return Estrin<InverseTerms(K)>(series.inverse[K].coef, powersOfW);
+}
+
 }  // namespace
 
 PlanePoint GaussKruegerSeriesForward(const Ellipsoid& el, double B, double l) {
@@ -244,13 +277,22 @@ GeoPoint GaussKruegerSeriesInverse(const Ellipsoid& el, double y, double x) {
     const double u = y / (el.N(c) * c);
     const double u2 = u * u;
 
-    // q − qf and l.
-    double q = 0.0;
-    for (int k = 12; k >= 2; k -= 2) q = q * u2 + Horner(series.inverse[k], w);
-    q *= u2 * s;
-    double l = 0.0;
-    for (int k = 13; k >= 1; k -= 2) l = l * u2 + Horner(series.inverse[k], w);
-    l *= u;
+    // q − qf (even orders) and l (odd orders), each a polynomial in u².
+    const double w2 = w * w;
+    const double w4 = w2 * w2;
+    const double w8 = w4 * w4;
+    const double powersOfW[5] = {w, w2, w4, w8, w8 * w8};
+    const double even[6] = {InverseOrderAt<2>(series, powersOfW),  InverseOrderAt<4>(series, powersOfW),
+                            InverseOrderAt<6>(series, powersOfW),  InverseOrderAt<8>(series, powersOfW),
+                            InverseOrderAt<10>(series, powersOfW), InverseOrderAt<12>(series, powersOfW)};
+    const double odd[7] = {InverseOrderAt<1>(series, powersOfW),  InverseOrderAt<3>(series, powersOfW),
+                           InverseOrderAt<5>(series, powersOfW),  InverseOrderAt<7>(series, powersOfW),
+                           InverseOrderAt<9>(series, powersOfW),  InverseOrderAt<11>(series, powersOfW),
+                           InverseOrderAt<13>(series, powersOfW)};
+    const double u4 = u2 * u2;
+    const double powersOfU2[3] = {u2, u4, u4 * u4};
+    const double q = u2 * s * Estrin<6>(even, powersOfU2);
+    const double l = u * Estrin<7>(odd, powersOfU2);
 
     // Start the iteration next to its root: the Taylor expansion of φ(q)
     // about the footpoint through the third order. With g = dφ/dq =

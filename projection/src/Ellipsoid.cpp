@@ -1,6 +1,7 @@
 #include "Ellipsoid.h"
 
-#include <limits>
+#include <bit>
+#include <cstdint>
 
 #include "ProjectionState.h"
 
@@ -125,8 +126,9 @@ namespace {
 // are kept per thread for the last ellipsoid seen, so a caller that keeps to
 // one ellipsoid derives them once.
 struct FootpointSeries {
-    double a = std::numeric_limits<double>::quiet_NaN();
-    double b = std::numeric_limits<double>::quiet_NaN();
+    bool filled = false;
+    double a = 0.0;
+    double b = 0.0;
     // φ = μ + Σ b_k·sin 2kμ written as μ + sin 2μ·Σ p_j·cos^j 2μ, since
     // sin 2kμ = sin 2μ·U_(k−1)(cos 2μ) with the Chebyshev polynomials U.
     double start[5] = {};
@@ -138,7 +140,11 @@ struct FootpointSeries {
 
 const FootpointSeries& FootpointSeriesFor(const Ellipsoid& el) {
     thread_local FootpointSeries f;
-    if (f.a == el.a && f.b == el.b) return f;
+    // Compared bit for bit: ±0 and NaN axes derive different values.
+    const auto same = [](double x, double y) {
+        return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
+    };
+    if (f.filled && same(f.a, el.a) && same(f.b, el.b)) return f;
     // The series inverse of the rectifying latitude μ in the third
     // flattening n, through n⁵; what it leaves, of the order n⁶, is some
     // 1e-17 rad on the Earth's ellipsoids.
@@ -178,6 +184,7 @@ const FootpointSeries& FootpointSeriesFor(const Ellipsoid& el) {
     f.inverseC = 1.0 / el.c;
     f.a = el.a;
     f.b = el.b;
+    f.filled = true;
     return f;
 }
 
@@ -290,7 +297,9 @@ double LatitudeFromIsometricOffset(const Ellipsoid& el, const Latitude& from, do
         } else {
             at.sin = std::sin(phi);
             at.cos = std::cos(phi);
-            rise = at.sin - from.sin;
+            // The product form: near a pole the two sines agree in many
+            // leading digits.
+            rise = 2.0 * std::cos(0.5 * (phi + from.phi)) * std::sin(0.5 * d);
         }
         double residual;
         if (at.cos > 0.0 && from.cos > 0.0) {

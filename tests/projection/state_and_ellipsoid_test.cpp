@@ -171,3 +171,45 @@ TEST(BoundedIterations, NonFiniteAndAbsurdInputReturns) {
     InitializeDLL(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);  // ellipsoid never set
     EN_to_BL_GK(1, 2, &o1, &o2);
 }
+
+TEST(MeridianArcsAndIsometricLatitude, FootpointOnFlatAndRoundEllipsoids) {
+    // The start series is exact to the order n⁶ only; the Newton step must
+    // finish the job on strongly flattened ellipsoids too, and the sine and
+    // cosine handed on must belong to the latitude returned.
+    const Axes flat = MakeAxes(6378137.0, 30.0);
+    const Axes sphere{6371000.0, 6371000.0, 0.0};
+    for (const Axes& axes : {kGRS80, kBessel, flat, sphere}) {
+        const pel::Ellipsoid el = pel::Ellipsoid::FromAxes(axes.a, axes.b);
+        for (double deg = 0.0; deg <= 135.0; deg += 2.9) {
+            const double x = pel::MeridianArcLength(el, deg);
+            const pel::Latitude f = pel::FootpointLatitude(el, x);
+            EXPECT_NEAR(f.phi * pel::kRho, deg, 1e-13) << axes.rf << " " << deg;
+            EXPECT_NEAR(f.sin, std::sin(f.phi), 6e-16) << axes.rf << " " << deg;
+            EXPECT_NEAR(f.cos, std::cos(f.phi), 6e-16) << axes.rf << " " << deg;
+        }
+    }
+}
+
+TEST(MeridianArcsAndIsometricLatitude, OffsetFromALatitudeMatchesTheDirectInverse) {
+    // Small offsets take the closed-form difference, large ones and those
+    // that reach a pole the plain isometric latitudes; all must land where
+    // the inverse of the summed isometric latitude does.
+    const pel::Ellipsoid el = pel::Ellipsoid::FromAxes(kBessel.a, kBessel.b);
+    for (double deg = -89.5; deg <= 89.5; deg += 1.3) {
+        pel::Latitude from;
+        from.phi = deg / pel::kRho;
+        from.sin = std::sin(from.phi);
+        from.cos = std::cos(from.phi);
+        const double q = pel::IsometricLatitude(el, from.phi);
+        for (double dq : {-0.4, -0.03, -2e-3, -1e-6, 0.0, 3e-9, 5e-4, 0.008, 0.05, 1.5}) {
+            const double expected = pel::LatitudeFromIsometric(el, q + dq);
+            // A poorer start costs rounds, not accuracy: the footpoint
+            // itself for small offsets, the spherical inverse for any.
+            const double spherical = 2.0 * std::atan(std::exp(q + dq)) - pel::kPi / 2;
+            for (double start : {std::fabs(dq) <= 0.01 ? from.phi : spherical, spherical, expected + 1e-7}) {
+                const double got = pel::LatitudeFromIsometricOffset(el, from, dq, start);
+                EXPECT_NEAR(got, expected, 1e-15) << deg << " " << dq << " " << start;
+            }
+        }
+    }
+}

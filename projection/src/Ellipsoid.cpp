@@ -27,6 +27,9 @@ struct SmallTurn {
 
 inline SmallTurn TurnBy(double d) {
     const double d2 = d * d;
+    // Below 1e-6 rad (a Newton step's final correction) the first terms
+    // suffice: what they leave is below 2e-19.
+    if (std::fabs(d) <= 1e-6) return {d, -0.5 * d2};
     const double d4 = d2 * d2;
     SmallTurn t;
     t.sin = d + d * d2 * ((-1.0 / 6 + d2 * (1.0 / 120)) + d4 * (-1.0 / 5040));
@@ -52,10 +55,12 @@ inline Latitude Turned(const Latitude& from, double d) {
 // atanh for the small arguments e·sinφ (|x| ≤ e ≈ 0.08 on the Earth's
 // ellipsoids): its odd power series, exact to double precision for |x| ≤ 0.1
 // (and its first five terms for |x| ≤ 0.01).
-double AtanhOfEccentricTerm(double x) {
+inline double AtanhOfEccentricTerm(double x) {
     const double x2 = x * x;
-    if (std::fabs(x) <= 0.01)
-        return x * (1.0 + x2 * (1.0 / 3 + x2 * (1.0 / 5 + x2 * (1.0 / 7 + x2 * (1.0 / 9)))));
+    if (std::fabs(x) <= 0.01) {
+        const double x4 = x2 * x2;
+        return x + x * x2 * ((1.0 / 3 + x2 * (1.0 / 5)) + x4 * (1.0 / 7 + x2 * (1.0 / 9)));
+    }
     if (!(std::fabs(x) <= 0.1)) return std::atanh(x);
     static constexpr double kInverseOdd[10] = {1.0,        1.0 / 3,  1.0 / 5,  1.0 / 7,
                                                1.0 / 9,    1.0 / 11, 1.0 / 13, 1.0 / 15,
@@ -68,11 +73,12 @@ double AtanhOfEccentricTerm(double x) {
 // asinh through the plain logarithm, which is markedly cheaper than the
 // library's asinh; odd symmetry keeps it free of cancellation. Below 0.01
 // its power series (neglected terms below 3e-22 relative) needs no logarithm.
-double Asinh(double x) {
+inline double Asinh(double x) {
     const double ax = std::fabs(x);
     if (ax <= 0.01) {
         const double x2 = x * x;
-        return x * (1.0 + x2 * (-1.0 / 6 + x2 * (3.0 / 40 + x2 * (-5.0 / 112 + x2 * (35.0 / 1152)))));
+        const double x4 = x2 * x2;
+        return x + x * x2 * ((-1.0 / 6 + x2 * (3.0 / 40)) + x4 * (-5.0 / 112 + x2 * (35.0 / 1152)));
     }
     if (!(ax <= 1e8)) return std::asinh(x);
     const double r = std::log(ax + std::sqrt(ax * ax + 1.0));
@@ -305,8 +311,12 @@ double LatitudeFromIsometricOffset(const Ellipsoid& el, const Latitude& from, do
         if (at.cos > 0.0 && from.cos > 0.0) {
             // asinh(tan φ) − asinh(tan φ') = asinh((sin φ − sin φ')/(cos φ·cos φ'))
             // and atanh a − atanh b = atanh((a − b)/(1 − a·b)).
-            const double spherical = Asinh(rise / (at.cos * from.cos));
-            const double eccentric = AtanhOfEccentricTerm(el.e * rise / (1.0 - el.e2 * at.sin * from.sin));
+            // One division serves both quotients.
+            const double cosines = at.cos * from.cos;
+            const double sines = 1.0 - el.e2 * at.sin * from.sin;
+            const double scaled = rise / (cosines * sines);
+            const double spherical = Asinh(scaled * sines);
+            const double eccentric = AtanhOfEccentricTerm(el.e * scaled * cosines);
             residual = dq - (spherical - el.e * eccentric);
         } else {
             // At or beyond a pole the identities do not hold.
@@ -315,8 +325,9 @@ double LatitudeFromIsometricOffset(const Ellipsoid& el, const Latitude& from, do
         const double step = at.cos * residual * (1.0 + ep2 * at.cos * at.cos);
         phi += step;
         // Newton's error after a step Δ is about (tan φ / 2)·Δ²: stop once
-        // that is below 1e-17 rad (NaN stops too).
-        if (!(step * step * (std::fabs(at.sin / at.cos) + 1.0) >= 1e-17)) break;
+        // Δ²·(|tan φ| + 1) is below 1e-17 rad (NaN stops too).
+        const double absCos = std::fabs(at.cos);
+        if (!(step * step * (std::fabs(at.sin) + absCos) >= 1e-17 * absCos)) break;
     }
     return phi;
 }

@@ -170,10 +170,35 @@ struct CollapsedOrder {
     int degree = -1;
 };
 
+// Powers of w = cos²φ in order k of the inverse series, read off the table.
+constexpr int InverseTerms(int k) {
+    const series::OrderPolynomial& p = series::kInverse[static_cast<std::size_t>(k)];
+    int terms = 0;
+    for (int j = 0; j < p.ePowers; ++j)
+        for (int m = 0; m <= series::kMaxWPower; ++m)
+            if (p.coef[j][m] != 0.0 && m + 1 > terms) terms = m + 1;
+    return terms;
+}
+
+// The inverse orders 2j + 2 and 2j + 3 side by side, the shorter padded with
+// zeros, so that one pair of lanes evaluates both.
+typedef double DoublePair __attribute__((vector_size(16)));
+constexpr int kInversePairs = 6;
+constexpr int kPairTerms = InverseTerms(13);
+
+constexpr bool OddOrderIsTheLongerOfEachPair() {
+    for (int j = 0; j < kInversePairs; ++j)
+        if (InverseTerms(2 * j + 2) > InverseTerms(2 * j + 3)) return false;
+    return InverseTerms(1) == 1;
+}
+static_assert(OddOrderIsTheLongerOfEachPair(), "pairs of inverse orders sized by the odd one");
+static_assert(kPairTerms <= 32, "the powers w, w², w⁴, w⁸, w¹⁶ reach 32 terms only");
+
 struct CollapsedSeries {
     double ep2 = std::numeric_limits<double>::quiet_NaN();
     CollapsedOrder forward[13];
     CollapsedOrder inverse[14];
+    DoublePair inversePairs[kInversePairs][kPairTerms] = {};
 };
 
 CollapsedOrder Collapse(const series::OrderPolynomial& p, double e, double factor) {
@@ -194,6 +219,9 @@ const CollapsedSeries& SeriesFor(double ep2) {
             s.forward[k] = Collapse(series::ForwardOrder(k), ep2, kInvFactorial[static_cast<std::size_t>(k)]);
         for (int k = 1; k <= 13; ++k)
             s.inverse[k] = Collapse(series::InverseOrder(k), ep2, kInvFactorial[static_cast<std::size_t>(k)]);
+        for (int j = 0; j < kInversePairs; ++j)
+            for (int m = 0; m < kPairTerms; ++m)
+                s.inversePairs[j][m] = DoublePair{s.inverse[2 * j + 2].coef[m], s.inverse[2 * j + 3].coef[m]};
         s.ep2 = ep2;
     }
     return s;
@@ -208,8 +236,8 @@ inline double Horner(const CollapsedOrder& p, double w) {
 // Estrin's scheme: c[0] + c[1]·w + … + c[N−1]·w^(N−1) from the powers
 // p[k] = w^(2^k), the two halves evaluated side by side, so that the chain of
 // dependent operations grows with log N rather than with N.
-template <int N>
-inline double Estrin(const double* c, const double* p) {
+template <int N, class T>
+inline T Estrin(const T* c, const double* p) {
     if constexpr (N == 1) {
         return c[0];
     } else if constexpr (N == 2) {
@@ -217,24 +245,13 @@ inline double Estrin(const double* c, const double* p) {
     } else {
         constexpr int half = static_cast<int>(std::bit_floor(static_cast<unsigned>(N - 1)));
         constexpr int level = std::countr_zero(static_cast<unsigned>(half));
-        return Estrin<half>(c, p) + p[level] * Estrin<N - half>(c + half, p);
+        return Estrin<half>(c, p) + Estrin<N - half>(c + half, p) * p[level];
     }
 }
 
-// Powers of w = cos²φ in order k of the inverse series, read off the table.
-constexpr int InverseTerms(int k) {
-    const series::OrderPolynomial& p = series::kInverse[static_cast<std::size_t>(k)];
-    int terms = 0;
-    for (int j = 0; j < p.ePowers; ++j)
-        for (int m = 0; m <= series::kMaxWPower; ++m)
-            if (p.coef[j][m] != 0.0 && m + 1 > terms) terms = m + 1;
-    return terms;
-}
-static_assert(InverseTerms(13) <= 32, "the powers w, w², w⁴, w⁸, w¹⁶ reach 32 terms only");
-
-template <int K>
-inline double InverseOrderAt(const CollapsedSeries& series, const double* powersOfW) {
-    return Estrin<InverseTerms(K)>(series.inverse[K].coef, powersOfW);
+template <int J>
+inline DoublePair InversePairAt(const CollapsedSeries& series, const double* powersOfW) {
+    return Estrin<InverseTerms(2 * J + 3)>(series.inversePairs[J], powersOfW);
 }
 
 }  // namespace
@@ -274,7 +291,8 @@ GeoPoint GaussKruegerSeriesInverse(const Ellipsoid& el, double y, double x) {
     const double c = foot.cos;
     const double s = foot.sin;
     const double w = c * c;
-    const double u = y / (el.N(c) * c);
+    // u = y/(N·cosφ) with N = c/V: the root and the division side by side.
+    const double u = y * el.V(c) / (el.c * c);
     const double u2 = u * u;
 
     // q − qf (even orders) and l (odd orders), each a polynomial in u².
@@ -282,17 +300,16 @@ GeoPoint GaussKruegerSeriesInverse(const Ellipsoid& el, double y, double x) {
     const double w4 = w2 * w2;
     const double w8 = w4 * w4;
     const double powersOfW[5] = {w, w2, w4, w8, w8 * w8};
-    const double even[6] = {InverseOrderAt<2>(series, powersOfW),  InverseOrderAt<4>(series, powersOfW),
-                            InverseOrderAt<6>(series, powersOfW),  InverseOrderAt<8>(series, powersOfW),
-                            InverseOrderAt<10>(series, powersOfW), InverseOrderAt<12>(series, powersOfW)};
-    const double odd[7] = {InverseOrderAt<1>(series, powersOfW),  InverseOrderAt<3>(series, powersOfW),
-                           InverseOrderAt<5>(series, powersOfW),  InverseOrderAt<7>(series, powersOfW),
-                           InverseOrderAt<9>(series, powersOfW),  InverseOrderAt<11>(series, powersOfW),
-                           InverseOrderAt<13>(series, powersOfW)};
+    const DoublePair pairs[kInversePairs] = {
+        InversePairAt<0>(series, powersOfW), InversePairAt<1>(series, powersOfW),
+        InversePairAt<2>(series, powersOfW), InversePairAt<3>(series, powersOfW),
+        InversePairAt<4>(series, powersOfW), InversePairAt<5>(series, powersOfW)};
     const double u4 = u2 * u2;
     const double powersOfU2[3] = {u2, u4, u4 * u4};
-    const double q = u2 * s * Estrin<6>(even, powersOfU2);
-    const double l = u * Estrin<7>(odd, powersOfU2);
+    // Lane 0: Σ P_(2j+2)·u^(2j); lane 1: Σ P_(2j+3)·u^(2j), P_1 being 1.
+    const DoublePair sum = Estrin<kInversePairs>(pairs, powersOfU2);
+    const double q = u2 * s * sum[0];
+    const double l = u * (series.inverse[1].coef[0] + u2 * sum[1]);
 
     // Start the iteration next to its root: the Taylor expansion of φ(q)
     // about the footpoint through the third order. With g = dφ/dq =

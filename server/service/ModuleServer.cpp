@@ -1,5 +1,7 @@
 #include "service/ModuleServer.h"
 
+#include <sys/socket.h>
+
 #include "runtime/HostEntry.h"
 #include "runtime/PelLog.h"
 #include "runtime/PelSemaphore.h"
@@ -10,6 +12,14 @@
 #include "service/AcceptLoop.h"
 
 namespace tarvik {
+
+namespace {
+// Pending connections the system keeps while the accept thread is busy. A
+// handful is not enough on Linux: when many rovers connect at once (after a
+// restart, say), connections beyond the queue have their SYN dropped and
+// retry only after one, then three, then seven seconds.
+constexpr int kListenBacklog = SOMAXCONN;
+}  // namespace
 
 struct ModuleServer::Running {
   std::unique_ptr<PelSemaphore> lock;
@@ -51,7 +61,7 @@ int ModuleServer::Start(uint16_t port) {
   log.write(0, PelLogInfo, source, "Start up ...");
   // A port that cannot be served ends the start here: an accept loop on an
   // unbound socket would only fail forever.
-  if (!r->server.socket->bind() || !r->server.socket->listen(5)) {
+  if (!r->server.socket->bind() || !r->server.socket->listen(kListenBacklog)) {
     log.write(0, PelLogError, source, r->server.socket->lastErrorText());
     return -1;
   }

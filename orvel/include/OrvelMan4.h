@@ -13,8 +13,9 @@
  *   south <deg> north <deg> west <deg> east <deg>
  *   dlat <deg> dlon <deg>
  *   rows <n> columns <n>
- *   <rows * columns surface heights in metres, southern row first, each row
- *    west to east, any number a line>
+ *   <rows * columns surface undulations in metres (height of the reference
+ *    surface above the ellipsoid), southern row first, each row west to
+ *    east, any number a line>
  * with north = south + (rows - 1) * dlat and east = west + (columns - 1) * dlon.
  * Longitudes of the grid may be given in 0..360 or -180..180; a query
  * longitude is accepted in either convention (it is moved by whole turns
@@ -52,15 +53,17 @@ ORVELMAN4_API int InitOrvelDB(const char* path);
 /* Surface at (latitude, longitude) in degrees, ellipsoidal height h in
  * metres. `factor` is the length unit of the results in metres (1.0: results
  * in metres). Outputs:
- *   heightAboveSurface   h minus the surface height
- *   surfaceHeight        height of the reference surface above the ellipsoid
+ *   undulation           height of the reference surface above the ellipsoid
+ *   heightAboveSurface   the point's height counted from the surface, that is
+ *                        h minus the undulation: its height in the surface's
+ *                        height system
  *   slopeNorth           surface gradient northwards, per degree of latitude
  *   slopeEast            surface gradient eastwards, per degree of longitude
  * Bilinear interpolation in the cell around the position; positions on the
  * grid's border are inside. Returns 0 on success, else a negative code above
  * (outputs then untouched). */
 ORVELMAN4_API int GetNFEMbyLatLongH(double latitude, double longitude, double h, double factor,
-                                    double* heightAboveSurface, double* surfaceHeight,
+                                    double* undulation, double* heightAboveSurface,
                                     double* slopeNorth, double* slopeEast);
 
 #ifdef __cplusplus

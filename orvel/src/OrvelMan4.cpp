@@ -40,10 +40,10 @@ extern "C" ORVELMAN4_API int InitOrvelDB(const char* path) {
 }
 
 extern "C" ORVELMAN4_API int GetNFEMbyLatLongH(double latitude, double longitude, double h,
-                                               double factor, double* heightAboveSurface,
-                                               double* surfaceHeight, double* slopeNorth,
+                                               double factor, double* undulation,
+                                               double* heightAboveSurface, double* slopeNorth,
                                                double* slopeEast) {
-  if (heightAboveSurface == nullptr || surfaceHeight == nullptr || slopeNorth == nullptr ||
+  if (undulation == nullptr || heightAboveSurface == nullptr || slopeNorth == nullptr ||
       slopeEast == nullptr)
     return ORVEL_BAD_ARGUMENT;
   if (!std::isfinite(latitude) || !std::isfinite(longitude) || !std::isfinite(h) ||
@@ -55,8 +55,8 @@ extern "C" ORVELMAN4_API int GetNFEMbyLatLongH(double latitude, double longitude
     orvel::Surface surface;
     const int result = orvel::Interpolate(*grid, latitude, longitude, surface);
     if (result != ORVEL_OK) return result;
+    *undulation = surface.height / factor;
     *heightAboveSurface = (h - surface.height) / factor;
-    *surfaceHeight = surface.height / factor;
     *slopeNorth = surface.slopeNorth / factor;
     *slopeEast = surface.slopeEast / factor;
     return ORVEL_OK;

@@ -126,13 +126,23 @@ double CComputationChain::HeightLibraryLongitude(int heightCode, double longitud
   return longitude;
 }
 
-void CComputationChain::MeanHeightResiduals() {
-  if (nodes_.empty()) return;
+int CComputationChain::MeanHeightResiduals() {
+  if (nodes_.empty()) return 1;
   double sum = 0.0;
   for (const CGeoPoint& node : nodes_) sum += node.heightAnomaly;
   const double mean = sum / static_cast<double>(nodes_.size());
   for (CGeoPoint& node : nodes_) node.heightResidual = node.heightAnomaly - mean;
   cfg_.ResidualGrid.MeanHeightOffset = mean;
+  return CheckHeightResiduals(nodes_, mean);
+}
+
+int CComputationChain::CheckHeightResiduals(const std::vector<CGeoPoint>& nodes,
+                                            double meanHeightOffset) {
+  // Negated comparisons so that a NaN from a broken surface fails as well.
+  if (!(std::fabs(meanHeightOffset) <= kMaxMeanHeightOffset)) return kResultMeanHeightOverrun;
+  for (const CGeoPoint& node : nodes)
+    if (!(std::fabs(node.heightResidual) <= kMaxHeightResidual)) return kResultResidualOverrun;
+  return 1;
 }
 
 int CComputationChain::HeightLibrary() {
@@ -145,8 +155,7 @@ int CComputationChain::HeightLibrary() {
     node.targetHeight = out.surfaceHeight;
     node.heightAnomaly = node.sourceHeight - out.surfaceHeight;
   }
-  MeanHeightResiduals();
-  return 1;
+  return MeanHeightResiduals();
 }
 
 int CComputationChain::GeoidGrid() {
@@ -156,8 +165,7 @@ int CComputationChain::GeoidGrid() {
       return kResultGeoidGridAccess;
     node.heightAnomaly = n;
   }
-  MeanHeightResiduals();
-  return 1;
+  return MeanHeightResiduals();
 }
 
 int CComputationChain::CheckResiduals(std::vector<CGeoPoint>& nodes, double meanLatitudeOffset,

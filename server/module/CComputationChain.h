@@ -17,6 +17,10 @@
 //  - The 1023 grid extension is set to the 1021 area extension in every mode,
 //    not only in LOCAL mode: the grid always spans that extension, so the
 //    message then describes the grid actually sent.
+//  - Heights are range checked like the plan residuals: a mean height offset
+//    beyond the 15-bit field of message 1023 (163.83 m) ends the request with
+//    -2043 and a height residual beyond its 9-bit field (0.255 m) with -2040,
+//    instead of sending a wrapped value that a rover would apply as valid.
 
 #include <vector>
 
@@ -32,6 +36,9 @@ class C3DTrafo;
 // bound passes.
 constexpr double kMaxMeanOffset = 0.127;
 constexpr double kMaxResidual = 0.00765;
+// The same for heights (metres).
+constexpr double kMaxMeanHeightOffset = 163.83;
+constexpr double kMaxHeightResidual = 0.255;
 
 class CComputationChain {
  public:
@@ -53,6 +60,8 @@ class CComputationChain {
   // Removes the means and checks the bounds: 1, -2040, -2041 or -2042.
   static int CheckResiduals(std::vector<CGeoPoint>& nodes, double meanLatitudeOffset,
                             double meanLongitudeOffset);
+  // Checks the height residuals and their mean: 1, -2040 or -2043.
+  static int CheckHeightResiduals(const std::vector<CGeoPoint>& nodes, double meanHeightOffset);
 
  private:
   bool UseEllipsoid(double a, double b);
@@ -60,7 +69,7 @@ class CComputationChain {
                    double& z);
   bool ToGeographic(double a, double b, double x, double y, double z, double& lat, double& lon,
                     double& h);
-  void MeanHeightResiduals();
+  int MeanHeightResiduals();
 
   CConfigurationSettings& cfg_;
   CPelProjectionDll& projection_;

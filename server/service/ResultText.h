@@ -1,6 +1,6 @@
 #pragma once
 // Texts of the request result codes: 1 = success, -1000..-1003 the request
-// text, -2001..-2042 the computation.
+// text, -2001..-2043 the computation.
 //
 // Header-only so that every layer that renders error responses (the ASCII
 // texts, the XML documents, the request handling) can use it without a
@@ -31,6 +31,7 @@ enum RequestResult : int {
     kResultResidualOverrun = -2040,
     kResultMeanLatitudeOverrun = -2041,
     kResultMeanLongitudeOverrun = -2042,
+    kResultMeanHeightOverrun = -2043,
 };
 
 // The text of a result code, "Unknown error." for codes not in the table.
@@ -59,6 +60,7 @@ inline std::string_view ResultTextView(int code) {
         case -2040: return "Error: Residual range overrun.";
         case -2041: return "Error: Mean latitude offset range overrun.";
         case -2042: return "Error: Mean longitude offset range overrun.";
+        case -2043: return "Error: Mean height offset range overrun.";
         default: return "Unknown error.";
     }
 }

@@ -92,8 +92,8 @@ TEST(OrvelBinding, RealLibrarySurfaceHeight) {
 
   OrvelSurfaceValues out;
   ASSERT_EQ(orvel.GetNFEMbyLatLongH(47.5, 13.5, 500.0, 1.0, out), 0);
-  EXPECT_DOUBLE_EQ(out.surfaceHeight, 43.0);
-  EXPECT_DOUBLE_EQ(out.value1, 457.0);
+  EXPECT_DOUBLE_EQ(out.value1, 43.0);
+  EXPECT_DOUBLE_EQ(out.surfaceHeight, 457.0);
   EXPECT_NE(orvel.GetNFEMbyLatLongH(50.0, 13.5, 500.0, 1.0, out), 0);
 }
 

@@ -52,7 +52,7 @@ class Chain : public ::testing::Test {
     out << "51.0 9.0\n49.0 11.0\n0.5 0.5\n5 5\n";
     for (int r = 0; r < 5; ++r)
       for (int c = 0; c < 5; ++c)
-        out << 51.0 - 0.5 * r << " " << 9.0 + 0.5 * c << " " << 45.0 + c * 0.4 - r * 0.3 << "\n";
+        out << 51.0 - 0.5 * r << " " << 9.0 + 0.5 * c << " " << 45.0 + c * 0.2 - r * 0.15 << "\n";
     return file;
   }
 
@@ -153,7 +153,7 @@ TEST_F(Chain, GeoidHeightsGiveMeanFreeHeightResiduals) {
 TEST_F(Chain, HeightLibrarySurface) {
   fs::path grid = dir_ / "orvel.grd";
   std::ofstream(grid) << "ORVELGRID 1\nsouth 49 north 51 west 9 east 11\ndlat 1 dlon 1\nrows 3 columns 3\n"
-                         "40 41 42\n43 44 45\n46 47 48\n";
+                         "40 40.1 40.2\n40.3 40.4 40.5\n40.6 40.7 40.8\n";
   fs::copy_file(ExecutableFolder() / "OrvelMan4.so", dir_ / "OrvelMan4.so.so");
   ASSERT_TRUE(cfg_.Orvel().Load(dir_ / "OrvelMan4.so.so")) << cfg_.Orvel().LoadError();
   ASSERT_EQ(cfg_.Orvel().InitOrvelDB(grid.string()), 1);
@@ -161,9 +161,11 @@ TEST_F(Chain, HeightLibrarySurface) {
   CComputationChain chain(cfg_, projection_, nodes_);
   ASSERT_EQ(chain.Run(0.0, 0.0, 300.0), 1);
   // Node 0 at (50.15, 9.7): bilinear between the rows 50/51 and columns 9/10.
-  const double surface = 43 + (44 - 43) * 0.7 + (46 - 43) * 0.15;
-  EXPECT_NEAR(nodes_[0].targetHeight, surface, 1e-6);
-  EXPECT_NEAR(nodes_[0].heightAnomaly, 300.0 - surface, 1e-6);
+  // The node's source height is near the requested 300 m; its target height is
+  // counted from the surface and the anomaly is the undulation there.
+  const double undulation = 40.3 + (40.4 - 40.3) * 0.7 + (40.6 - 40.3) * 0.15;
+  EXPECT_NEAR(nodes_[0].heightAnomaly, undulation, 1e-6);
+  EXPECT_NEAR(nodes_[0].targetHeight, nodes_[0].sourceHeight - undulation, 1e-6);
   double sum = 0.0;
   for (const CGeoPoint& n : nodes_) sum += n.heightResidual;
   EXPECT_NEAR(sum, 0.0, 1e-9);
@@ -174,6 +176,32 @@ TEST_F(Chain, HeightLibrarySurface) {
   EXPECT_DOUBLE_EQ(CComputationChain::HeightLibraryLongitude(kHeightOrvelDB, -5.0), 355.0);
   EXPECT_DOUBLE_EQ(CComputationChain::HeightLibraryLongitude(kHeightOrvelDB2, -5.0), -5.0);
   EXPECT_DOUBLE_EQ(CComputationChain::HeightLibraryLongitude(kHeightOrvelDB, 5.0), 5.0);
+}
+
+TEST_F(Chain, HeightsBeyondTheMessageFieldsEndTheChain) {
+  // The 1023 mean height offset holds +-163.83 m and each height residual
+  // +-0.255 m; a surface beyond either must not reach the rover wrapped.
+  fs::copy_file(ExecutableFolder() / "OrvelMan4.so", dir_ / "OrvelMan4.so.so");
+  ASSERT_TRUE(cfg_.Orvel().Load(dir_ / "OrvelMan4.so.so")) << cfg_.Orvel().LoadError();
+  cfg_.HeightCode = kHeightOrvelDB2;
+  CComputationChain chain(cfg_, projection_, nodes_);
+  auto surface = [&](const std::string& name, const std::string& rows) {
+    fs::path grid = dir_ / name;
+    std::ofstream(grid) << "ORVELGRID 1\nsouth 49 north 51 west 9 east 11\ndlat 1 dlon 1\n"
+                           "rows 3 columns 3\n"
+                        << rows;
+    return cfg_.Orvel().InitOrvelDB(grid.string());
+  };
+  ASSERT_EQ(surface("deep.grd", "-170 -170 -170\n-170 -170 -170\n-170 -170 -170\n"), 1);
+  EXPECT_EQ(chain.Run(0.0, 0.0, 300.0), kResultMeanHeightOverrun);
+  EXPECT_NEAR(cfg_.ResidualGrid.MeanHeightOffset, -170.0, 1e-9);
+  ASSERT_EQ(surface("high.grd", "163 163 163\n163 163 163\n163 163 163\n"), 1);
+  EXPECT_EQ(chain.Run(0.0, 0.0, 300.0), 1);
+  // Three metres a degree: about 0.45 m from the mean at the grid's corners.
+  ASSERT_EQ(surface("steep.grd", "40 40 40\n43 43 43\n46 46 46\n"), 1);
+  EXPECT_EQ(chain.Run(0.0, 0.0, 300.0), kResultResidualOverrun);
+  ASSERT_EQ(surface("gentle.grd", "40 40 40\n40.5 40.5 40.5\n41 41 41\n"), 1);
+  EXPECT_EQ(chain.Run(0.0, 0.0, 300.0), 1);
 }
 
 TEST_F(Chain, MissingLibrariesEndTheChain) {
@@ -253,6 +281,21 @@ TEST(ResidualBounds, ExactBoundsPass) {
   nodes[3].longitudeResidual = 0.1 + 0.0077;
   EXPECT_EQ(CComputationChain::CheckResiduals(nodes, 0.0, 0.1), kResultResidualOverrun);
   EXPECT_NEAR(nodes[0].longitudeResidual, 0.0, 1e-15);
+}
+
+TEST(ResidualBounds, HeightBounds) {
+  std::vector<CGeoPoint> nodes(16);
+  EXPECT_EQ(CComputationChain::CheckHeightResiduals(nodes, 163.83), 1);
+  EXPECT_EQ(CComputationChain::CheckHeightResiduals(nodes, -163.83), 1);
+  EXPECT_EQ(CComputationChain::CheckHeightResiduals(nodes, 163.8301), kResultMeanHeightOverrun);
+  EXPECT_EQ(CComputationChain::CheckHeightResiduals(nodes, -500.0), kResultMeanHeightOverrun);
+  EXPECT_EQ(CComputationChain::CheckHeightResiduals(nodes, NAN), kResultMeanHeightOverrun);
+  nodes[15].heightResidual = -0.255;
+  EXPECT_EQ(CComputationChain::CheckHeightResiduals(nodes, 45.0), 1);
+  nodes[15].heightResidual = 0.2551;
+  EXPECT_EQ(CComputationChain::CheckHeightResiduals(nodes, 45.0), kResultResidualOverrun);
+  nodes[15].heightResidual = NAN;
+  EXPECT_EQ(CComputationChain::CheckHeightResiduals(nodes, 45.0), kResultResidualOverrun);
 }
 
 }  // namespace

@@ -29,11 +29,14 @@ TEST(OrvelExports, ContractOfTheTwoEntries) {
   EXPECT_EQ(init(scratch.Write("broken", "ORVELGRID 1\n").c_str()), ORVEL_INIT_BAD_HEADER);
   ASSERT_EQ(init(scratch.Write("g", SmallGrid()).c_str()), 1);
 
+  // First output: the undulation; second: the point's height above the surface,
+  // which the server takes as the target height.
   ASSERT_EQ(surface(47.25, 13.25, 500, 1.0, &a, &n, &sn, &se), 0);
-  EXPECT_DOUBLE_EQ(n, 41.5);  // the second output is the surface height
-  EXPECT_DOUBLE_EQ(a, 500 - 41.5);
+  EXPECT_DOUBLE_EQ(a, 41.5);
+  EXPECT_DOUBLE_EQ(n, 500 - 41.5);
   ASSERT_EQ(surface(47.25, 13.25, 500, 0.01, &a, &n, &sn, &se), 0);
-  EXPECT_DOUBLE_EQ(n, 4150.0);  // factor: centimetres
+  EXPECT_DOUBLE_EQ(a, 4150.0);  // factor: centimetres
+  EXPECT_DOUBLE_EQ(n, 45850.0);
 
   a = n = 7;
   EXPECT_EQ(surface(50, 13.5, 500, 1.0, &a, &n, &sn, &se), ORVEL_OUTSIDE_GRID);

@@ -2,9 +2,12 @@
 
 #include "runtime/ProgramFolder.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <map>
 #include <fcntl.h>
 #include <functional>
 #include <mutex>
@@ -64,6 +67,42 @@ bool WriteAll(int fd, const std::string& text) {
         left -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// A log that cannot be written must not go unnoticed, and must not flood the
+// console either: the first lost line of a file is reported on standard
+// error, and so is the first line written again, with the count of lines
+// lost in between.
+class LostLines {
+public:
+    void Lost(const std::filesystem::path& path, int error) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        auto [it, first] = lost_.try_emplace(path.native(), 0);
+        ++it->second;
+        any_.store(true, std::memory_order_release);
+        if (first)
+            std::fprintf(stderr, "Log file %s cannot be written (%s); its lines are lost until it can be.\n",
+                         path.c_str(), std::strerror(error));
+    }
+    void Written(const std::filesystem::path& path) {
+        if (!any_.load(std::memory_order_acquire)) return;
+        std::lock_guard<std::mutex> guard(mutex_);
+        auto it = lost_.find(path.native());
+        if (it == lost_.end()) return;
+        std::fprintf(stderr, "Log file %s is written again; %lu lines were lost.\n", path.c_str(), it->second);
+        lost_.erase(it);
+        any_.store(!lost_.empty(), std::memory_order_release);
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<std::string, unsigned long> lost_;
+    std::atomic<bool> any_{false};
+};
+
+LostLines& Lost() {
+    static LostLines* lost = new LostLines;  // outlives every static log
+    return *lost;
 }
 
 }  // namespace
@@ -143,19 +182,28 @@ void PelLog::write(int detail, int severity, const std::string& source, const st
 void PelLog::append(const std::string& line, bool headerOnly) {
     // The path is recomputed for every line, so the file changes at midnight.
     std::filesystem::path path = currentPath();
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
 
     std::lock_guard<std::mutex> guard(WriteMutex(path));
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return;
+    if (fd < 0 && errno == ENOENT) {
+        // The folder is made on the first line (or again after it was removed).
+        std::error_code ec;
+        std::filesystem::create_directories(path.parent_path(), ec);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    }
+    if (fd < 0) {
+        Lost().Lost(path, errno);
+        return;
+    }
     int attempts = 0;
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR) {
+            Lost().Lost(path, errno);
             ::close(fd);
             return;
         }
         if (++attempts >= retryAttempts_) {
+            Lost().Lost(path, EWOULDBLOCK);
             ::close(fd);
             return;
         }
@@ -168,7 +216,10 @@ void PelLog::append(const std::string& line, bool headerOnly) {
     bool fresh = ::fstat(fd, &st) == 0 && st.st_size == 0;
     if (fresh || headerOnly) text = headerText();
     if (!headerOnly) text += line;
-    WriteAll(fd, text);
+    if (WriteAll(fd, text))
+        Lost().Written(path);
+    else
+        Lost().Lost(path, errno);
     ::flock(fd, LOCK_UN);
     ::close(fd);
 }

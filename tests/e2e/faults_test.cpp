@@ -112,6 +112,11 @@ TEST_F(Faults, UnwritableLogFolderDoesNotStopServing) {
     fs::rename(home_->Path() / "Log.away", log);
     ExpectServed(home_->BinaryPort());
     EXPECT_GT(received(), before) << "logging must resume once the folder is back";
+    // The operator is told on the console, once when lines start to be lost
+    // and once when they are written again.
+    const std::string console = server_->Output();
+    EXPECT_NE(console.find("cannot be written"), std::string::npos) << console;
+    EXPECT_NE(console.find("is written again;"), std::string::npos) << console;
 }
 
 TEST_F(Faults, DatabaseFilesVanishingWhileServingAndBeforeTheNextRead) {

@@ -176,9 +176,37 @@ TEST_F(PelLogTest, FileLockedByAnotherWriterIsRetriedThenGivenUp) {
     EXPECT_EQ(CountOf(text, "dropped"), 0);
     EXPECT_EQ(CountOf(text, "waited"), 1);
 
-    // A folder that cannot be created loses the line silently.
+    // A folder that cannot be created loses the line without harm.
     SetProgramFolder("/proc/no_such_place");
+    ::testing::internal::CaptureStderr();
     PelLog("X").write(0, PelLogInfo, "S", "nowhere");
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("cannot be written"), std::string::npos);
+}
+
+TEST_F(PelLogTest, LostLinesAreToldOnceAndCountedWhenWritingResumes) {
+    PelLog log("Blocked");
+    log.write(0, PelLogInfo, "S", "first");
+    const fs::path folder = home_ / "Log" / "Blocked";
+    fs::remove_all(folder);
+    std::ofstream(folder) << "a file where the folder should be\n";
+
+    ::testing::internal::CaptureStderr();
+    for (int i = 0; i < 3; ++i) log.write(0, PelLogInfo, "S", "lost");
+    PelLog("Other").write(0, PelLogInfo, "S", "fine");  // other files are not affected
+    std::string told = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(CountOf(told, "cannot be written"), 1) << told;
+    EXPECT_NE(told.find(log.currentPath().string()), std::string::npos) << told;
+    EXPECT_EQ(CountOf(told, "Other"), 0) << told;
+
+    fs::remove(folder);
+    ::testing::internal::CaptureStderr();
+    log.write(0, PelLogInfo, "S", "back");
+    log.write(0, PelLogInfo, "S", "still");
+    told = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(CountOf(told, "is written again; 3 lines were lost."), 1) << told;
+    const std::string text = ReadFile(log.currentPath());
+    EXPECT_EQ(CountOf(text, "back"), 1);
+    EXPECT_EQ(CountOf(text, "lost"), 0);
 }
 
 }  // namespace

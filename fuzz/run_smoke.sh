@@ -6,6 +6,8 @@
 #   fuzz/run_smoke.sh [SECONDS per target, default 30] [TARGET...]
 #
 # For a long run: fuzz/run_smoke.sh 3600 fuzz_gga
+# TARVIK_FUZZ_RUNS=N stops each target after N executions instead (the
+# seconds then only bound the run).
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-${TARVIK_FUZZ_SECONDS:-30}}"
@@ -53,11 +55,13 @@ for t in "${targets[@]}"; do
     *) seed "$t"; opts=(-max_len=8192) ;;
   esac
   log="$dir/$t.log"
+  if [ -n "${TARVIK_FUZZ_RUNS:-}" ]; then opts+=(-runs="$TARVIK_FUZZ_RUNS"); fi
   echo "== $t: ${seconds} s"
   if "$dir/bin/$t" "${opts[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
        -print_final_stats=1 -artifact_prefix="$dir/findings/$t-" "$dir/corpus/$t" >"$log" 2>&1; then
     runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)"
-    summary+=("$t: ${runs:-?} executions in ${seconds} s, no finding")
+    took="$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -n 1)"
+    summary+=("$t: ${runs:-?} executions in ${took:-$seconds} s, no finding")
   else
     failed=1
     summary+=("$t: FINDING, see $log and $dir/findings/")

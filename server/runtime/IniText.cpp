@@ -1,6 +1,7 @@
 #include "runtime/IniText.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace tarvik {
 
@@ -21,6 +22,12 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   for (std::size_t i = 0; i < a.size(); ++i)
     if (Lower(a[i]) != Lower(b[i])) return false;
   return true;
+}
+
+std::string LowerCopy(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = Lower(c);
+  return out;
 }
 
 using Line = IniText::Line;
@@ -129,12 +136,11 @@ std::optional<std::string> IniText::Value(std::string_view section, std::string_
 
 std::vector<std::string> IniText::SectionNames() const {
   std::vector<std::string> names;
+  std::unordered_set<std::string> seen;  // lower case: first spelling wins
   for (const Line& l : lines_) {
     auto name = SectionOf(l.text);
     if (!name) continue;
-    bool seen = false;
-    for (const auto& n : names) seen = seen || EqualNoCase(n, *name);
-    if (!seen) names.emplace_back(*name);
+    if (seen.insert(LowerCopy(*name)).second) names.emplace_back(*name);
   }
   return names;
 }
@@ -143,12 +149,11 @@ std::vector<std::string> IniText::KeyNames(std::string_view section) const {
   std::vector<std::string> names;
   std::size_t header = 0, end = 0;
   if (!FindSection(lines_, Trim(section), header, end)) return names;
+  std::unordered_set<std::string> seen;
   std::string_view k, v;
   for (std::size_t i = header + 1; i < end; ++i) {
     if (!KeyValueOf(lines_[i].text, k, v)) continue;
-    bool seen = false;
-    for (const auto& n : names) seen = seen || EqualNoCase(n, k);
-    if (!seen) names.emplace_back(k);
+    if (seen.insert(LowerCopy(k)).second) names.emplace_back(k);
   }
   return names;
 }

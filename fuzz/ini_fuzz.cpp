@@ -1,7 +1,8 @@
 // The INI rules over arbitrary contents, in memory: reading any key must not
-// fault, values stay within the reader's buffer, and a value written is read
-// back unchanged while every other key, section and byte outside the written
-// line keeps what it had. Inputs of every sixteenth length also go through the file layer.
+// fault, values stay within the reader's buffer, a value written is read back
+// unchanged while the other keys keep their values and no section is lost,
+// and unsafe names are refused. Inputs of every sixteenth length also go
+// through the file layer.
 
 #include <cstdint>
 #include <cstdlib>

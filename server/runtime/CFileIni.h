@@ -31,11 +31,13 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/IniText.h"
+
 namespace tarvik {
 
 class CFileIni {
  public:
-  static constexpr std::size_t ValueBufferSize = 1024;
+  static constexpr std::size_t ValueBufferSize = IniText::ValueBufferSize;
 
   CFileIni() = default;
   explicit CFileIni(std::filesystem::path path);

@@ -77,12 +77,11 @@ bool KeyValueOf(std::string_view text, std::string_view& key, std::string_view& 
 }
 
 std::string CleanValue(std::string_view raw) {
-  constexpr std::size_t kValueBufferSize = 1024;
   if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') && raw.back() == raw.front()) {
     raw.remove_prefix(1);
     raw.remove_suffix(1);
   }
-  if (raw.size() > kValueBufferSize - 1) raw = raw.substr(0, kValueBufferSize - 1);
+  if (raw.size() > IniText::ValueBufferSize - 1) raw = raw.substr(0, IniText::ValueBufferSize - 1);
   return std::string(raw);
 }
 

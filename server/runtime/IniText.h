@@ -3,6 +3,7 @@
 // rules of CFileIni (which adds the file access). Kept apart from the file so
 // that the rules can be exercised without touching a disk.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,10 @@ namespace tarvik {
 
 class IniText {
  public:
+  // Values are cut to ValueBufferSize - 1 characters, like the 1024-byte
+  // buffer of the private-profile reader.
+  static constexpr std::size_t ValueBufferSize = 1024;
+
   // Keeps its own copy of the content; the lines are views into it.
   explicit IniText(std::string_view content);
   IniText(const IniText&) = delete;

@@ -61,7 +61,8 @@ void BM_HelmertAdjust16(benchmark::State& state) {
   for (int i = 0; i < 16; ++i) {
     const double lat = (47.0 + 0.03 * (i / 4)) * M_PI / 180, lon = (15.0 + 0.04 * (i % 4)) * M_PI / 180;
     const double r = 6378537.0;
-    const double X = r * std::cos(lat) * std::cos(lon), Y = r * std::cos(lat) * std::sin(lon), Z = r * std::sin(lat);
+    const double X = r * std::cos(lat) * std::cos(lon), Y = r * std::cos(lat) * std::sin(lon),
+                 Z = r * std::sin(lat);
     double x, y, z;
     forward.TransformForward(X, Y, Z, x, y, z);
     trafo.AddSourcePoint(std::to_string(i + 1), X, Y, Z);
@@ -80,7 +81,8 @@ const std::filesystem::path& LargeGeoidFile() {
     std::fprintf(f, "; benchmark grid\n55 5\n45.01 14.99\n0.01 0.01\n1000 1000\n");
     for (int r = 0; r < 1000; ++r)
       for (int c = 0; c < 1000; ++c)
-        std::fprintf(f, "%.6f %.6f %.4f\n", 55 - 0.01 * r, 5 + 0.01 * c, 45 + std::sin(r * 0.01) + std::cos(c * 0.013));
+        std::fprintf(f, "%.6f %.6f %.4f\n", 55 - 0.01 * r, 5 + 0.01 * c,
+                     45 + std::sin(r * 0.01) + std::cos(c * 0.013));
     std::fclose(f);
     return path;
   }();
@@ -113,7 +115,8 @@ void BM_OrvelSurface(benchmark::State& state) {
   const auto file = Scratch("surface.orvel");
   {
     FILE* f = std::fopen(file.c_str(), "w");
-    std::fprintf(f, "ORVELGRID 1\nsouth 46 north 49 west 12 east 18\ndlat 0.05 dlon 0.05\nrows 61 columns 121\n");
+    std::fprintf(
+        f, "ORVELGRID 1\nsouth 46 north 49 west 12 east 18\ndlat 0.05 dlon 0.05\nrows 61 columns 121\n");
     for (int i = 0; i < 61 * 121; ++i) std::fprintf(f, "%.3f\n", 47.0 + 0.001 * i);
     std::fclose(f);
   }

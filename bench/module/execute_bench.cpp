@@ -29,7 +29,8 @@ class Home {
   Home() {
     home_ = fs::temp_directory_path() / ("tarvik_bench_module_" + std::to_string(::getpid()));
     fs::remove_all(home_);
-    for (const char* d : {"data/marlo", "data/orvel", "data/geoid", "Configs"}) fs::create_directories(home_ / d);
+    for (const char* d : {"data/marlo", "data/orvel", "data/geoid", "Configs"})
+      fs::create_directories(home_ / d);
     SetProgramFolder(home_);
     fs::copy_file(testing::DemoMarloDatabase(), home_ / "data/marlo/Demo.mdb");
     testing::WriteDemoGeoidGrid(home_ / "data/geoid/Demo.grd");
@@ -48,8 +49,10 @@ class Home {
   CRTCMTransformationMessageModule& Module(int heightCode) {
     auto& m = modules_[heightCode];
     if (m) return *m;
-    static const std::map<int, std::pair<std::string, std::string>> types = {
-        {1, {"SAPEN_DB", ""}}, {2, {"ORVEL_DB", "Demo.orv"}}, {3, {"ORVEL_DB2", "Demo.orv"}}, {4, {"GEOIDGRID", "Demo.grd"}}};
+    static const std::map<int, std::pair<std::string, std::string>> types = {{1, {"SAPEN_DB", ""}},
+                                                                             {2, {"ORVEL_DB", "Demo.orv"}},
+                                                                             {3, {"ORVEL_DB2", "Demo.orv"}},
+                                                                             {4, {"GEOIDGRID", "Demo.grd"}}};
     const std::string name = "Bench" + std::to_string(heightCode);
     std::string ini = testing::BaseModuleIni();
     auto replace = [&](const std::string& key, const std::string& value) {
@@ -98,8 +101,8 @@ void BM_Execute(benchmark::State& state) {
 BENCHMARK(BM_Execute)->ArgName("height")->Arg(1)->Arg(2)->Arg(3)->Arg(4);
 
 // The whole handler of each format (parse, execute, responses).
-template <typename Response, int (CRTCMTransformationMessageModule::*Handle)(const std::string&,
-                                                                            std::vector<Response>&)>
+template <typename Response,
+          int (CRTCMTransformationMessageModule::*Handle)(const std::string&, std::vector<Response>&)>
 void BM_Handle(benchmark::State& state) {
   auto& module = TheHome().Module(4);
   std::vector<Response> responses;
@@ -109,9 +112,11 @@ void BM_Handle(benchmark::State& state) {
     benchmark::DoNotOptimize(responses.data());
   }
 }
-BENCHMARK(BM_Handle<CRTCMASCIIResponse, &CRTCMTransformationMessageModule::HandleASCII>)->Name("BM_HandleASCII");
+BENCHMARK(BM_Handle<CRTCMASCIIResponse, &CRTCMTransformationMessageModule::HandleASCII>)
+    ->Name("BM_HandleASCII");
 BENCHMARK(BM_Handle<CRTCMXMLResponse, &CRTCMTransformationMessageModule::HandleXML>)->Name("BM_HandleXML");
-BENCHMARK(BM_Handle<CRTCMBinaryResponse, &CRTCMTransformationMessageModule::HandleBinary>)->Name("BM_HandleBinary");
+BENCHMARK(BM_Handle<CRTCMBinaryResponse, &CRTCMTransformationMessageModule::HandleBinary>)
+    ->Name("BM_HandleBinary");
 
 // Response creation alone for an executed request.
 void BM_Responses(benchmark::State& state) {

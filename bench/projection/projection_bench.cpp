@@ -18,50 +18,50 @@ constexpr double kL0 = 13.333333333333334;
 constexpr int kPoints = 4096;
 
 struct Points {
-    std::vector<double> lat, lon, h;  // degrees, metres
-    std::vector<double> e, n;         // GK of the points
-    std::vector<double> x, y, z;      // Cartesian of the points
+  std::vector<double> lat, lon, h;  // degrees, metres
+  std::vector<double> e, n;         // GK of the points
+  std::vector<double> x, y, z;      // Cartesian of the points
 };
 
 void PushState() { InitializeDLL(kL0, 0, 0, kA, kB, 0, 0, 0, 0, 0, 0, 99); }
 
 const Points& SamplePoints() {
-    static const Points p = [] {
-        Points q;
-        std::mt19937_64 rng(5);
-        std::uniform_real_distribution<double> lat(46.0, 49.0), dl(-3.0, 3.0), h(0.0, 3000.0);
-        PushState();
-        for (int i = 0; i < kPoints; ++i) {
-            q.lat.push_back(lat(rng));
-            q.lon.push_back(kL0 + dl(rng));
-            q.h.push_back(h(rng));
-            double e, n, x, y, z;
-            BL_to_EN_GK(q.lat.back(), q.lon.back(), &e, &n);
-            BLH_to_XYZ(q.lat.back(), q.lon.back(), q.h.back(), &x, &y, &z);
-            q.e.push_back(e);
-            q.n.push_back(n);
-            q.x.push_back(x);
-            q.y.push_back(y);
-            q.z.push_back(z);
-        }
-        return q;
-    }();
-    return p;
+  static const Points p = [] {
+    Points q;
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> lat(46.0, 49.0), dl(-3.0, 3.0), h(0.0, 3000.0);
+    PushState();
+    for (int i = 0; i < kPoints; ++i) {
+      q.lat.push_back(lat(rng));
+      q.lon.push_back(kL0 + dl(rng));
+      q.h.push_back(h(rng));
+      double e, n, x, y, z;
+      BL_to_EN_GK(q.lat.back(), q.lon.back(), &e, &n);
+      BLH_to_XYZ(q.lat.back(), q.lon.back(), q.h.back(), &x, &y, &z);
+      q.e.push_back(e);
+      q.n.push_back(n);
+      q.x.push_back(x);
+      q.y.push_back(y);
+      q.z.push_back(z);
+    }
+    return q;
+  }();
+  return p;
 }
 
 class ProjOperation {
-public:
-    explicit ProjOperation(const char* definition)
-        : ctx_(proj_context_create()), pj_(proj_create(ctx_, definition)) {}
-    ~ProjOperation() {
-        proj_destroy(pj_);
-        proj_context_destroy(ctx_);
-    }
-    PJ* get() const { return pj_; }
+ public:
+  explicit ProjOperation(const char* definition)
+      : ctx_(proj_context_create()), pj_(proj_create(ctx_, definition)) {}
+  ~ProjOperation() {
+    proj_destroy(pj_);
+    proj_context_destroy(ctx_);
+  }
+  PJ* get() const { return pj_; }
 
-private:
-    PJ_CONTEXT* ctx_;
-    PJ* pj_;
+ private:
+  PJ_CONTEXT* ctx_;
+  PJ* pj_;
 };
 
 const char* kTmerc =
@@ -72,109 +72,109 @@ const char* kCart =
     "+ellps=bessel";
 
 void BM_Pel_BL_to_EN_GK(benchmark::State& state) {
-    const Points& p = SamplePoints();
-    PushState();
-    size_t i = 0;
-    for (auto _ : state) {
-        double e, n;
-        BL_to_EN_GK(p.lat[i], p.lon[i], &e, &n);
-        benchmark::DoNotOptimize(e);
-        benchmark::DoNotOptimize(n);
-        i = (i + 1) % kPoints;
-    }
-    state.SetItemsProcessed(state.iterations());
+  const Points& p = SamplePoints();
+  PushState();
+  size_t i = 0;
+  for (auto _ : state) {
+    double e, n;
+    BL_to_EN_GK(p.lat[i], p.lon[i], &e, &n);
+    benchmark::DoNotOptimize(e);
+    benchmark::DoNotOptimize(n);
+    i = (i + 1) % kPoints;
+  }
+  state.SetItemsProcessed(state.iterations());
 }
 
 void BM_Proj_tmerc_forward(benchmark::State& state) {
-    const Points& p = SamplePoints();
-    ProjOperation op(kTmerc);
-    size_t i = 0;
-    for (auto _ : state) {
-        PJ_COORD c = proj_trans(op.get(), PJ_FWD, proj_coord(p.lon[i], p.lat[i], 0, 0));
-        benchmark::DoNotOptimize(c);
-        i = (i + 1) % kPoints;
-    }
-    state.SetItemsProcessed(state.iterations());
+  const Points& p = SamplePoints();
+  ProjOperation op(kTmerc);
+  size_t i = 0;
+  for (auto _ : state) {
+    PJ_COORD c = proj_trans(op.get(), PJ_FWD, proj_coord(p.lon[i], p.lat[i], 0, 0));
+    benchmark::DoNotOptimize(c);
+    i = (i + 1) % kPoints;
+  }
+  state.SetItemsProcessed(state.iterations());
 }
 
 void BM_Pel_EN_to_BL_GK(benchmark::State& state) {
-    const Points& p = SamplePoints();
-    PushState();
-    size_t i = 0;
-    for (auto _ : state) {
-        double b, l;
-        EN_to_BL_GK(p.e[i], p.n[i], &b, &l);
-        benchmark::DoNotOptimize(b);
-        benchmark::DoNotOptimize(l);
-        i = (i + 1) % kPoints;
-    }
-    state.SetItemsProcessed(state.iterations());
+  const Points& p = SamplePoints();
+  PushState();
+  size_t i = 0;
+  for (auto _ : state) {
+    double b, l;
+    EN_to_BL_GK(p.e[i], p.n[i], &b, &l);
+    benchmark::DoNotOptimize(b);
+    benchmark::DoNotOptimize(l);
+    i = (i + 1) % kPoints;
+  }
+  state.SetItemsProcessed(state.iterations());
 }
 
 void BM_Proj_tmerc_inverse(benchmark::State& state) {
-    const Points& p = SamplePoints();
-    ProjOperation op(kTmerc);
-    size_t i = 0;
-    for (auto _ : state) {
-        PJ_COORD c = proj_trans(op.get(), PJ_INV, proj_coord(p.e[i], p.n[i], 0, 0));
-        benchmark::DoNotOptimize(c);
-        i = (i + 1) % kPoints;
-    }
-    state.SetItemsProcessed(state.iterations());
+  const Points& p = SamplePoints();
+  ProjOperation op(kTmerc);
+  size_t i = 0;
+  for (auto _ : state) {
+    PJ_COORD c = proj_trans(op.get(), PJ_INV, proj_coord(p.e[i], p.n[i], 0, 0));
+    benchmark::DoNotOptimize(c);
+    i = (i + 1) % kPoints;
+  }
+  state.SetItemsProcessed(state.iterations());
 }
 
 void BM_Pel_BLH_to_XYZ(benchmark::State& state) {
-    const Points& p = SamplePoints();
-    PushState();
-    size_t i = 0;
-    for (auto _ : state) {
-        double x, y, z;
-        BLH_to_XYZ(p.lat[i], p.lon[i], p.h[i], &x, &y, &z);
-        benchmark::DoNotOptimize(x);
-        benchmark::DoNotOptimize(y);
-        benchmark::DoNotOptimize(z);
-        i = (i + 1) % kPoints;
-    }
-    state.SetItemsProcessed(state.iterations());
+  const Points& p = SamplePoints();
+  PushState();
+  size_t i = 0;
+  for (auto _ : state) {
+    double x, y, z;
+    BLH_to_XYZ(p.lat[i], p.lon[i], p.h[i], &x, &y, &z);
+    benchmark::DoNotOptimize(x);
+    benchmark::DoNotOptimize(y);
+    benchmark::DoNotOptimize(z);
+    i = (i + 1) % kPoints;
+  }
+  state.SetItemsProcessed(state.iterations());
 }
 
 void BM_Proj_cart_forward(benchmark::State& state) {
-    const Points& p = SamplePoints();
-    ProjOperation op(kCart);
-    size_t i = 0;
-    for (auto _ : state) {
-        PJ_COORD c = proj_trans(op.get(), PJ_FWD, proj_coord(p.lon[i], p.lat[i], p.h[i], 0));
-        benchmark::DoNotOptimize(c);
-        i = (i + 1) % kPoints;
-    }
-    state.SetItemsProcessed(state.iterations());
+  const Points& p = SamplePoints();
+  ProjOperation op(kCart);
+  size_t i = 0;
+  for (auto _ : state) {
+    PJ_COORD c = proj_trans(op.get(), PJ_FWD, proj_coord(p.lon[i], p.lat[i], p.h[i], 0));
+    benchmark::DoNotOptimize(c);
+    i = (i + 1) % kPoints;
+  }
+  state.SetItemsProcessed(state.iterations());
 }
 
 void BM_Pel_XYZ_to_BLH(benchmark::State& state) {
-    const Points& p = SamplePoints();
-    PushState();
-    size_t i = 0;
-    for (auto _ : state) {
-        double b, l, h;
-        XYZ_to_BLH(p.x[i], p.y[i], p.z[i], &b, &l, &h);
-        benchmark::DoNotOptimize(b);
-        benchmark::DoNotOptimize(l);
-        benchmark::DoNotOptimize(h);
-        i = (i + 1) % kPoints;
-    }
-    state.SetItemsProcessed(state.iterations());
+  const Points& p = SamplePoints();
+  PushState();
+  size_t i = 0;
+  for (auto _ : state) {
+    double b, l, h;
+    XYZ_to_BLH(p.x[i], p.y[i], p.z[i], &b, &l, &h);
+    benchmark::DoNotOptimize(b);
+    benchmark::DoNotOptimize(l);
+    benchmark::DoNotOptimize(h);
+    i = (i + 1) % kPoints;
+  }
+  state.SetItemsProcessed(state.iterations());
 }
 
 void BM_Proj_cart_inverse(benchmark::State& state) {
-    const Points& p = SamplePoints();
-    ProjOperation op(kCart);
-    size_t i = 0;
-    for (auto _ : state) {
-        PJ_COORD c = proj_trans(op.get(), PJ_INV, proj_coord(p.x[i], p.y[i], p.z[i], 0));
-        benchmark::DoNotOptimize(c);
-        i = (i + 1) % kPoints;
-    }
-    state.SetItemsProcessed(state.iterations());
+  const Points& p = SamplePoints();
+  ProjOperation op(kCart);
+  size_t i = 0;
+  for (auto _ : state) {
+    PJ_COORD c = proj_trans(op.get(), PJ_INV, proj_coord(p.x[i], p.y[i], p.z[i], 0));
+    benchmark::DoNotOptimize(c);
+    i = (i + 1) % kPoints;
+  }
+  state.SetItemsProcessed(state.iterations());
 }
 
 }  // namespace

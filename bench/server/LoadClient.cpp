@@ -69,7 +69,8 @@ struct Connection {
       size_t avail = end - pos;
       if (format == AnswerFormat::Binary) {
         if (avail < 3) break;
-        size_t len = ((static_cast<unsigned char>(buf[pos + 1]) & 0x03) << 8) | static_cast<unsigned char>(buf[pos + 2]);
+        size_t len = ((static_cast<unsigned char>(buf[pos + 1]) & 0x03) << 8) |
+                     static_cast<unsigned char>(buf[pos + 2]);
         if (avail < len + 6) break;
         pos += len + 6;
       } else {
@@ -145,7 +146,8 @@ LoadResult RunLoad(const LoadOptions& o) {
   std::vector<double> all;
   all.reserve(1 << 20);
   const auto begin = Clock::now();
-  const auto until = begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
+  const auto until =
+      begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
   size_t open = conns.size();
   for (Connection& c : conns) {
     c.sent = Clock::now();

@@ -58,7 +58,8 @@ class StandInModule : public tarvik::ISessionHost {
 
 class ServedConfiguration {
  public:
-  ServedConfiguration() : home_(std::filesystem::temp_directory_path() / ("tarvik-load-" + std::to_string(::getpid()))) {
+  ServedConfiguration()
+      : home_(std::filesystem::temp_directory_path() / ("tarvik-load-" + std::to_string(::getpid()))) {
     std::filesystem::create_directories(home_);
     tarvik::SetProgramFolder(home_);
     server_.Start(0);
@@ -76,7 +77,8 @@ class ServedConfiguration {
   tarvik::ModuleServer server_{module_};
 };
 
-void Report(benchmark::State& state, const tarvik::bench::LoadOptions& o, const tarvik::bench::LoadResult& r) {
+void Report(benchmark::State& state, const tarvik::bench::LoadOptions& o,
+            const tarvik::bench::LoadResult& r) {
   state.counters["req_per_s"] = r.requestsPerSecond;
   state.counters["p50_ms"] = r.p50Ms;
   state.counters["p99_ms"] = r.p99Ms;

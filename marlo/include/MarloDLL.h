@@ -77,59 +77,50 @@ MARLODLL_API int TestFunc(void);
  * (EOVH ignores it). Then the three results: BLH (L, B, h), projected
  * (E, N, h). */
 
-MARLODLL_API int TransformPoint_BLH_in_BLH_out(double L, double B, double h,
-                                               double* Lout, double* Bout, double* hout);
-MARLODLL_API int TransformPoint_BLH_in_GKH_out(double L, double B, double h, double L0out,
-                                               double* E, double* N, double* hout);
-MARLODLL_API int TransformPoint_BLH_in_UTMH_out(double L, double B, double h, double L0out,
-                                                double* E, double* N, double* hout);
-MARLODLL_API int TransformPoint_BLH_in_EOVH_out(double L, double B, double h, double L0out,
-                                                double* E, double* N, double* hout);
-
-MARLODLL_API int TransformPoint_XYZ_in_BLH_out(double X, double Y, double Z,
-                                               double* Lout, double* Bout, double* hout);
-MARLODLL_API int TransformPoint_XYZ_in_GKH_out(double X, double Y, double Z, double L0out,
-                                               double* E, double* N, double* hout);
-MARLODLL_API int TransformPoint_XYZ_in_UTMH_out(double X, double Y, double Z, double L0out,
-                                                double* E, double* N, double* hout);
-MARLODLL_API int TransformPoint_XYZ_in_EOVH_out(double X, double Y, double Z, double L0out,
-                                                double* E, double* N, double* hout);
-
-MARLODLL_API int TransformPoint_GKH_in_BLH_out(double L0in, double Ein, double Nin, double h,
-                                               double* Lout, double* Bout, double* hout);
-MARLODLL_API int TransformPoint_GKH_in_GKH_out(double L0in, double Ein, double Nin, double h,
-                                               double L0out, double* E, double* N,
+MARLODLL_API int TransformPoint_BLH_in_BLH_out(double L, double B, double h, double* Lout, double* Bout,
                                                double* hout);
-MARLODLL_API int TransformPoint_GKH_in_UTMH_out(double L0in, double Ein, double Nin, double h,
-                                                double L0out, double* E, double* N,
-                                                double* hout);
-MARLODLL_API int TransformPoint_GKH_in_EOVH_out(double L0in, double Ein, double Nin, double h,
-                                                double L0out, double* E, double* N,
-                                                double* hout);
+MARLODLL_API int TransformPoint_BLH_in_GKH_out(double L, double B, double h, double L0out, double* E,
+                                               double* N, double* hout);
+MARLODLL_API int TransformPoint_BLH_in_UTMH_out(double L, double B, double h, double L0out, double* E,
+                                                double* N, double* hout);
+MARLODLL_API int TransformPoint_BLH_in_EOVH_out(double L, double B, double h, double L0out, double* E,
+                                                double* N, double* hout);
 
-MARLODLL_API int TransformPoint_UTMH_in_BLH_out(double L0in, double Ein, double Nin, double h,
-                                                double* Lout, double* Bout, double* hout);
-MARLODLL_API int TransformPoint_UTMH_in_GKH_out(double L0in, double Ein, double Nin, double h,
-                                                double L0out, double* E, double* N,
-                                                double* hout);
-MARLODLL_API int TransformPoint_UTMH_in_UTMH_out(double L0in, double Ein, double Nin, double h,
-                                                 double L0out, double* E, double* N,
-                                                 double* hout);
-MARLODLL_API int TransformPoint_UTMH_in_EOVH_out(double L0in, double Ein, double Nin, double h,
-                                                 double L0out, double* E, double* N,
-                                                 double* hout);
+MARLODLL_API int TransformPoint_XYZ_in_BLH_out(double X, double Y, double Z, double* Lout, double* Bout,
+                                               double* hout);
+MARLODLL_API int TransformPoint_XYZ_in_GKH_out(double X, double Y, double Z, double L0out, double* E,
+                                               double* N, double* hout);
+MARLODLL_API int TransformPoint_XYZ_in_UTMH_out(double X, double Y, double Z, double L0out, double* E,
+                                                double* N, double* hout);
+MARLODLL_API int TransformPoint_XYZ_in_EOVH_out(double X, double Y, double Z, double L0out, double* E,
+                                                double* N, double* hout);
 
-MARLODLL_API int TransformPoint_EOVH_in_BLH_out(double L0in, double Ein, double Nin, double h,
-                                                double* Lout, double* Bout, double* hout);
-MARLODLL_API int TransformPoint_EOVH_in_GKH_out(double L0in, double Ein, double Nin, double h,
-                                                double L0out, double* E, double* N,
-                                                double* hout);
-MARLODLL_API int TransformPoint_EOVH_in_UTMH_out(double L0in, double Ein, double Nin, double h,
-                                                 double L0out, double* E, double* N,
-                                                 double* hout);
-MARLODLL_API int TransformPoint_EOVH_in_EOVH_out(double L0in, double Ein, double Nin, double h,
-                                                 double L0out, double* E, double* N,
-                                                 double* hout);
+MARLODLL_API int TransformPoint_GKH_in_BLH_out(double L0in, double Ein, double Nin, double h, double* Lout,
+                                               double* Bout, double* hout);
+MARLODLL_API int TransformPoint_GKH_in_GKH_out(double L0in, double Ein, double Nin, double h, double L0out,
+                                               double* E, double* N, double* hout);
+MARLODLL_API int TransformPoint_GKH_in_UTMH_out(double L0in, double Ein, double Nin, double h, double L0out,
+                                                double* E, double* N, double* hout);
+MARLODLL_API int TransformPoint_GKH_in_EOVH_out(double L0in, double Ein, double Nin, double h, double L0out,
+                                                double* E, double* N, double* hout);
+
+MARLODLL_API int TransformPoint_UTMH_in_BLH_out(double L0in, double Ein, double Nin, double h, double* Lout,
+                                                double* Bout, double* hout);
+MARLODLL_API int TransformPoint_UTMH_in_GKH_out(double L0in, double Ein, double Nin, double h, double L0out,
+                                                double* E, double* N, double* hout);
+MARLODLL_API int TransformPoint_UTMH_in_UTMH_out(double L0in, double Ein, double Nin, double h, double L0out,
+                                                 double* E, double* N, double* hout);
+MARLODLL_API int TransformPoint_UTMH_in_EOVH_out(double L0in, double Ein, double Nin, double h, double L0out,
+                                                 double* E, double* N, double* hout);
+
+MARLODLL_API int TransformPoint_EOVH_in_BLH_out(double L0in, double Ein, double Nin, double h, double* Lout,
+                                                double* Bout, double* hout);
+MARLODLL_API int TransformPoint_EOVH_in_GKH_out(double L0in, double Ein, double Nin, double h, double L0out,
+                                                double* E, double* N, double* hout);
+MARLODLL_API int TransformPoint_EOVH_in_UTMH_out(double L0in, double Ein, double Nin, double h, double L0out,
+                                                 double* E, double* N, double* hout);
+MARLODLL_API int TransformPoint_EOVH_in_EOVH_out(double L0in, double Ein, double Nin, double h, double L0out,
+                                                 double* E, double* N, double* hout);
 
 #ifdef __cplusplus
 }

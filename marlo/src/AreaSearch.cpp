@@ -9,153 +9,149 @@ namespace marlo {
 namespace {
 
 PlanePoint NodePoint(const MarloDatabase& db, int id, bool& found) {
-    auto it = db.nodes.find(id);
-    if (it == db.nodes.end()) {
-        found = false;
-        return {};
-    }
-    return {it->second.northing, it->second.easting};
+  auto it = db.nodes.find(id);
+  if (it == db.nodes.end()) {
+    found = false;
+    return {};
+  }
+  return {it->second.northing, it->second.easting};
 }
 
 // Walks the edges from the first one (lowest edge id) until the ring returns
 // to its first node. Every step consumes one edge, so the walk ends after at
 // most as many steps as the area has edges, even on a ring that never closes.
 void OrderRing(const MarloDatabase& db, CMasche& area, std::vector<int>& ringNodes) {
-    ringNodes.clear();
-    area.ring.clear();
-    area.ringClosed = false;
-    if (area.edges.empty()) return;
-    const CKante& first = area.edges.begin()->second;
-    ringNodes.push_back(first.startNode);
-    ringNodes.push_back(first.endNode);
-    std::set<int> used{first.id};
-    const std::size_t maxSteps = area.edges.size();
-    bool closed = false;
-    for (std::size_t step = 0; step < maxSteps; ++step) {
-        const int current = ringNodes.back();
-        const int previous = ringNodes[ringNodes.size() - 2];
-        const CKante* next = nullptr;
-        int other = 0;
-        for (const auto& [id, edge] : area.edges) {
-            if (used.count(id)) continue;
-            if (edge.startNode == current && edge.endNode != previous) {
-                next = &edge;
-                other = edge.endNode;
-                break;
-            }
-            if (edge.endNode == current && edge.startNode != previous) {
-                next = &edge;
-                other = edge.startNode;
-                break;
-            }
-        }
-        if (next == nullptr) break;
-        used.insert(next->id);
-        if (other == ringNodes.front()) {
-            closed = true;
-            break;
-        }
-        ringNodes.push_back(other);
+  ringNodes.clear();
+  area.ring.clear();
+  area.ringClosed = false;
+  if (area.edges.empty()) return;
+  const CKante& first = area.edges.begin()->second;
+  ringNodes.push_back(first.startNode);
+  ringNodes.push_back(first.endNode);
+  std::set<int> used{first.id};
+  const std::size_t maxSteps = area.edges.size();
+  bool closed = false;
+  for (std::size_t step = 0; step < maxSteps; ++step) {
+    const int current = ringNodes.back();
+    const int previous = ringNodes[ringNodes.size() - 2];
+    const CKante* next = nullptr;
+    int other = 0;
+    for (const auto& [id, edge] : area.edges) {
+      if (used.count(id)) continue;
+      if (edge.startNode == current && edge.endNode != previous) {
+        next = &edge;
+        other = edge.endNode;
+        break;
+      }
+      if (edge.endNode == current && edge.startNode != previous) {
+        next = &edge;
+        other = edge.startNode;
+        break;
+      }
     }
-    if (!closed || ringNodes.size() < 3) return;
-    bool allFound = true;
-    for (int id : ringNodes) area.ring.push_back(NodePoint(db, id, allFound));
-    area.ringClosed = allFound;
+    if (next == nullptr) break;
+    used.insert(next->id);
+    if (other == ringNodes.front()) {
+      closed = true;
+      break;
+    }
+    ringNodes.push_back(other);
+  }
+  if (!closed || ringNodes.size() < 3) return;
+  bool allFound = true;
+  for (int id : ringNodes) area.ring.push_back(NodePoint(db, id, allFound));
+  area.ringClosed = allFound;
 }
 
 }  // namespace
 
 void PreparePolygons(MarloDatabase& db) {
-    double maxNorthing = -std::numeric_limits<double>::infinity();
-    for (const auto& [id, node] : db.nodes)
-        if (node.northing > maxNorthing) maxNorthing = node.northing;
-    const PlanePoint fallback{maxNorthing + 1000.0, 0.0};
+  double maxNorthing = -std::numeric_limits<double>::infinity();
+  for (const auto& [id, node] : db.nodes)
+    if (node.northing > maxNorthing) maxNorthing = node.northing;
+  const PlanePoint fallback{maxNorthing + 1000.0, 0.0};
 
-    std::vector<int> ringNodes;
-    for (auto& [id, area] : db.areas) {
-        OrderRing(db, area, ringNodes);
-        area.reference = fallback;
-        if (!area.ringClosed || db.areas.size() < 3) continue;
-        // A mesh node off the ring serves as the outside point; it must lie
-        // outside the ring's bounding box too, or an overlapping neighbour's
-        // node inside this polygon would invert the test.
-        double minX = area.ring[0].x, maxX = minX, minY = area.ring[0].y, maxY = minY;
-        for (const PlanePoint& p : area.ring) {
-            minX = std::min(minX, p.x);
-            maxX = std::max(maxX, p.x);
-            minY = std::min(minY, p.y);
-            maxY = std::max(maxY, p.y);
-        }
-        const std::set<int> onRing(ringNodes.begin(), ringNodes.end());
-        for (const auto& [nodeId, node] : db.nodes) {
-            if (onRing.count(nodeId)) continue;
-            const bool outsideBox = node.northing < minX || node.northing > maxX ||
-                                    node.easting < minY || node.easting > maxY;
-            if (!outsideBox) continue;
-            area.reference = {node.northing, node.easting};
-            break;
-        }
+  std::vector<int> ringNodes;
+  for (auto& [id, area] : db.areas) {
+    OrderRing(db, area, ringNodes);
+    area.reference = fallback;
+    if (!area.ringClosed || db.areas.size() < 3) continue;
+    // A mesh node off the ring serves as the outside point; it must lie
+    // outside the ring's bounding box too, or an overlapping neighbour's
+    // node inside this polygon would invert the test.
+    double minX = area.ring[0].x, maxX = minX, minY = area.ring[0].y, maxY = minY;
+    for (const PlanePoint& p : area.ring) {
+      minX = std::min(minX, p.x);
+      maxX = std::max(maxX, p.x);
+      minY = std::min(minY, p.y);
+      maxY = std::max(maxY, p.y);
     }
+    const std::set<int> onRing(ringNodes.begin(), ringNodes.end());
+    for (const auto& [nodeId, node] : db.nodes) {
+      if (onRing.count(nodeId)) continue;
+      const bool outsideBox =
+          node.northing < minX || node.northing > maxX || node.easting < minY || node.easting > maxY;
+      if (!outsideBox) continue;
+      area.reference = {node.northing, node.easting};
+      break;
+    }
+  }
 }
 
 int Orient(const PlanePoint& p0, const PlanePoint& p1, const PlanePoint& p2) {
-    const double dx1 = p1.x - p0.x, dy1 = p1.y - p0.y;
-    const double dx2 = p2.x - p0.x, dy2 = p2.y - p0.y;
-    if (dy1 * dx2 > dx1 * dy2) return 1;
-    if (dy1 * dx2 < dx1 * dy2) return -1;
-    if (dy1 * dy2 < 0.0 || dx1 * dx2 < 0.0) return -1;
-    if (dx2 * dx2 + dy2 * dy2 > dx1 * dx1 + dy1 * dy1) return 1;
-    return 0;
+  const double dx1 = p1.x - p0.x, dy1 = p1.y - p0.y;
+  const double dx2 = p2.x - p0.x, dy2 = p2.y - p0.y;
+  if (dy1 * dx2 > dx1 * dy2) return 1;
+  if (dy1 * dx2 < dx1 * dy2) return -1;
+  if (dy1 * dy2 < 0.0 || dx1 * dx2 < 0.0) return -1;
+  if (dx2 * dx2 + dy2 * dy2 > dx1 * dx1 + dy1 * dy1) return 1;
+  return 0;
 }
 
-bool SegmentsIntersect(const PlanePoint& p, const PlanePoint& q, const PlanePoint& r,
-                       const PlanePoint& s) {
-    return Orient(p, q, s) * Orient(p, q, r) <= 0 && Orient(r, s, p) * Orient(r, s, q) <= 0;
+bool SegmentsIntersect(const PlanePoint& p, const PlanePoint& q, const PlanePoint& r, const PlanePoint& s) {
+  return Orient(p, q, s) * Orient(p, q, r) <= 0 && Orient(r, s, p) * Orient(r, s, q) <= 0;
 }
 
 bool AreaContains(const CMasche& area, double easting, double northing) {
-    if (!area.ringClosed) return false;
-    const PlanePoint point{northing, easting};
-    const std::size_t n = area.ring.size();
-    // A point on the boundary belongs to the area: otherwise a point on a
-    // shared node would touch two edges of every adjacent area and fall
-    // outside all of them.
-    for (std::size_t i = 0; i < n; ++i)
-        if (Orient(area.ring[i], area.ring[(i + 1) % n], point) == 0) return true;
-    std::size_t crossings = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        if (SegmentsIntersect(point, area.reference, area.ring[i], area.ring[(i + 1) % n]))
-            ++crossings;
-    return (crossings % 2) == 1;
+  if (!area.ringClosed) return false;
+  const PlanePoint point{northing, easting};
+  const std::size_t n = area.ring.size();
+  // A point on the boundary belongs to the area: otherwise a point on a
+  // shared node would touch two edges of every adjacent area and fall
+  // outside all of them.
+  for (std::size_t i = 0; i < n; ++i)
+    if (Orient(area.ring[i], area.ring[(i + 1) % n], point) == 0) return true;
+  std::size_t crossings = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    if (SegmentsIntersect(point, area.reference, area.ring[i], area.ring[(i + 1) % n])) ++crossings;
+  return (crossings % 2) == 1;
 }
 
-long long CellNumber(const DatabaseHeader& header, std::size_t storedCells, double easting,
-                     double northing) {
-    if (header.gridCellSize <= 0 || header.gridColumns <= 0) return -1;
-    const double down = std::trunc(header.gridYMax - northing);
-    const double right = std::trunc(easting - header.gridXMin);
-    // Positions left of or above the grid, and those beyond its last column or
-    // row, have no cell (the plain formula would wrap them into another row).
-    if (!(down >= 0.0) || !(right >= 0.0) || down > 4.0e9 || right > 4.0e9) return -1;
-    const long long row = static_cast<long long>(down) / header.gridCellSize;
-    const long long column = static_cast<long long>(right) / header.gridCellSize;
-    if (column >= header.gridColumns || row >= header.gridRows) return -1;
-    const long long cell = row * header.gridColumns + column + 1;
-    if (cell > static_cast<long long>(storedCells) + 1) return -1;
-    return cell;
+long long CellNumber(const DatabaseHeader& header, std::size_t storedCells, double easting, double northing) {
+  if (header.gridCellSize <= 0 || header.gridColumns <= 0) return -1;
+  const double down = std::trunc(header.gridYMax - northing);
+  const double right = std::trunc(easting - header.gridXMin);
+  // Positions left of or above the grid, and those beyond its last column or
+  // row, have no cell (the plain formula would wrap them into another row).
+  if (!(down >= 0.0) || !(right >= 0.0) || down > 4.0e9 || right > 4.0e9) return -1;
+  const long long row = static_cast<long long>(down) / header.gridCellSize;
+  const long long column = static_cast<long long>(right) / header.gridCellSize;
+  if (column >= header.gridColumns || row >= header.gridRows) return -1;
+  const long long cell = row * header.gridColumns + column + 1;
+  if (cell > static_cast<long long>(storedCells) + 1) return -1;
+  return cell;
 }
 
 const CMasche* FindArea(const MarloDatabase& db, double easting, double northing) {
-    const long long cell = CellNumber(db.header, db.grid.size(), easting, northing);
-    if (cell < 0 || cell > std::numeric_limits<int>::max()) return nullptr;
-    auto it = db.grid.find(static_cast<int>(cell));
-    if (it == db.grid.end()) return nullptr;
-    for (int id : it->second.areaIds) {
-        auto area = db.areas.find(id);
-        if (area != db.areas.end() && AreaContains(area->second, easting, northing))
-            return &area->second;
-    }
-    return nullptr;
+  const long long cell = CellNumber(db.header, db.grid.size(), easting, northing);
+  if (cell < 0 || cell > std::numeric_limits<int>::max()) return nullptr;
+  auto it = db.grid.find(static_cast<int>(cell));
+  if (it == db.grid.end()) return nullptr;
+  for (int id : it->second.areaIds) {
+    auto area = db.areas.find(id);
+    if (area != db.areas.end() && AreaContains(area->second, easting, northing)) return &area->second;
+  }
+  return nullptr;
 }
 
 }  // namespace marlo

@@ -12,9 +12,9 @@ namespace marlo {
 
 // Plane position and horizontal residuals of one list point.
 struct ListPoint {
-    std::string name;
-    double easting = 0.0, northing = 0.0;
-    double residualLat = 0.0, residualLon = 0.0;
+  std::string name;
+  double easting = 0.0, northing = 0.0;
+  double residualLat = 0.0, residualLon = 0.0;
 };
 
 // The identical points of every area in area order, each area followed by
@@ -42,24 +42,24 @@ bool WriteVectorFile(const std::string& path, const std::vector<double>& values)
 bool ReadVectorFile(const std::string& path, std::vector<double>& values);
 
 struct CoefficientModel {
-    double paramF = 0.0;
-    double paramD = 0.0;
-    std::vector<double> ax;  // latitude direction
-    std::vector<double> ay;  // longitude direction
-    std::vector<ListPoint> points;
+  double paramF = 0.0;
+  double paramD = 0.0;
+  std::vector<double> ax;  // latitude direction
+  std::vector<double> ay;  // longitude direction
+  std::vector<ListPoint> points;
 };
 
 // Metric corrections at a plane position; list points beyond the shorter
 // vector are not used.
-void EvaluateCoefficients(const CoefficientModel& model, double easting, double northing,
-                          double& dLat, double& dLon);
+void EvaluateCoefficients(const CoefficientModel& model, double easting, double northing, double& dLat,
+                          double& dLon);
 
 // Settings of the coefficient vectors, section "Params" of an INI file.
 struct CoefficientSettings {
-    int definitionType = 0;
-    int areaType = 0;
-    double paramF = 0.0;
-    double paramD = 0.0;
+  int definitionType = 0;
+  int areaType = 0;
+  double paramF = 0.0;
+  double paramD = 0.0;
 };
 // 1 read; -1006 the file cannot be opened; -1007 a required key is missing.
 int ReadCoefficientSettings(const std::string& path, CoefficientSettings& settings);

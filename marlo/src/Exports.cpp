@@ -13,8 +13,8 @@ namespace marlo {
 namespace {
 
 LibraryState& State() {
-    static LibraryState state;
-    return state;
+  static LibraryState state;
+  return state;
 }
 
 enum class Input { BLH, XYZ, GKH, UTMH, EOVH };
@@ -23,84 +23,83 @@ enum class Output { BLH, GKH, UTMH, EOVH };
 // Converts the export's input values to geographic source coordinates.
 bool ToGeographic(const DatabaseHeader& header, const ProjectionBinding& projection, Input kind,
                   double meridian, double v1, double v2, double v3, Geographic& g) {
-    ProjectionBinding in = projection;
-    in.SetEllipDim(header.sourceA, header.sourceB);
-    g.h = v3;
-    switch (kind) {
-        case Input::BLH:
-            g.L = v1;
-            g.B = v2;
-            return true;
-        case Input::XYZ:
-            return in.XYZ_to_BLH(v1, v2, v3, &g.B, &g.L, &g.h) == 1;
-        case Input::GKH:
-            in.SetL0(meridian);
-            return in.EN_to_BL_GK(v1, v2, &g.B, &g.L) == 1;
-        case Input::UTMH:
-            in.SetL0(meridian);
-            return in.EN_to_BL_UTM_Raw(v1, v2, &g.B, &g.L) == 1;
-        case Input::EOVH:
-            return in.EN_to_BL_EOV(v1, v2, &g.B, &g.L) == 1;
-    }
-    return false;
+  ProjectionBinding in = projection;
+  in.SetEllipDim(header.sourceA, header.sourceB);
+  g.h = v3;
+  switch (kind) {
+    case Input::BLH:
+      g.L = v1;
+      g.B = v2;
+      return true;
+    case Input::XYZ:
+      return in.XYZ_to_BLH(v1, v2, v3, &g.B, &g.L, &g.h) == 1;
+    case Input::GKH:
+      in.SetL0(meridian);
+      return in.EN_to_BL_GK(v1, v2, &g.B, &g.L) == 1;
+    case Input::UTMH:
+      in.SetL0(meridian);
+      return in.EN_to_BL_UTM_Raw(v1, v2, &g.B, &g.L) == 1;
+    case Input::EOVH:
+      return in.EN_to_BL_EOV(v1, v2, &g.B, &g.L) == 1;
+  }
+  return false;
 }
 
-bool FromGeographic(const DatabaseHeader& header, const ProjectionBinding& projection,
-                    Output kind, double meridian, const Geographic& g, double* o1, double* o2,
-                    double* o3) {
-    ProjectionBinding out = projection;
-    out.SetEllipDim(header.targetA, header.targetB);
-    double a = g.L, b = g.B;
-    int rc = 1;
-    switch (kind) {
-        case Output::BLH: break;
-        case Output::GKH:
-            out.SetL0(meridian);
-            rc = out.BL_to_EN_GK(g.B, g.L, &a, &b);
-            break;
-        case Output::UTMH:
-            out.SetL0(meridian);
-            rc = out.BL_to_EN_UTM_Raw(g.B, g.L, &a, &b);
-            break;
-        case Output::EOVH:
-            rc = out.BL_to_EN_EOV(g.B, g.L, &a, &b);
-            break;
-    }
-    if (rc != 1) return false;
-    if (o1 != nullptr) *o1 = a;
-    if (o2 != nullptr) *o2 = b;
-    if (o3 != nullptr) *o3 = g.h;
-    return true;
+bool FromGeographic(const DatabaseHeader& header, const ProjectionBinding& projection, Output kind,
+                    double meridian, const Geographic& g, double* o1, double* o2, double* o3) {
+  ProjectionBinding out = projection;
+  out.SetEllipDim(header.targetA, header.targetB);
+  double a = g.L, b = g.B;
+  int rc = 1;
+  switch (kind) {
+    case Output::BLH:
+      break;
+    case Output::GKH:
+      out.SetL0(meridian);
+      rc = out.BL_to_EN_GK(g.B, g.L, &a, &b);
+      break;
+    case Output::UTMH:
+      out.SetL0(meridian);
+      rc = out.BL_to_EN_UTM_Raw(g.B, g.L, &a, &b);
+      break;
+    case Output::EOVH:
+      rc = out.BL_to_EN_EOV(g.B, g.L, &a, &b);
+      break;
+  }
+  if (rc != 1) return false;
+  if (o1 != nullptr) *o1 = a;
+  if (o2 != nullptr) *o2 = b;
+  if (o3 != nullptr) *o3 = g.h;
+  return true;
 }
 
 int Transform(Input input, Output output, double meridianIn, double v1, double v2, double v3,
               double meridianOut, double* o1, double* o2, double* o3) {
-    const LibraryState& state = State();
-    if (!state.ready) return kNotInitialized;
-    const ProjectionBinding projection;
-    Geographic source;
-    if (!ToGeographic(state.db.header, projection, input, meridianIn, v1, v2, v3, source))
-        return kAreaNotFound;
-    Geographic target;
-    const int rc = TransformGeographic(state, projection, source, target);
-    if (rc != kSuccess) return rc;
-    if (!FromGeographic(state.db.header, projection, output, meridianOut, target, o1, o2, o3))
-        return kAreaNotFound;
-    return rc;
+  const LibraryState& state = State();
+  if (!state.ready) return kNotInitialized;
+  const ProjectionBinding projection;
+  Geographic source;
+  if (!ToGeographic(state.db.header, projection, input, meridianIn, v1, v2, v3, source)) return kAreaNotFound;
+  Geographic target;
+  const int rc = TransformGeographic(state, projection, source, target);
+  if (rc != kSuccess) return rc;
+  if (!FromGeographic(state.db.header, projection, output, meridianOut, target, o1, o2, o3))
+    return kAreaNotFound;
+  return rc;
 }
 
 void LoadCoefficientModel(LibraryState& state, const std::string& directory,
                           const CoefficientSettings& settings) {
-    CoefficientModel& model = state.coefficients;
-    model.paramF = settings.paramF;
-    model.points = BuildIdenticalPointList(state.db);
-    // The solve used the derived shape distance unless one was given; the
-    // evaluation must use the same one, and the same list gives the same value.
-    model.paramD = settings.definitionType == 2 ? settings.paramD : DerivedParamD(model.points);
-    if (settings.areaType == 3) {
-        ReadVectorFile(directory + "/AX_0.dat", model.ax);
-        ReadVectorFile(directory + "/AY_0.dat", model.ay);
-    }
+  CoefficientModel& model = state.coefficients;
+  model.paramF = settings.paramF;
+  model.points = BuildIdenticalPointList(state.db);
+  // The solve used the derived shape distance unless one was given; the
+  // evaluation must use the same one, and the same list gives the same value.
+  model.paramD = settings.definitionType == 2 ? settings.paramD : DerivedParamD(model.points);
+  if (settings.areaType == 3) {
+    ReadVectorFile(directory + "/AX_0.dat", model.ax);
+    ReadVectorFile(directory + "/AY_0.dat", model.ay);
+  }
 }
 
 }  // namespace
@@ -112,113 +111,111 @@ using marlo::Output;
 extern "C" {
 
 int InitDB(const char* path) {
-    marlo::LibraryState& state = marlo::State();
-    state.ready = false;
-    state.interpolation.onOff = 0;
-    state.vectorPath.clear();
-    // The vectors belong to the previous database's identical points.
-    state.coefficients = marlo::CoefficientModel{};
-    const std::string file = path != nullptr ? path : "";
-    int rc = marlo::kNotReady;
-    try {
-        rc = marlo::ReadDatabaseFile(file, state.db);
-    } catch (...) {  // out of memory on an absurd file: no exception leaves the library
-        rc = marlo::kNotReady;
-    }
-    if (rc == marlo::kCannotOpen) {
-        std::fprintf(stderr, "Fehler beim Öffnen von %s!\n", file.c_str());
-        return rc;
-    }
-    if (rc != marlo::kSuccess) return rc;
-    try {
-        marlo::PreparePolygons(state.db);
-    } catch (...) {
-        return marlo::kNotReady;
-    }
-    state.ready = true;
-    return marlo::kSuccess;
+  marlo::LibraryState& state = marlo::State();
+  state.ready = false;
+  state.interpolation.onOff = 0;
+  state.vectorPath.clear();
+  // The vectors belong to the previous database's identical points.
+  state.coefficients = marlo::CoefficientModel{};
+  const std::string file = path != nullptr ? path : "";
+  int rc = marlo::kNotReady;
+  try {
+    rc = marlo::ReadDatabaseFile(file, state.db);
+  } catch (...) {  // out of memory on an absurd file: no exception leaves the library
+    rc = marlo::kNotReady;
+  }
+  if (rc == marlo::kCannotOpen) {
+    std::fprintf(stderr, "Fehler beim Öffnen von %s!\n", file.c_str());
+    return rc;
+  }
+  if (rc != marlo::kSuccess) return rc;
+  try {
+    marlo::PreparePolygons(state.db);
+  } catch (...) {
+    return marlo::kNotReady;
+  }
+  state.ready = true;
+  return marlo::kSuccess;
 }
 
 void ExitDB(void) { marlo::State().db.Clear(); }
 
-void SetInterpolationType(int onOff, int weightFunction, int neighbourMode,
-                          double searchRadiusKm, double shapeDistance) {
-    marlo::InterpolationSettings& s = marlo::State().interpolation;
-    s.onOff = onOff;
-    s.weightFunction = weightFunction;
-    s.neighbourMode = neighbourMode;
-    s.searchRadiusKm = searchRadiusKm;
-    s.shapeDistance = shapeDistance;
+void SetInterpolationType(int onOff, int weightFunction, int neighbourMode, double searchRadiusKm,
+                          double shapeDistance) {
+  marlo::InterpolationSettings& s = marlo::State().interpolation;
+  s.onOff = onOff;
+  s.weightFunction = weightFunction;
+  s.neighbourMode = neighbourMode;
+  s.searchRadiusKm = searchRadiusKm;
+  s.shapeDistance = shapeDistance;
 }
 
 unsigned char SetInterpolationVectorPath(const char* directory) try {
-    marlo::LibraryState& state = marlo::State();
-    std::string dir = directory != nullptr ? directory : "";
-    state.vectorPath = dir;
-    while (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\')) dir.pop_back();
-    const std::size_t sep = dir.find_last_of("\\/");
-    const std::string last = sep == std::string::npos ? dir : dir.substr(sep + 1);
-    marlo::CoefficientSettings settings;
-    if (marlo::ReadCoefficientSettings(dir + "/" + last + ".ini", settings) != 1) return 0;
-    state.interpolation.neighbourMode = settings.areaType;
-    marlo::LoadCoefficientModel(state, dir, settings);
-    return 1;
+  marlo::LibraryState& state = marlo::State();
+  std::string dir = directory != nullptr ? directory : "";
+  state.vectorPath = dir;
+  while (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\')) dir.pop_back();
+  const std::size_t sep = dir.find_last_of("\\/");
+  const std::string last = sep == std::string::npos ? dir : dir.substr(sep + 1);
+  marlo::CoefficientSettings settings;
+  if (marlo::ReadCoefficientSettings(dir + "/" + last + ".ini", settings) != 1) return 0;
+  state.interpolation.neighbourMode = settings.areaType;
+  marlo::LoadCoefficientModel(state, dir, settings);
+  return 1;
 } catch (...) {
-    return 0;
+  return 0;
 }
 
 int CreateCoefficientVector(const char* settingsPath) try {
-    const marlo::LibraryState& state = marlo::State();
-    const std::string path = settingsPath != nullptr ? settingsPath : "";
-    marlo::CoefficientSettings settings;
-    if (const int rc = marlo::ReadCoefficientSettings(path, settings); rc != 1) return rc;
-    const std::string directory = marlo::ParentOf(path);
-    const std::vector<marlo::ListPoint> points = marlo::BuildIdenticalPointList(state.db);
-    const double paramD =
-        settings.definitionType == 2 ? settings.paramD : marlo::DerivedParamD(points);
-    if (settings.areaType != 3) return 1;
-    const std::string axPath = directory + "/AX_0.dat";
-    const std::string ayPath = directory + "/AY_0.dat";
-    // Both files must be creatable before the (long) solve starts.
-    for (const std::string& p : {axPath, ayPath}) {
-        std::FILE* f = std::fopen(p.c_str(), "w");
-        if (f == nullptr) return -1008;
-        std::fclose(f);
-    }
-    std::vector<double> ax, ay;
-    marlo::SolveCoefficients(points, settings.paramF, paramD, ax, ay);
-    if (!marlo::WriteVectorFile(axPath, ax) || !marlo::WriteVectorFile(ayPath, ay)) return -1008;
-    return 1;
+  const marlo::LibraryState& state = marlo::State();
+  const std::string path = settingsPath != nullptr ? settingsPath : "";
+  marlo::CoefficientSettings settings;
+  if (const int rc = marlo::ReadCoefficientSettings(path, settings); rc != 1) return rc;
+  const std::string directory = marlo::ParentOf(path);
+  const std::vector<marlo::ListPoint> points = marlo::BuildIdenticalPointList(state.db);
+  const double paramD = settings.definitionType == 2 ? settings.paramD : marlo::DerivedParamD(points);
+  if (settings.areaType != 3) return 1;
+  const std::string axPath = directory + "/AX_0.dat";
+  const std::string ayPath = directory + "/AY_0.dat";
+  // Both files must be creatable before the (long) solve starts.
+  for (const std::string& p : {axPath, ayPath}) {
+    std::FILE* f = std::fopen(p.c_str(), "w");
+    if (f == nullptr) return -1008;
+    std::fclose(f);
+  }
+  std::vector<double> ax, ay;
+  marlo::SolveCoefficients(points, settings.paramF, paramD, ax, ay);
+  if (!marlo::WriteVectorFile(axPath, ax) || !marlo::WriteVectorFile(ayPath, ay)) return -1008;
+  return 1;
 } catch (...) {  // a matrix too large for the memory
-    return -1008;
+  return -1008;
 }
 
 int TestFunc(void) {
-    std::fprintf(stderr, "Hallo\n");
-    return 1;
+  std::fprintf(stderr, "Hallo\n");
+  return 1;
 }
 
-#define MARLO_GEO_IN(IN, OUT)                                                                 \
-    int TransformPoint_##IN##_in_##OUT##_out(double v1, double v2, double v3, double* o1,  \
-                                               double* o2, double* o3) {                     \
-        return marlo::Transform(Input::IN, Output::OUT, 0.0, v1, v2, v3, 0.0, o1, o2, o3);  \
-    }
-#define MARLO_GEO_IN_PLANE_OUT(IN, OUT)                                                      \
-    int TransformPoint_##IN##_in_##OUT##_out(double v1, double v2, double v3, double mOut, \
-                                               double* o1, double* o2, double* o3) {         \
-        return marlo::Transform(Input::IN, Output::OUT, 0.0, v1, v2, v3, mOut, o1, o2, o3); \
-    }
-#define MARLO_PLANE_IN(IN, OUT)                                                               \
-    int TransformPoint_##IN##_in_##OUT##_out(double mIn, double v1, double v2, double v3,  \
-                                               double* o1, double* o2, double* o3) {         \
-        return marlo::Transform(Input::IN, Output::OUT, mIn, v1, v2, v3, 0.0, o1, o2, o3);  \
-    }
-#define MARLO_PLANE_IN_PLANE_OUT(IN, OUT)                                                    \
-    int TransformPoint_##IN##_in_##OUT##_out(double mIn, double v1, double v2, double v3,  \
-                                               double mOut, double* o1, double* o2,          \
-                                               double* o3) {                                 \
-        return marlo::Transform(Input::IN, Output::OUT, mIn, v1, v2, v3, mOut, o1, o2, o3); \
-    }
+#define MARLO_GEO_IN(IN, OUT)                                                                       \
+  int TransformPoint_##IN##_in_##OUT##_out(double v1, double v2, double v3, double* o1, double* o2, \
+                                           double* o3) {                                            \
+    return marlo::Transform(Input::IN, Output::OUT, 0.0, v1, v2, v3, 0.0, o1, o2, o3);              \
+  }
+#define MARLO_GEO_IN_PLANE_OUT(IN, OUT)                                                              \
+  int TransformPoint_##IN##_in_##OUT##_out(double v1, double v2, double v3, double mOut, double* o1, \
+                                           double* o2, double* o3) {                                 \
+    return marlo::Transform(Input::IN, Output::OUT, 0.0, v1, v2, v3, mOut, o1, o2, o3);              \
+  }
+#define MARLO_PLANE_IN(IN, OUT)                                                                     \
+  int TransformPoint_##IN##_in_##OUT##_out(double mIn, double v1, double v2, double v3, double* o1, \
+                                           double* o2, double* o3) {                                \
+    return marlo::Transform(Input::IN, Output::OUT, mIn, v1, v2, v3, 0.0, o1, o2, o3);              \
+  }
+#define MARLO_PLANE_IN_PLANE_OUT(IN, OUT)                                                            \
+  int TransformPoint_##IN##_in_##OUT##_out(double mIn, double v1, double v2, double v3, double mOut, \
+                                           double* o1, double* o2, double* o3) {                     \
+    return marlo::Transform(Input::IN, Output::OUT, mIn, v1, v2, v3, mOut, o1, o2, o3);              \
+  }
 
 MARLO_GEO_IN(BLH, BLH)
 MARLO_GEO_IN_PLANE_OUT(BLH, GKH)

@@ -10,110 +10,110 @@ namespace marlo {
 
 // Result codes shared by the reader and the transformations.
 enum ResultCode : int {
-    kSuccess = 1,
-    kAreaNotFound = -1000,
-    kAreaNotSupported = -1001,
-    kCannotOpen = -1002,
-    kNotReady = -1003,
-    kNoGrid = -1004,
-    kNoAreas = -1005,
-    kBadVersion = -1006,
-    kNotInitialized = -1007,
+  kSuccess = 1,
+  kAreaNotFound = -1000,
+  kAreaNotSupported = -1001,
+  kCannotOpen = -1002,
+  kNotReady = -1003,
+  kNoGrid = -1004,
+  kNoAreas = -1005,
+  kBadVersion = -1006,
+  kNotInitialized = -1007,
 };
 
 struct DatabaseHeader {
-    std::string version;
-    double numericVersion = 0.0;
-    int projectionType = 0;
-    std::string sourceEllipsoidName;
-    double sourceA = 0.0, sourceB = 0.0;
-    std::string targetEllipsoidName;
-    double targetA = 0.0, targetB = 0.0;
-    double centralMeridian = 0.0;
-    double originLatitude = 0.0;
-    double gridXMin = 0.0, gridYMax = 0.0;
-    double gridXMax = 0.0, gridYMin = 0.0;
-    int gridCellCount = 0;
-    int gridCellSize = 0;
-    int gridColumns = 0;
-    int gridRows = 0;
+  std::string version;
+  double numericVersion = 0.0;
+  int projectionType = 0;
+  std::string sourceEllipsoidName;
+  double sourceA = 0.0, sourceB = 0.0;
+  std::string targetEllipsoidName;
+  double targetA = 0.0, targetB = 0.0;
+  double centralMeridian = 0.0;
+  double originLatitude = 0.0;
+  double gridXMin = 0.0, gridYMax = 0.0;
+  double gridXMax = 0.0, gridYMin = 0.0;
+  int gridCellCount = 0;
+  int gridCellSize = 0;
+  int gridColumns = 0;
+  int gridRows = 0;
 };
 
 // Corner point of an index cell; only easting and northing are given.
 struct CPunkt {
-    double values[5] = {0.0, 0.0, 0.0, 0.0, 0.0};
+  double values[5] = {0.0, 0.0, 0.0, 0.0, 0.0};
 };
 
 struct CGitter {
-    int number = 0;
-    CPunkt corners[4];
-    std::vector<std::string> texts;
-    std::vector<int> areaIds;
+  int number = 0;
+  CPunkt corners[4];
+  std::vector<std::string> texts;
+  std::vector<int> areaIds;
 };
 
 struct CKnoten {
-    int id = 0;
-    double northing = 0.0;
-    double easting = 0.0;
+  int id = 0;
+  double northing = 0.0;
+  double easting = 0.0;
 };
 
 struct CKante {
-    int id = 0;
-    int startNode = 0;
-    int endNode = 0;
+  int id = 0;
+  int startNode = 0;
+  int endNode = 0;
 };
 
 struct IdenticalPoint {
-    std::string name;
-    double first = 0.0;  // kept, not used by the transformation
-    double easting = 0.0;
-    double northing = 0.0;
-    double residualLon = 0.0;  // metres, longitude direction
-    double residualLat = 0.0;  // metres, latitude direction
-    double residualHeight = 0.0;
+  std::string name;
+  double first = 0.0;  // kept, not used by the transformation
+  double easting = 0.0;
+  double northing = 0.0;
+  double residualLon = 0.0;  // metres, longitude direction
+  double residualLat = 0.0;  // metres, latitude direction
+  double residualHeight = 0.0;
 };
 
 // Plane position used by the polygon test: x = northing, y = easting.
 struct PlanePoint {
-    double x = 0.0;
-    double y = 0.0;
+  double x = 0.0;
+  double y = 0.0;
 };
 
 struct CMasche {
-    int id = 0;
-    std::vector<int> edgeIds;
-    std::map<int, CKante> edges;
-    int shiftMode = 0;
-    double shiftX = 0.0, shiftY = 0.0, shiftZ = 0.0;
-    int parameterType = 0;
-    double tx = 0.0, ty = 0.0, tz = 0.0;
-    double rx = 0.0, ry = 0.0, rz = 0.0;
-    double scale = 0.0;
-    double heightScale = 0.0;
-    std::map<int, IdenticalPoint> points;
-    std::vector<int> relatedAreaIds;
+  int id = 0;
+  std::vector<int> edgeIds;
+  std::map<int, CKante> edges;
+  int shiftMode = 0;
+  double shiftX = 0.0, shiftY = 0.0, shiftZ = 0.0;
+  int parameterType = 0;
+  double tx = 0.0, ty = 0.0, tz = 0.0;
+  double rx = 0.0, ry = 0.0, rz = 0.0;
+  double scale = 0.0;
+  double heightScale = 0.0;
+  std::map<int, IdenticalPoint> points;
+  std::vector<int> relatedAreaIds;
 
-    // Derived once after loading: the ordered boundary ring and the reference
-    // point outside it. An edge set that does not close leaves ringClosed false
-    // and the area contains no point.
-    std::vector<PlanePoint> ring;
-    PlanePoint reference;
-    bool ringClosed = false;
+  // Derived once after loading: the ordered boundary ring and the reference
+  // point outside it. An edge set that does not close leaves ringClosed false
+  // and the area contains no point.
+  std::vector<PlanePoint> ring;
+  PlanePoint reference;
+  bool ringClosed = false;
 };
 
 struct MarloDatabase {
-    DatabaseHeader header;
-    std::map<int, CKnoten> nodes;
-    std::map<int, CKante> edges;
-    std::map<int, CMasche> areas;
-    std::map<int, CGitter> grid;
+  DatabaseHeader header;
+  std::map<int, CKnoten> nodes;
+  std::map<int, CKante> edges;
+  std::map<int, CMasche> areas;
+  std::map<int, CGitter> grid;
 
-    void Clear() {
-        nodes.clear();
-        edges.clear();
-        areas.clear();
-        grid.clear();
-    }
+  void Clear() {
+    nodes.clear();
+    edges.clear();
+    areas.clear();
+    grid.clear();
+  }
 };
 
 // Reads the database text (the whole file content) into db. Returns 1 or a

@@ -14,28 +14,28 @@ namespace marlo {
 
 // Everything one loaded copy of the library holds.
 struct LibraryState {
-    MarloDatabase db;
-    bool ready = false;
-    InterpolationSettings interpolation;
-    std::string vectorPath;
-    CoefficientModel coefficients;
+  MarloDatabase db;
+  bool ready = false;
+  InterpolationSettings interpolation;
+  std::string vectorPath;
+  CoefficientModel coefficients;
 };
 
 struct Geographic {
-    double L = 0.0;  // longitude, degrees
-    double B = 0.0;  // latitude, degrees
-    double h = 0.0;  // ellipsoidal height, metres
+  double L = 0.0;  // longitude, degrees
+  double B = 0.0;  // latitude, degrees
+  double h = 0.0;  // ellipsoidal height, metres
 };
 
 // Projects a source-ellipsoid position into the database plane (the plane of
 // the index grid). False when the projection cannot be computed.
-bool ToDatabasePlane(const DatabaseHeader& header, const ProjectionBinding& projection,
-                     double B, double L, double& easting, double& northing);
+bool ToDatabasePlane(const DatabaseHeader& header, const ProjectionBinding& projection, double B, double L,
+                     double& easting, double& northing);
 
 // Transforms a geographic point of the source system into the target system.
 // 1, -1000 (no area) or -1001 (out of range); out is written only on success.
 // The database must be loaded.
-int TransformGeographic(const LibraryState& state, const ProjectionBinding& projection,
-                        const Geographic& in, Geographic& out);
+int TransformGeographic(const LibraryState& state, const ProjectionBinding& projection, const Geographic& in,
+                        Geographic& out);
 
 }  // namespace marlo

@@ -15,50 +15,50 @@ const ProjectionFunctions* LoadedProjection();
 
 class ProjectionBinding {
  public:
-    ProjectionBinding();
-    explicit ProjectionBinding(const ProjectionFunctions* functions) : f_(functions) {}
+  ProjectionBinding();
+  explicit ProjectionBinding(const ProjectionFunctions* functions) : f_(functions) {}
 
-    bool Usable() const { return f_ != nullptr; }
+  bool Usable() const { return f_ != nullptr; }
 
-    // Setters update the state copy; it reaches the library with the next
-    // conversion.
-    void SetL0(double L0) { L0_ = L0; }
-    void SetB0(double B0) { B0_ = B0; }
-    void SetEllipDim(double a, double b) {
-        a_ = a;
-        b_ = b;
-    }
-    void SetBNord(double v) { BNord_ = v; }
-    void SetBSued(double v) { BSued_ = v; }
+  // Setters update the state copy; it reaches the library with the next
+  // conversion.
+  void SetL0(double L0) { L0_ = L0; }
+  void SetB0(double B0) { B0_ = B0; }
+  void SetEllipDim(double a, double b) {
+    a_ = a;
+    b_ = b;
+  }
+  void SetBNord(double v) { BNord_ = v; }
+  void SetBSued(double v) { BSued_ = v; }
 
-    // 1 on success, -1000 when the binding is not usable (outputs untouched).
-    int BLH_to_XYZ(double B, double L, double H, double* X, double* Y, double* Z) const;
-    int XYZ_to_BLH(double X, double Y, double Z, double* B, double* L, double* H) const;
-    int BL_to_EN_GK(double B, double L, double* E, double* N) const;
-    int EN_to_BL_GK(double E, double N, double* B, double* L) const;
-    int BL_to_EN_UTM_Raw(double B, double L, double* E, double* N) const;
-    int EN_to_BL_UTM_Raw(double E, double N, double* B, double* L) const;
-    int BL_to_EN_EOV(double B, double L, double* E, double* N) const;
-    int EN_to_BL_EOV(double E, double N, double* B, double* L) const;
-    // Also -1 when the projection library refuses the point.
-    int BL_to_EN_Lambert(double B, double L, double* E, double* N) const;
+  // 1 on success, -1000 when the binding is not usable (outputs untouched).
+  int BLH_to_XYZ(double B, double L, double H, double* X, double* Y, double* Z) const;
+  int XYZ_to_BLH(double X, double Y, double Z, double* B, double* L, double* H) const;
+  int BL_to_EN_GK(double B, double L, double* E, double* N) const;
+  int EN_to_BL_GK(double E, double N, double* B, double* L) const;
+  int BL_to_EN_UTM_Raw(double B, double L, double* E, double* N) const;
+  int EN_to_BL_UTM_Raw(double E, double N, double* B, double* L) const;
+  int BL_to_EN_EOV(double B, double L, double* E, double* N) const;
+  int EN_to_BL_EOV(double E, double N, double* B, double* L) const;
+  // Also -1 when the projection library refuses the point.
+  int BL_to_EN_Lambert(double B, double L, double* E, double* N) const;
 
  private:
-    void Push() const;
+  void Push() const;
 
-    const ProjectionFunctions* f_;
-    double L0_ = 0.0;
-    int L0Auto_ = 0;
-    double B0_ = 0.0;
-    double a_ = 0.0;
-    double b_ = 0.0;
-    double BNord_ = 0.0;
-    double BSued_ = 0.0;
-    double FalseNorth_ = 0.0;
-    double FalseEast_ = 0.0;
-    int LambType_ = 0;
-    int LambCase_ = 0;
-    int GKCase_ = 0;
+  const ProjectionFunctions* f_;
+  double L0_ = 0.0;
+  int L0Auto_ = 0;
+  double B0_ = 0.0;
+  double a_ = 0.0;
+  double b_ = 0.0;
+  double BNord_ = 0.0;
+  double BSued_ = 0.0;
+  double FalseNorth_ = 0.0;
+  double FalseEast_ = 0.0;
+  int LambType_ = 0;
+  int LambCase_ = 0;
+  int GKCase_ = 0;
 };
 
 }  // namespace marlo

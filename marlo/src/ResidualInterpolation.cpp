@@ -5,106 +5,112 @@
 namespace marlo {
 
 EllipsoidQuantities QuantitiesAt(double a, double b, double latitudeDegrees) {
-    EllipsoidQuantities q;
-    q.e2 = (a * a - b * b) / (a * a);
-    q.ep2 = (a * a - b * b) / (b * b);
-    q.c = a * a / b;
-    const double cosB = std::cos(latitudeDegrees / kRhoDegrees);
-    q.V = std::sqrt(1.0 + q.ep2 * cosB * cosB);
-    q.N = q.c / q.V;
-    q.M = q.c / (q.V * q.V * q.V);
-    q.W = a / q.N;
-    return q;
+  EllipsoidQuantities q;
+  q.e2 = (a * a - b * b) / (a * a);
+  q.ep2 = (a * a - b * b) / (b * b);
+  q.c = a * a / b;
+  const double cosB = std::cos(latitudeDegrees / kRhoDegrees);
+  q.V = std::sqrt(1.0 + q.ep2 * cosB * cosB);
+  q.N = q.c / q.V;
+  q.M = q.c / (q.V * q.V * q.V);
+  q.W = a / q.N;
+  return q;
 }
 
 namespace {
 
 struct Sums {
-    double weights = 0.0;
-    double lon = 0.0, lat = 0.0, height = 0.0;
+  double weights = 0.0;
+  double lon = 0.0, lat = 0.0, height = 0.0;
 };
 
-void AddPoint(const IdenticalPoint& p, const InterpolationSettings& s, double easting,
-              double northing, Sums& sums) {
-    double d = std::hypot(p.easting - easting, p.northing - northing);
-    if (std::fabs(d) < 0.0001) d = 1e-14;
-    double w = 0.0;
-    bool addResiduals = true;
-    switch (s.weightFunction) {
-        case 1: w = 1.0 / d; break;
-        case 2: w = 1.0 / (d * d); break;
-        case 3: {
-            const double x = d / s.shapeDistance;
-            const double growth = std::exp(x);
-            // expm1 keeps the weight finite for points right on the position.
-            w = 0.5 * (std::exp(1.0) - 1.0) / std::expm1(x);
-            // Far points only dilute; their residuals are ignored.
-            addResiduals = !(growth >= 1e8);
-            break;
-        }
-        default: return;
+void AddPoint(const IdenticalPoint& p, const InterpolationSettings& s, double easting, double northing,
+              Sums& sums) {
+  double d = std::hypot(p.easting - easting, p.northing - northing);
+  if (std::fabs(d) < 0.0001) d = 1e-14;
+  double w = 0.0;
+  bool addResiduals = true;
+  switch (s.weightFunction) {
+    case 1:
+      w = 1.0 / d;
+      break;
+    case 2:
+      w = 1.0 / (d * d);
+      break;
+    case 3: {
+      const double x = d / s.shapeDistance;
+      const double growth = std::exp(x);
+      // expm1 keeps the weight finite for points right on the position.
+      w = 0.5 * (std::exp(1.0) - 1.0) / std::expm1(x);
+      // Far points only dilute; their residuals are ignored.
+      addResiduals = !(growth >= 1e8);
+      break;
     }
-    sums.weights += w;
-    if (!addResiduals) return;
-    sums.lon += w * p.residualLon;
-    sums.lat += w * p.residualLat;
-    sums.height += w * p.residualHeight;
+    default:
+      return;
+  }
+  sums.weights += w;
+  if (!addResiduals) return;
+  sums.lon += w * p.residualLon;
+  sums.lat += w * p.residualLat;
+  sums.height += w * p.residualHeight;
 }
 
-void AddArea(const CMasche& area, const InterpolationSettings& s, double easting,
-             double northing, Sums& sums) {
-    for (const auto& [index, point] : area.points) AddPoint(point, s, easting, northing, sums);
+void AddArea(const CMasche& area, const InterpolationSettings& s, double easting, double northing,
+             Sums& sums) {
+  for (const auto& [index, point] : area.points) AddPoint(point, s, easting, northing, sums);
 }
 
 }  // namespace
 
-bool InterpolateResiduals(const MarloDatabase& db, const InterpolationSettings& s,
-                          const CMasche& area, double easting, double northing,
-                          ResidualMeans& means) {
-    if (s.weightFunction < 1 || s.weightFunction > 3) return false;
-    Sums sums;
-    switch (s.neighbourMode) {
-        case 0: AddArea(area, s, easting, northing, sums); break;
-        case 1:
-            AddArea(area, s, easting, northing, sums);
-            for (int id : area.relatedAreaIds) {
-                auto it = db.areas.find(id);
-                if (it != db.areas.end()) AddArea(it->second, s, easting, northing, sums);
-            }
-            break;
-        case 2: {
-            for (const auto& [id, a] : db.areas)
-                for (const auto& [index, p] : a.points)
-                    if (std::hypot(p.easting - easting, p.northing - northing) * 0.001 <=
-                        s.searchRadiusKm)
-                        AddPoint(p, s, easting, northing, sums);
-            break;
-        }
-        case 3:
-            for (const auto& [id, a] : db.areas) AddArea(a, s, easting, northing, sums);
-            break;
-        default: return false;
+bool InterpolateResiduals(const MarloDatabase& db, const InterpolationSettings& s, const CMasche& area,
+                          double easting, double northing, ResidualMeans& means) {
+  if (s.weightFunction < 1 || s.weightFunction > 3) return false;
+  Sums sums;
+  switch (s.neighbourMode) {
+    case 0:
+      AddArea(area, s, easting, northing, sums);
+      break;
+    case 1:
+      AddArea(area, s, easting, northing, sums);
+      for (int id : area.relatedAreaIds) {
+        auto it = db.areas.find(id);
+        if (it != db.areas.end()) AddArea(it->second, s, easting, northing, sums);
+      }
+      break;
+    case 2: {
+      for (const auto& [id, a] : db.areas)
+        for (const auto& [index, p] : a.points)
+          if (std::hypot(p.easting - easting, p.northing - northing) * 0.001 <= s.searchRadiusKm)
+            AddPoint(p, s, easting, northing, sums);
+      break;
     }
-    if (sums.weights != 0.0 && std::isfinite(sums.weights)) {
-        means.lon = sums.lon / sums.weights;
-        means.lat = sums.lat / sums.weights;
-        means.height = sums.height / sums.weights;
-    } else {
-        means.lon = sums.lon;
-        means.lat = sums.lat;
-        means.height = sums.height;
-        if (!std::isfinite(means.lon + means.lat + means.height)) means = ResidualMeans{};
-    }
-    return true;
+    case 3:
+      for (const auto& [id, a] : db.areas) AddArea(a, s, easting, northing, sums);
+      break;
+    default:
+      return false;
+  }
+  if (sums.weights != 0.0 && std::isfinite(sums.weights)) {
+    means.lon = sums.lon / sums.weights;
+    means.lat = sums.lat / sums.weights;
+    means.height = sums.height / sums.weights;
+  } else {
+    means.lon = sums.lon;
+    means.lat = sums.lat;
+    means.height = sums.height;
+    if (!std::isfinite(means.lon + means.lat + means.height)) means = ResidualMeans{};
+  }
+  return true;
 }
 
-void ApplyMetricCorrection(double targetA, double targetB, double dLat, double dLon,
-                           double dHeight, double& L, double& B, double& h) {
-    const EllipsoidQuantities q = QuantitiesAt(targetA, targetB, B);
-    const double cosB = std::cos(B / kRhoDegrees);
-    B += kRhoDegrees * dLat / q.M;
-    L += kRhoDegrees * dLon / (q.N * cosB);
-    h += dHeight;
+void ApplyMetricCorrection(double targetA, double targetB, double dLat, double dLon, double dHeight,
+                           double& L, double& B, double& h) {
+  const EllipsoidQuantities q = QuantitiesAt(targetA, targetB, B);
+  const double cosB = std::cos(B / kRhoDegrees);
+  B += kRhoDegrees * dLat / q.M;
+  L += kRhoDegrees * dLon / (q.N * cosB);
+  h += dHeight;
 }
 
 }  // namespace marlo

@@ -8,22 +8,22 @@
 namespace marlo {
 
 struct InterpolationSettings {
-    int onOff = 0;
-    int weightFunction = 0;
-    int neighbourMode = 0;
-    double searchRadiusKm = 0.0;
-    double shapeDistance = 0.0;
+  int onOff = 0;
+  int weightFunction = 0;
+  int neighbourMode = 0;
+  double searchRadiusKm = 0.0;
+  double shapeDistance = 0.0;
 };
 
 // Quantities of an ellipsoid (a, b) at latitude B (degrees).
 struct EllipsoidQuantities {
-    double e2 = 0.0;   // first eccentricity squared
-    double ep2 = 0.0;  // second eccentricity squared
-    double c = 0.0;    // polar radius of curvature a^2/b
-    double V = 0.0;
-    double N = 0.0;    // prime vertical radius
-    double M = 0.0;    // meridian radius
-    double W = 0.0;
+  double e2 = 0.0;   // first eccentricity squared
+  double ep2 = 0.0;  // second eccentricity squared
+  double c = 0.0;    // polar radius of curvature a^2/b
+  double V = 0.0;
+  double N = 0.0;  // prime vertical radius
+  double M = 0.0;  // meridian radius
+  double W = 0.0;
 };
 EllipsoidQuantities QuantitiesAt(double a, double b, double latitudeDegrees);
 
@@ -32,21 +32,20 @@ constexpr double kRhoDegrees = 180.0 / kPi;
 constexpr double kRhoSeconds = 648000.0 / kPi;
 
 struct ResidualMeans {
-    double lon = 0.0;
-    double lat = 0.0;
-    double height = 0.0;
+  double lon = 0.0;
+  double lat = 0.0;
+  double height = 0.0;
 };
 
 // Weighted means of the residuals of the identical points chosen by the
 // neighbour mode, distances measured from (easting, northing). False (and no
 // correction) for weight functions or neighbour modes out of range.
-bool InterpolateResiduals(const MarloDatabase& db, const InterpolationSettings& settings,
-                          const CMasche& area, double easting, double northing,
-                          ResidualMeans& means);
+bool InterpolateResiduals(const MarloDatabase& db, const InterpolationSettings& settings, const CMasche& area,
+                          double easting, double northing, ResidualMeans& means);
 
 // Adds metric corrections (latitude and longitude direction, height) to a
 // point on the target ellipsoid at its latitude B.
-void ApplyMetricCorrection(double targetA, double targetB, double dLat, double dLon,
-                           double dHeight, double& L, double& B, double& h);
+void ApplyMetricCorrection(double targetA, double targetB, double dLat, double dLon, double dHeight,
+                           double& L, double& B, double& h);
 
 }  // namespace marlo

@@ -34,17 +34,17 @@ extern "C" {
 
 /* Results of InitOrvelDB. */
 #define ORVEL_INIT_OK 1
-#define ORVEL_INIT_CANNOT_OPEN (-1)   /* file missing or unreadable */
-#define ORVEL_INIT_BAD_HEADER (-2)    /* header lines missing or inconsistent */
-#define ORVEL_INIT_BAD_VALUES (-3)    /* too few, too many or non-numeric heights */
-#define ORVEL_INIT_TOO_LARGE (-4)     /* more than 25 million nodes, or out of memory */
-#define ORVEL_INIT_BAD_ARGUMENT (-5)  /* null path */
+#define ORVEL_INIT_CANNOT_OPEN (-1)  /* file missing or unreadable */
+#define ORVEL_INIT_BAD_HEADER (-2)   /* header lines missing or inconsistent */
+#define ORVEL_INIT_BAD_VALUES (-3)   /* too few, too many or non-numeric heights */
+#define ORVEL_INIT_TOO_LARGE (-4)    /* more than 25 million nodes, or out of memory */
+#define ORVEL_INIT_BAD_ARGUMENT (-5) /* null path */
 
 /* Results of GetNFEMbyLatLongH. */
 #define ORVEL_OK 0
-#define ORVEL_NOT_INITIALIZED (-1)    /* no grid loaded */
-#define ORVEL_OUTSIDE_GRID (-2)       /* position outside the grid */
-#define ORVEL_BAD_ARGUMENT (-3)       /* non-finite input, factor <= 0, null output */
+#define ORVEL_NOT_INITIALIZED (-1) /* no grid loaded */
+#define ORVEL_OUTSIDE_GRID (-2)    /* position outside the grid */
+#define ORVEL_BAD_ARGUMENT (-3)    /* non-finite input, factor <= 0, null output */
 
 /* Loads the grid file; 1 on success, else a negative code above. A failed
  * load keeps the grid loaded before. */
@@ -63,8 +63,8 @@ ORVELMAN4_API int InitOrvelDB(const char* path);
  * grid's border are inside. Returns 0 on success, else a negative code above
  * (outputs then untouched). */
 ORVELMAN4_API int GetNFEMbyLatLongH(double latitude, double longitude, double h, double factor,
-                                    double* undulation, double* heightAboveSurface,
-                                    double* slopeNorth, double* slopeEast);
+                                    double* undulation, double* heightAboveSurface, double* slopeNorth,
+                                    double* slopeEast);
 
 #ifdef __cplusplus
 }

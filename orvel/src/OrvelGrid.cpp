@@ -85,9 +85,7 @@ bool ToInt(std::string_view token, int& value) {
   return error == std::errc() && next == token.data() + token.size();
 }
 
-bool Near(double a, double b, double spacing) {
-  return std::fabs(a - b) <= 1e-6 * spacing;
-}
+bool Near(double a, double b, double spacing) { return std::fabs(a - b) <= 1e-6 * spacing; }
 
 }  // namespace
 
@@ -119,13 +117,11 @@ int Read(const std::string& path, Grid& grid) {
     const bool ok = key < 6 ? ToDouble(token, *doubles[key]) : ToInt(token, *ints[key - 6]);
     if (!ok) return ORVEL_INIT_BAD_HEADER;
   }
-  if (g.rows < 2 || g.columns < 2 || !(g.dlat > 0.0) || !(g.dlon > 0.0))
-    return ORVEL_INIT_BAD_HEADER;
+  if (g.rows < 2 || g.columns < 2 || !(g.dlat > 0.0) || !(g.dlon > 0.0)) return ORVEL_INIT_BAD_HEADER;
   if (!Near(g.north, g.south + (g.rows - 1) * g.dlat, g.dlat) ||
       !Near(g.east, g.west + (g.columns - 1) * g.dlon, g.dlon))
     return ORVEL_INIT_BAD_HEADER;
-  if (g.south < -90.0 || g.north > 90.0 || g.east - g.west > 360.0 + 1e-9)
-    return ORVEL_INIT_BAD_HEADER;
+  if (g.south < -90.0 || g.north > 90.0 || g.east - g.west > 360.0 + 1e-9) return ORVEL_INIT_BAD_HEADER;
   const long long count = static_cast<long long>(g.rows) * g.columns;
   if (count > kMaxNodes) return ORVEL_INIT_TOO_LARGE;
 
@@ -136,8 +132,7 @@ int Read(const std::string& path, Grid& grid) {
       return ORVEL_INIT_BAD_VALUES;
     g.heights.push_back(value);
   }
-  if (tokens.Overlong() || static_cast<long long>(g.heights.size()) != count)
-    return ORVEL_INIT_BAD_VALUES;
+  if (tokens.Overlong() || static_cast<long long>(g.heights.size()) != count) return ORVEL_INIT_BAD_VALUES;
   grid = std::move(g);
   return ORVEL_INIT_OK;
 }

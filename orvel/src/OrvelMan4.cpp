@@ -39,15 +39,13 @@ extern "C" ORVELMAN4_API int InitOrvelDB(const char* path) {
   }
 }
 
-extern "C" ORVELMAN4_API int GetNFEMbyLatLongH(double latitude, double longitude, double h,
-                                               double factor, double* undulation,
-                                               double* heightAboveSurface, double* slopeNorth,
-                                               double* slopeEast) {
-  if (undulation == nullptr || heightAboveSurface == nullptr || slopeNorth == nullptr ||
-      slopeEast == nullptr)
+extern "C" ORVELMAN4_API int GetNFEMbyLatLongH(double latitude, double longitude, double h, double factor,
+                                               double* undulation, double* heightAboveSurface,
+                                               double* slopeNorth, double* slopeEast) {
+  if (undulation == nullptr || heightAboveSurface == nullptr || slopeNorth == nullptr || slopeEast == nullptr)
     return ORVEL_BAD_ARGUMENT;
-  if (!std::isfinite(latitude) || !std::isfinite(longitude) || !std::isfinite(h) ||
-      !std::isfinite(factor) || !(factor > 0.0))
+  if (!std::isfinite(latitude) || !std::isfinite(longitude) || !std::isfinite(h) || !std::isfinite(factor) ||
+      !(factor > 0.0))
     return ORVEL_BAD_ARGUMENT;
   try {
     const std::shared_ptr<const orvel::Grid> grid = Current();

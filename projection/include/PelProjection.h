@@ -35,9 +35,9 @@ extern "C" {
 /* ---- state: setters and getters ---------------------------------------- */
 
 /* Stores all twelve values at once. Note FalseNorth before FalseEast. */
-PELPROJECTION_API void InitializeDLL(double L0, int L0Auto, double B0, double a, double b,
-                                     double BNord, double BSued, double FalseNorth,
-                                     double FalseEast, int LambType, int LambCase, int GKCase);
+PELPROJECTION_API void InitializeDLL(double L0, int L0Auto, double B0, double a, double b, double BNord,
+                                     double BSued, double FalseNorth, double FalseEast, int LambType,
+                                     int LambCase, int GKCase);
 
 PELPROJECTION_API void SetL0(double L0);
 PELPROJECTION_API double GetL0(void);
@@ -77,10 +77,10 @@ PELPROJECTION_API void GMSDEZ(int degrees, int minutes, double seconds, double* 
 PELPROJECTION_API void BLH_to_XYZ(double B, double L, double H, double* X, double* Y, double* Z);
 /* Leaves B, L, H untouched when b - Z <= 95000 m (north polar cap). */
 PELPROJECTION_API void XYZ_to_BLH(double X, double Y, double Z, double* B, double* L, double* H);
-PELPROJECTION_API void EllipsoidalCoordinates_to_XYZ(double beta, double lambda, double u,
-                                                     double* X, double* Y, double* Z);
-PELPROJECTION_API void XYZ_to_EllipsoidalCoordinates(double X, double Y, double Z,
-                                                     double* beta, double* lambda, double* u);
+PELPROJECTION_API void EllipsoidalCoordinates_to_XYZ(double beta, double lambda, double u, double* X,
+                                                     double* Y, double* Z);
+PELPROJECTION_API void XYZ_to_EllipsoidalCoordinates(double X, double Y, double Z, double* beta,
+                                                     double* lambda, double* u);
 
 /* ---- projections: forward (B, L) -> (E, N), inverse (E, N) -> (B, L) ------ */
 
@@ -94,12 +94,12 @@ PELPROJECTION_API void EN_to_BL_UTM_Raw(double E, double N, double* B, double* L
 
 /* E without the zone, zone number and latitude band letter separately;
  * southern points get N + 10000000. */
-PELPROJECTION_API void BL_to_EN_UTM_With_Zone(double B, double L, double* E, double* N,
-                                              int* zone, char* band);
+PELPROJECTION_API void BL_to_EN_UTM_With_Zone(double B, double L, double* E, double* N, int* zone,
+                                              char* band);
 /* band: text of one letter, any case; southern letters (C..M) subtract the
  * false northing. */
-PELPROJECTION_API void EN_to_BL_UTM_With_Zone(double E, double N, int zone, const char* band,
-                                              double* B, double* L);
+PELPROJECTION_API void EN_to_BL_UTM_With_Zone(double E, double N, int zone, const char* band, double* B,
+                                              double* L);
 
 /* GKCase 0: German 3° zones, E = zone·1000000 + 500000 + y; GKCase 4:
  * Austrian strips 10°20′/13°20′/16°20′, E = y + 150000/450000/750000; any
@@ -124,12 +124,10 @@ PELPROJECTION_API void BL_to_EN_EOV(double B, double L, double* E, double* N);
 PELPROJECTION_API void EN_to_BL_EOV(double E, double N, double* B, double* L);
 
 /* variant 0: E + 2600000, N + 1200000; 1: E + 600000, N + 200000; other: none. */
-PELPROJECTION_API void BL_to_EN_Switzerland_Conformal_DoubleProjection(double B, double L,
-                                                                       double* E, double* N,
-                                                                       int variant);
-PELPROJECTION_API void EN_to_BL_Switzerland_Conformal_DoubleProjection(double E, double N,
-                                                                       double* B, double* L,
-                                                                       int variant);
+PELPROJECTION_API void BL_to_EN_Switzerland_Conformal_DoubleProjection(double B, double L, double* E,
+                                                                       double* N, int variant);
+PELPROJECTION_API void EN_to_BL_Switzerland_Conformal_DoubleProjection(double E, double N, double* B,
+                                                                       double* L, int variant);
 
 #ifdef __cplusplus
 }

@@ -8,13 +8,13 @@
 namespace pel {
 
 struct PlanePoint {
-    double y = 0.0;  // easting from the central meridian, metres
-    double x = 0.0;  // northing from the equator, metres
+  double y = 0.0;  // easting from the central meridian, metres
+  double x = 0.0;  // northing from the equator, metres
 };
 
 struct GeoPoint {
-    double B = 0.0;  // latitude, degrees
-    double l = 0.0;  // longitude relative to the central meridian, degrees
+  double B = 0.0;  // latitude, degrees
+  double l = 0.0;  // longitude relative to the central meridian, degrees
 };
 
 PlanePoint GaussKruegerSeriesForward(const Ellipsoid& el, double B, double l);
@@ -27,8 +27,8 @@ namespace series {
 inline constexpr int kMaxEPower = 13;
 inline constexpr int kMaxWPower = 24;
 struct OrderPolynomial {
-    double coef[kMaxEPower + 1][kMaxWPower + 1] = {};
-    int ePowers = 0;  // number of e powers used
+  double coef[kMaxEPower + 1][kMaxWPower + 1] = {};
+  int ePowers = 0;  // number of e powers used
 };
 
 // Orders 0..12 of the forward series (index = power of l) and 0..13 of the

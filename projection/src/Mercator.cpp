@@ -10,15 +10,15 @@ using pel::kRho;
 extern "C" {
 
 void BL_to_EN_Mercator(double B, double L, double* E, double* N) {
-    const Ellipsoid el = Ellipsoid::FromState();
-    *E = (L - pel::State().L0) / kRho * el.a;
-    *N = pel::IsometricLatitude(el, B / kRho) * el.a;
+  const Ellipsoid el = Ellipsoid::FromState();
+  *E = (L - pel::State().L0) / kRho * el.a;
+  *N = pel::IsometricLatitude(el, B / kRho) * el.a;
 }
 
 void EN_to_BL_Mercator(double E, double N, double* B, double* L) {
-    const Ellipsoid el = Ellipsoid::FromState();
-    *L = E / el.a * kRho + pel::State().L0;
-    *B = pel::LatitudeFromIsometric(el, N / el.a) * kRho;
+  const Ellipsoid el = Ellipsoid::FromState();
+  *L = E / el.a * kRho + pel::State().L0;
+  *B = pel::LatitudeFromIsometric(el, N / el.a) * kRho;
 }
 
 }  // extern "C"

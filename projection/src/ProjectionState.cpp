@@ -11,8 +11,8 @@ namespace pel {
 static_assert(std::is_trivially_destructible_v<ProjectionState>);
 
 ProjectionState& State() {
-    thread_local ProjectionState state;
-    return state;
+  thread_local ProjectionState state;
+  return state;
 }
 
 }  // namespace pel
@@ -21,22 +21,21 @@ using pel::State;
 
 extern "C" {
 
-void InitializeDLL(double L0, int L0Auto, double B0, double a, double b, double BNord,
-                   double BSued, double FalseNorth, double FalseEast, int LambType,
-                   int LambCase, int GKCase) {
-    pel::ProjectionState& s = State();
-    s.L0 = L0;
-    s.L0Auto = L0Auto;
-    s.B0 = B0;
-    s.A = a;
-    s.B = b;
-    s.BNord = BNord;
-    s.BSued = BSued;
-    s.FalseNorth = FalseNorth;
-    s.FalseEast = FalseEast;
-    s.LambType = LambType;
-    s.LambCase = LambCase;
-    s.GKCase = GKCase;
+void InitializeDLL(double L0, int L0Auto, double B0, double a, double b, double BNord, double BSued,
+                   double FalseNorth, double FalseEast, int LambType, int LambCase, int GKCase) {
+  pel::ProjectionState& s = State();
+  s.L0 = L0;
+  s.L0Auto = L0Auto;
+  s.B0 = B0;
+  s.A = a;
+  s.B = b;
+  s.BNord = BNord;
+  s.BSued = BSued;
+  s.FalseNorth = FalseNorth;
+  s.FalseEast = FalseEast;
+  s.LambType = LambType;
+  s.LambCase = LambCase;
+  s.GKCase = GKCase;
 }
 
 void SetL0(double L0) { State().L0 = L0; }
@@ -46,8 +45,8 @@ int GetL0Auto(void) { return State().L0Auto; }
 void SetB0(double B0) { State().B0 = B0; }
 double GetB0(void) { return State().B0; }
 void SetEllipDim(double a, double b) {
-    State().A = a;
-    State().B = b;
+  State().A = a;
+  State().B = b;
 }
 double GetA(void) { return State().A; }
 double GetB(void) { return State().B; }

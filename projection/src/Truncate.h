@@ -8,10 +8,10 @@
 namespace pel {
 
 inline int TruncateToInt(double v) {
-    if (std::isnan(v)) return 0;
-    if (v >= 2147483647.0) return INT_MAX;
-    if (v <= -2147483648.0) return INT_MIN;
-    return static_cast<int>(v);
+  if (std::isnan(v)) return 0;
+  if (v >= 2147483647.0) return INT_MAX;
+  if (v <= -2147483648.0) return INT_MIN;
+  return static_cast<int>(v);
 }
 
 }  // namespace pel

@@ -67,7 +67,8 @@ void CConfigurationSet::LoadConfigurations(const std::vector<std::string>& names
       continue;
     }
     if (Find(name)) {
-      Log(PelLogError, "LoadConfigurations: configuration " + name + " is listed twice; the second entry is ignored.");
+      Log(PelLogError,
+          "LoadConfigurations: configuration " + name + " is listed twice; the second entry is ignored.");
       continue;
     }
     auto module = factory_(name, FolderOf(name), 0);
@@ -85,8 +86,7 @@ IConfigurationModule* CConfigurationSet::Find(const std::string& name) const {
 }
 
 bool CConfigurationSet::IsPortFree(int port) const {
-  return std::none_of(modules_.begin(), modules_.end(),
-                      [port](const auto& m) { return m->Port() == port; });
+  return std::none_of(modules_.begin(), modules_.end(), [port](const auto& m) { return m->Port() == port; });
 }
 
 bool CConfigurationSet::AnyRunning() const {
@@ -162,15 +162,18 @@ SetOperationResult CConfigurationSet::Create(const std::string& name, int port, 
   // differs from the set's, and key <n> could hold a name still in use.
   CFileIni general(paths_.generalSettingsFile);
   for (std::size_t i = 0; i < names_.size(); ++i)
-    written = general.WriteString("Configurations", "Configuration" + std::to_string(i + 1), names_[i]) && written;
-  if (!written) Log(PelLogError, "Configuration " + name + ": the settings files could not be written completely.");
+    written =
+        general.WriteString("Configurations", "Configuration" + std::to_string(i + 1), names_[i]) && written;
+  if (!written)
+    Log(PelLogError, "Configuration " + name + ": the settings files could not be written completely.");
 
   // A new configuration reads its file at once, so that its port, its
   // problems and its state are those of the file on disk.
   modules_.back()->ReadConfiguration();
 
-  std::string text = isCopy ? "The configuration " + name + " was copied."
-                            : Format("The configuration %s was added. Please configure the module before start.", name);
+  std::string text =
+      isCopy ? "The configuration " + name + " was copied."
+             : Format("The configuration %s was added. Please configure the module before start.", name);
   Log(PelLogInfo, text);
   // The copy shows no message of its own.
   return {true, isCopy ? std::string() : text};
@@ -180,7 +183,8 @@ SetOperationResult CConfigurationSet::RemoveConfiguration(const std::string& nam
   auto it = std::find(names_.begin(), names_.end(), name);
   if (it == names_.end()) return {false, "There is no configuration named " + name + "."};
   std::size_t index = static_cast<std::size_t>(it - names_.begin());
-  if (modules_[index]->IsRunning()) return {false, "Please stop configuration " + name + " before removing it."};
+  if (modules_[index]->IsRunning())
+    return {false, "Please stop configuration " + name + " before removing it."};
 
   const std::size_t oldCount = names_.size();
   // The module writes its total into its file as it goes, so it must go
@@ -197,9 +201,11 @@ SetOperationResult CConfigurationSet::RemoveConfiguration(const std::string& nam
     for (int n = 2; fs::exists(candidate, ec) && n < 1000; ++n) candidate = target + "_" + std::to_string(n);
     fs::rename(folder, candidate, ec);
     if (ec)
-      Log(PelLogWarning, "RemoveConfiguration: folder " + folder.string() + " could not be renamed: " + ec.message());
+      Log(PelLogWarning,
+          "RemoveConfiguration: folder " + folder.string() + " could not be renamed: " + ec.message());
     else
-      Log(PelLogInfo, "RemoveConfiguration: configuration " + name + " removed, its folder is now " + candidate);
+      Log(PelLogInfo,
+          "RemoveConfiguration: configuration " + name + " removed, its folder is now " + candidate);
   }
 
   CFileIni general(paths_.generalSettingsFile);
@@ -207,8 +213,11 @@ SetOperationResult CConfigurationSet::RemoveConfiguration(const std::string& nam
   bool written = true;
   for (std::size_t i = 0; i < keys; ++i)
     written = general.WriteString("Configurations", "Configuration" + std::to_string(i + 1),
-                                  i < names_.size() ? names_[i] : std::string()) && written;
-  if (!written) Log(PelLogError, "RemoveConfiguration: " + paths_.generalSettingsFile.string() + " could not be written.");
+                                  i < names_.size() ? names_[i] : std::string()) &&
+              written;
+  if (!written)
+    Log(PelLogError,
+        "RemoveConfiguration: " + paths_.generalSettingsFile.string() + " could not be written.");
   return {true, {}};
 }
 

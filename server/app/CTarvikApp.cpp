@@ -82,7 +82,8 @@ int StartHeadless(const CommandLine& cl, CConfigurationSet& set, PelLog& log) {
     } else if (m->IsRunning()) {
       continue;
     } else if (!m->IsValid()) {
-      refusal = "Headless start: configuration " + name + " has problems and is not started: " + OneLine(m->Problems());
+      refusal = "Headless start: configuration " + name +
+                " has problems and is not started: " + OneLine(m->Problems());
     } else if (m->Start() != 1 || !m->IsRunning()) {
       refusal = "Headless start: configuration " + name + " could not be started on port " +
                 std::to_string(m->Port()) + ". For details see its log.";
@@ -93,7 +94,8 @@ int StartHeadless(const CommandLine& cl, CConfigurationSet& set, PelLog& log) {
       continue;
     }
     ++started;
-    std::string text = "Headless start: configuration " + name + " serves on port " + std::to_string(m->Port()) + ".";
+    std::string text =
+        "Headless start: configuration " + name + " serves on port " + std::to_string(m->Port()) + ".";
     log.write(0, PelLogInfo, kSource, text);
     std::cout << text << "\n";
   }
@@ -108,7 +110,8 @@ int Edit(const CTarvikSettings& settings, CConfigurationSet& set, const std::str
     return 1;
   }
   if (settings.TextEditor.empty()) {
-    std::cerr << "No TextEditor in section ApplicationSettings of " << settings.GeneralSettingsFile().string() << ".\n";
+    std::cerr << "No TextEditor in section ApplicationSettings of " << settings.GeneralSettingsFile().string()
+              << ".\n";
     return 1;
   }
   set.WriteBackTotal(name);
@@ -166,7 +169,8 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
   CTarvikSettings settings;
   if (!settings.ReadGeneralSettings()) {
     log.write(0, PelLogError, kSource, "Error reading settings.");
-    std::cerr << "Error reading configuration file. For details see log-file " << log.currentPath().string() << "\n";
+    std::cerr << "Error reading configuration file. For details see log-file " << log.currentPath().string()
+              << "\n";
     return 1;
   }
 
@@ -192,14 +196,16 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
     CTarvikDlg dlg(set, token, log);
     const int port = cl.panelPort < 0 ? CTarvikDlg::kDefaultPort : cl.panelPort;
     if (dlg.Bind(cl.panelAddress, port) < 0) {
-      std::string text = "The control panel cannot listen on " + cl.panelAddress + " port " + std::to_string(port) + ".";
+      std::string text =
+          "The control panel cannot listen on " + cl.panelAddress + " port " + std::to_string(port) + ".";
       log.write(0, PelLogError, kSource, text);
       std::cerr << text << "\n";
       status = 1;
     } else {
       const std::string& a = cl.panelAddress;
       if (!(a == "localhost" || a == "::1" || a.rfind("127.", 0) == 0)) {
-        std::string text = "The control panel listens on " + a + " and is reachable from the network; the access token is its only protection.";
+        std::string text = "The control panel listens on " + a +
+                           " and is reachable from the network; the access token is its only protection.";
         log.write(0, PelLogWarning, kSource, text);
         std::cerr << "Warning: " << text << "\n";
       }
@@ -215,7 +221,8 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
     // Headless only: serve until asked to end.
     int sig = 0;
     sigwait(&endSignals, &sig);
-    log.write(0, PelLogInfo, kSource, std::string("Headless operation ends on ") + (sig == SIGINT ? "SIGINT" : "SIGTERM") + ".");
+    log.write(0, PelLogInfo, kSource,
+              std::string("Headless operation ends on ") + (sig == SIGINT ? "SIGINT" : "SIGTERM") + ".");
   }
 
   log.write(0, PelLogInfo, kSource, "Stopping Tarvik....");

@@ -21,9 +21,10 @@ void SecurityHeaders(httplib::Response& res) {
   res.set_header("X-Content-Type-Options", "nosniff");
   res.set_header("X-Frame-Options", "DENY");
   res.set_header("Referrer-Policy", "no-referrer");
-  res.set_header("Content-Security-Policy",
-                 "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
-                 "img-src data:; connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
+  res.set_header(
+      "Content-Security-Policy",
+      "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+      "img-src data:; connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "app/CTarvikSettings.h"
 
-
 #include "runtime/CFileIni.h"
 #include "runtime/PelLog.h"
 #include "runtime/ProgramFolder.h"
@@ -29,15 +28,18 @@ std::string JoinFolder(const std::filesystem::path& folder, const std::string& r
 
 const char* CTarvikSettings::RTCMFormatName(int format) {
   switch (format) {
-    case kRTCMFormatASCII: return "ASCII";
-    case kRTCMFormatBinary: return "BINARY";
-    case kRTCMFormatXML: return "XML";
-    default: return "Unknown";
+    case kRTCMFormatASCII:
+      return "ASCII";
+    case kRTCMFormatBinary:
+      return "BINARY";
+    case kRTCMFormatXML:
+      return "XML";
+    default:
+      return "Unknown";
   }
 }
 
-std::string CTarvikSettings::DatabasePath(const std::filesystem::path& programFolder,
-                                          std::string value) {
+std::string CTarvikSettings::DatabasePath(const std::filesystem::path& programFolder, std::string value) {
   value = NormalisedPath(std::move(value));
   if (!value.empty() && value.front() == '.') return JoinFolder(programFolder, value);
   return value;
@@ -67,8 +69,7 @@ bool CTarvikSettings::ReadGeneralSettings(const std::filesystem::path& programFo
   CFileIni ini(GeneralSettingsFile());
   if (!ini.CanRead()) {
     log.write(0, PelLogError, "TARVIK",
-              "ReadGeneralSettings: Configuration-file " + GeneralSettingsFile().string() +
-                  " is missing.");
+              "ReadGeneralSettings: Configuration-file " + GeneralSettingsFile().string() + " is missing.");
     return false;
   }
 

@@ -74,7 +74,9 @@ class CTarvikSettings {
   }
   // Blanks removed at both ends, ASCII letters in upper case.
   static std::string UpperTrimmed(std::string_view text) {
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; };
+    auto blank = [](char c) {
+      return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+    };
     while (!text.empty() && blank(text.front())) text.remove_prefix(1);
     while (!text.empty() && blank(text.back())) text.remove_suffix(1);
     std::string out(text);
@@ -87,8 +89,7 @@ class CTarvikSettings {
 
   // Path rules (exposed for the configuration set and tests).
   static std::string DatabasePath(const std::filesystem::path& programFolder, std::string value);
-  static std::string ConfigurationsPathOf(const std::filesystem::path& programFolder,
-                                          std::string value);
+  static std::string ConfigurationsPathOf(const std::filesystem::path& programFolder, std::string value);
   // Backslashes to slashes.
   static std::string NormalisedPath(std::string value) {
     for (char& c : value)

@@ -4,9 +4,7 @@
 
 namespace tarvik {
 
-bool CommandLine::StartsAll() const {
-  return std::find(start.begin(), start.end(), "all") != start.end();
-}
+bool CommandLine::StartsAll() const { return std::find(start.begin(), start.end(), "all") != start.end(); }
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
   out = CommandLine{};
@@ -73,30 +71,29 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
 }
 
 std::string CommandLineHelp() {
-  return
-      "Usage: Tarvik [options]\n"
-      "\n"
-      "Transformation message server: answers NMEA GGA requests with RTCM 3\n"
-      "transformation messages 1021, 1023 and 1025, one TCP port per configuration.\n"
-      "\n"
-      "Without --start the control panel is served on the panel address and the\n"
-      "program runs until \"Exit\" is pressed there (or SIGINT/SIGTERM).\n"
-      "\n"
-      "  --home DIR            program folder: Tarvik_General.ini, ConfigurationTemplate.ini,\n"
-      "                        Log/ and relative paths (default: the executable's folder)\n"
-      "  --panel-address ADDR  address of the control panel (default 127.0.0.1; any other\n"
-      "                        address makes the panel reachable from the network)\n"
-      "  --panel-port PORT     port of the control panel (default 8470; 0 picks a free one)\n"
-      "  --start NAME|all      run headless: start this configuration (repeatable) or all,\n"
-      "                        serve until SIGINT/SIGTERM, then stop cleanly\n"
-      "  --panel               with --start: serve the control panel as well\n"
-      "  --edit NAME           open the configuration file of NAME in the TextEditor of the\n"
-      "                        general settings and end when the editor returns\n"
-      "  --help                this text\n"
-      "\n"
-      "The panel's URL and its access token are printed at start; the token is also\n"
-      "stored in Tarvik_Panel.token beside the general settings file. Every panel\n"
-      "request must carry it in the header X-Tarvik-Token.\n";
+  return "Usage: Tarvik [options]\n"
+         "\n"
+         "Transformation message server: answers NMEA GGA requests with RTCM 3\n"
+         "transformation messages 1021, 1023 and 1025, one TCP port per configuration.\n"
+         "\n"
+         "Without --start the control panel is served on the panel address and the\n"
+         "program runs until \"Exit\" is pressed there (or SIGINT/SIGTERM).\n"
+         "\n"
+         "  --home DIR            program folder: Tarvik_General.ini, ConfigurationTemplate.ini,\n"
+         "                        Log/ and relative paths (default: the executable's folder)\n"
+         "  --panel-address ADDR  address of the control panel (default 127.0.0.1; any other\n"
+         "                        address makes the panel reachable from the network)\n"
+         "  --panel-port PORT     port of the control panel (default 8470; 0 picks a free one)\n"
+         "  --start NAME|all      run headless: start this configuration (repeatable) or all,\n"
+         "                        serve until SIGINT/SIGTERM, then stop cleanly\n"
+         "  --panel               with --start: serve the control panel as well\n"
+         "  --edit NAME           open the configuration file of NAME in the TextEditor of the\n"
+         "                        general settings and end when the editor returns\n"
+         "  --help                this text\n"
+         "\n"
+         "The panel's URL and its access token are printed at start; the token is also\n"
+         "stored in Tarvik_Panel.token beside the general settings file. Every panel\n"
+         "request must carry it in the header X-Tarvik-Token.\n";
 }
 
 }  // namespace tarvik

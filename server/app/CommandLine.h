@@ -17,12 +17,12 @@ namespace tarvik {
 
 struct CommandLine {
   bool help = false;
-  std::string home;                    // program folder override
+  std::string home;  // program folder override
   std::string panelAddress = "127.0.0.1";
-  int panelPort = -1;                  // -1: the default port
-  std::vector<std::string> start;      // names; "all" stands for every one
-  bool panel = false;                  // panel also while headless
-  std::string edit;                    // configuration to edit
+  int panelPort = -1;              // -1: the default port
+  std::vector<std::string> start;  // names; "all" stands for every one
+  bool panel = false;              // panel also while headless
+  std::string edit;                // configuration to edit
 
   bool Headless() const { return !start.empty(); }
   bool ServesPanel() const { return edit.empty() && (!Headless() || panel); }

@@ -47,9 +47,14 @@ std::string StartTimeText(const IConfigurationModule& m) {
 }
 
 json ButtonsJson(const PanelButtons& b) {
-  return {{"add", b.add},           {"copy", b.copy},         {"remove", b.remove},
-          {"configure", b.configure}, {"problems", b.problems}, {"startStop", b.startStop},
-          {"startStopText", b.startStopReadsStop ? "Stop" : "Start"}, {"exit", b.exit}};
+  return {{"add", b.add},
+          {"copy", b.copy},
+          {"remove", b.remove},
+          {"configure", b.configure},
+          {"problems", b.problems},
+          {"startStop", b.startStop},
+          {"startStopText", b.startStopReadsStop ? "Stop" : "Start"},
+          {"exit", b.exit}};
 }
 
 // Body fields; a missing or mistyped field gives the fallback.
@@ -267,7 +272,8 @@ PanelResponse PanelApi::SaveFile(const std::string& body) {
     return Refused("The file " + file.string() + " cannot be written.");
   }
   m->ReadConfiguration();
-  log_.write(0, PelLogInfo, "Tarvik", "Configuration " + name + " was edited in the control panel and read again.");
+  log_.write(0, PelLogInfo, "Tarvik",
+             "Configuration " + name + " was edited in the control panel and read again.");
   return Json({{"ok", true}, {"valid", m->IsValid()}, {"problems", m->Problems()}});
 }
 
@@ -292,10 +298,12 @@ PanelResponse PanelApi::Log(const PanelRequest& r) {
 }
 
 PanelResponse PanelApi::About() {
-  return Json({{"name", "Tarvik"},
-               {"version", TARVIK_VERSION},
-               {"family", "Tarvik transformation message server: RTCM 3 messages 1021, 1023 and 1025"},
-               {"notice", "Made by the Tarvik developers. Served by the program itself; no data leaves this machine."}});
+  return Json(
+      {{"name", "Tarvik"},
+       {"version", TARVIK_VERSION},
+       {"family", "Tarvik transformation message server: RTCM 3 messages 1021, 1023 and 1025"},
+       {"notice",
+        "Made by the Tarvik developers. Served by the program itself; no data leaves this machine."}});
 }
 
 PanelResponse PanelApi::Exit() {

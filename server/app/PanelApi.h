@@ -29,8 +29,8 @@ struct PanelRequest {
   std::string method;  // "GET", "POST"
   std::string path;    // "/api/state", ...
   std::map<std::string, std::string> params;
-  std::string token;   // value of the token header
-  std::string body;    // JSON for POST
+  std::string token;  // value of the token header
+  std::string body;   // JSON for POST
 };
 
 struct PanelResponse {

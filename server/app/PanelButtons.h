@@ -17,7 +17,7 @@ struct PanelButtons {
 };
 
 struct SelectedState {
-  bool valid = false;        // ready to start when stopped
+  bool valid = false;  // ready to start when stopped
   bool running = false;
   bool hasProblems = false;  // problem text not empty
 };

@@ -22,7 +22,9 @@ class TransformationModuleAdapter : public IConfigurationModule {
   int Start() override { return module_->StartServer(); }
   void Stop() override { module_->StopServer(); }
   bool IsRunning() const override { return module_->IsRunning(); }
-  std::optional<std::chrono::system_clock::time_point> StartTime() const override { return module_->StartTime(); }
+  std::optional<std::chrono::system_clock::time_point> StartTime() const override {
+    return module_->StartTime();
+  }
   long RequestsSinceStart() const override { return module_->RequestsSinceStart(); }
   long TotalRequests() const override { return module_->TotalNumberOfRequests(); }
 

@@ -10,9 +10,9 @@ namespace {
 
 // Convergence bounds on the change of the correction magnitudes between
 // successive passes.
-constexpr double kRotationBound = 1e-12;     // radians
-constexpr double kScaleBound = 1e-9;         // factor
-constexpr double kTranslationBound = 1e-5;   // metres
+constexpr double kRotationBound = 1e-12;    // radians
+constexpr double kScaleBound = 1e-9;        // factor
+constexpr double kTranslationBound = 1e-5;  // metres
 // Pivot bound of the equilibrated normal matrix: below it the point set
 // cannot determine all seven parameters.
 constexpr double kSingularBound = 1e-13;
@@ -24,19 +24,17 @@ void Multiply(const double R[3][3], double x, double y, double z, double out[3])
 }
 
 // Product of three 3x3 matrices a*b*c.
-void Product3(const double a[3][3], const double b[3][3], const double c[3][3],
-              double out[3][3]) {
+void Product3(const double a[3][3], const double b[3][3], const double c[3][3], double out[3][3]) {
   double ab[3][3];
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) ab[i][j] = a[i][0] * b[0][j] + a[i][1] * b[1][j] + a[i][2] * b[2][j];
   for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j)
-      out[i][j] = ab[i][0] * c[0][j] + ab[i][1] * c[1][j] + ab[i][2] * c[2][j];
+    for (int j = 0; j < 3; ++j) out[i][j] = ab[i][0] * c[0][j] + ab[i][1] * c[1][j] + ab[i][2] * c[2][j];
 }
 
 // The three partial derivatives dR/domega, dR/dphi, dR/dkappa.
-void RotationDerivatives(double omega, double phi, double kappa, double dO[3][3],
-                         double dP[3][3], double dK[3][3]) {
+void RotationDerivatives(double omega, double phi, double kappa, double dO[3][3], double dP[3][3],
+                         double dK[3][3]) {
   const double co = std::cos(omega), so = std::sin(omega);
   const double cp = std::cos(phi), sp = std::sin(phi);
   const double ck = std::cos(kappa), sk = std::sin(kappa);
@@ -52,9 +50,8 @@ void RotationDerivatives(double omega, double phi, double kappa, double dO[3][3]
 }
 
 bool Finite(const HelmertParameters& p) {
-  return std::isfinite(p.omega) && std::isfinite(p.phi) && std::isfinite(p.kappa) &&
-         std::isfinite(p.TX) && std::isfinite(p.TY) && std::isfinite(p.TZ) &&
-         std::isfinite(p.m);
+  return std::isfinite(p.omega) && std::isfinite(p.phi) && std::isfinite(p.kappa) && std::isfinite(p.TX) &&
+         std::isfinite(p.TY) && std::isfinite(p.TZ) && std::isfinite(p.m);
 }
 
 }  // namespace
@@ -89,13 +86,13 @@ void C3DTrafo::AddTargetPoint(const std::string& id, double X, double Y, double 
   target_.push_back(CPointEx{id, X, Y, Z});
 }
 
-void C3DTrafo::SetParameters(double omega, double phi, double kappa, double TX, double TY,
-                             double TZ, double m) {
+void C3DTrafo::SetParameters(double omega, double phi, double kappa, double TX, double TY, double TZ,
+                             double m) {
   p_ = HelmertParameters{omega, phi, kappa, TX, TY, TZ, m};
 }
 
-void C3DTrafo::GetParameters(double& omega, double& phi, double& kappa, double& TX, double& TY,
-                             double& TZ, double& m) const {
+void C3DTrafo::GetParameters(double& omega, double& phi, double& kappa, double& TX, double& TY, double& TZ,
+                             double& m) const {
   omega = p_.omega;
   phi = p_.phi;
   kappa = p_.kappa;
@@ -105,8 +102,7 @@ void C3DTrafo::GetParameters(double& omega, double& phi, double& kappa, double& 
   m = p_.m;
 }
 
-void C3DTrafo::TransformForward(double X, double Y, double Z, double& Xt, double& Yt,
-                                double& Zt) const {
+void C3DTrafo::TransformForward(double X, double Y, double Z, double& Xt, double& Yt, double& Zt) const {
   double R[3][3];
   HelmertRotationMatrix(p_.omega, p_.phi, p_.kappa, R);
   double r[3];
@@ -116,8 +112,7 @@ void C3DTrafo::TransformForward(double X, double Y, double Z, double& Xt, double
   Zt = p_.m * r[2] + p_.TZ;
 }
 
-void C3DTrafo::TransformInverse(double Xt, double Yt, double Zt, double& X, double& Y,
-                                double& Z) const {
+void C3DTrafo::TransformInverse(double Xt, double Yt, double Zt, double& X, double& Y, double& Z) const {
   double R[3][3];
   HelmertRotationMatrix(p_.omega, p_.phi, p_.kappa, R);
   const double dx = Xt - p_.TX, dy = Yt - p_.TY, dz = Zt - p_.TZ;
@@ -163,7 +158,7 @@ int C3DTrafo::Adjust() {
       const double target[3] = {q.XTarget, q.YTarget, q.ZTarget};
       for (int c = 0; c < 3; ++c) {
         // Parameters in the order omega, phi, kappa, m, TX, TY, TZ.
-        const double a[7] = {p.m * ro[c], p.m * rp[c], p.m * rk[c], r[c],
+        const double a[7] = {p.m * ro[c],        p.m * rp[c],        p.m * rk[c],       r[c],
                              c == 0 ? 1.0 : 0.0, c == 1 ? 1.0 : 0.0, c == 2 ? 1.0 : 0.0};
         const double l = target[c] - (p.m * r[c] + T[c]);
         for (int i = 0; i < 7; ++i) {
@@ -203,11 +198,11 @@ int C3DTrafo::Adjust() {
     p.TZ += delta[6][0];
     if (!Finite(p)) return 0;
 
-    const double rotation = std::sqrt(delta[0][0] * delta[0][0] + delta[1][0] * delta[1][0] +
-                                      delta[2][0] * delta[2][0]);
+    const double rotation =
+        std::sqrt(delta[0][0] * delta[0][0] + delta[1][0] * delta[1][0] + delta[2][0] * delta[2][0]);
     const double scale = std::fabs(delta[3][0]);
-    const double translation = std::sqrt(delta[4][0] * delta[4][0] +
-                                         delta[5][0] * delta[5][0] + delta[6][0] * delta[6][0]);
+    const double translation =
+        std::sqrt(delta[4][0] * delta[4][0] + delta[5][0] * delta[5][0] + delta[6][0] * delta[6][0]);
     // Successive passes agree: the first pass has no predecessor.
     converged = pass > 1 && std::fabs(rotation - lastRotation) < kRotationBound &&
                 std::fabs(scale - lastScale) < kScaleBound &&

@@ -38,7 +38,7 @@ struct CIdPoint {
 
 struct HelmertParameters {
   double omega = 0.0, phi = 0.0, kappa = 0.0;  // radians about X, Y, Z
-  double TX = 0.0, TY = 0.0, TZ = 0.0;        // metres
+  double TX = 0.0, TY = 0.0, TZ = 0.0;         // metres
   double m = 1.0;                              // scale factor
 };
 
@@ -54,11 +54,10 @@ class C3DTrafo {
   void AddSourcePoint(const std::string& id, double X, double Y, double Z);
   void AddTargetPoint(const std::string& id, double X, double Y, double Z);
 
-  void SetParameters(double omega, double phi, double kappa, double TX, double TY, double TZ,
-                     double m);
+  void SetParameters(double omega, double phi, double kappa, double TX, double TY, double TZ, double m);
   void SetParameters(const HelmertParameters& parameters) { p_ = parameters; }
-  void GetParameters(double& omega, double& phi, double& kappa, double& TX, double& TY,
-                     double& TZ, double& m) const;
+  void GetParameters(double& omega, double& phi, double& kappa, double& TX, double& TY, double& TZ,
+                     double& m) const;
   const HelmertParameters& Parameters() const { return p_; }
 
   void TransformForward(double X, double Y, double Z, double& Xt, double& Yt, double& Zt) const;

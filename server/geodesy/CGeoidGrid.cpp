@@ -12,9 +12,7 @@ namespace tarvik {
 
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Reads one number the way "%lf" does: leading white space skipped, an
 // optional sign, and the longest prefix that forms a number. Advances `p`.
@@ -109,8 +107,7 @@ int CGeoidGrid::Load(const std::filesystem::path& file) {
   std::string_view item;
   double pair[2];
   for (int header = 0; header < 3; ++header) {
-    if (NextItem(in, buffer, item) != Item::Line || !ScanDoubles(item, pair, 2))
-      return kGeoidHeaderError;
+    if (NextItem(in, buffer, item) != Item::Line || !ScanDoubles(item, pair, 2)) return kGeoidHeaderError;
     if (!std::isfinite(pair[0]) || !std::isfinite(pair[1])) return kGeoidHeaderError;
     if (header == 0) {
       north_ = pair[0];
@@ -159,8 +156,7 @@ int CGeoidGrid::Load(const std::filesystem::path& file) {
 
 int CGeoidGrid::Lookup(double latitude, double longitude, double& geoidHeight) const {
   if (!std::isfinite(latitude) || !std::isfinite(longitude)) return kGeoidOutside;
-  if (latitude > north_ || latitude < south_ || longitude < west_ || longitude > east_)
-    return kGeoidOutside;
+  if (latitude > north_ || latitude < south_ || longitude < west_ || longitude > east_) return kGeoidOutside;
   // Row and column in floating point first: counts come from the file.
   const double rowValue = std::floor((north_ - latitude) / latSpacing_);
   const double columnValue = std::floor((longitude - west_) / lonSpacing_);

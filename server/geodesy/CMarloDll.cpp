@@ -28,8 +28,7 @@ int CMarloDll::InitDB(const std::string& databasePath) {
 }
 
 int CMarloDll::TransformPoint_BLH_in_BLH_out(double longitude, double latitude, double height,
-                                             double& longitudeOut, double& latitudeOut,
-                                             double& heightOut) {
+                                             double& longitudeOut, double& latitudeOut, double& heightOut) {
   if (!ready_) return 0;
   try {
     return transform_(longitude, latitude, height, &longitudeOut, &latitudeOut, &heightOut);
@@ -40,18 +39,28 @@ int CMarloDll::TransformPoint_BLH_in_BLH_out(double longitude, double latitude, 
 
 std::string MarloErrorText(int code) {
   switch (code) {
-    case -1000: return "Area not found";
-    case -1001: return "Area not supported";
-    case -1002: return "Error reading database. Database file might be corrupt.";
-    case -1003: return "Database is not ready";
-    case -1004: return "Database does not contain grid information.";
-    case -1005: return "Database does not contain area information.";
-    case -1006: return "Database version is not compatible with current software version.";
-    case -1007: return "Marlo Access DLL is not initialized";
+    case -1000:
+      return "Area not found";
+    case -1001:
+      return "Area not supported";
+    case -1002:
+      return "Error reading database. Database file might be corrupt.";
+    case -1003:
+      return "Database is not ready";
+    case -1004:
+      return "Database does not contain grid information.";
+    case -1005:
+      return "Database does not contain area information.";
+    case -1006:
+      return "Database version is not compatible with current software version.";
+    case -1007:
+      return "Marlo Access DLL is not initialized";
     case kMarloNotReady:
       return "Marlo Access DLL could not be loaded or lacks an entry point.";
-    case kMarloCallException: return "Marlo Access DLL failed while opening the database.";
-    default: return "Unknown database error " + std::to_string(code) + ".";
+    case kMarloCallException:
+      return "Marlo Access DLL failed while opening the database.";
+    default:
+      return "Unknown database error " + std::to_string(code) + ".";
   }
 }
 

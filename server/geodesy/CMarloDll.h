@@ -20,8 +20,8 @@
 namespace tarvik {
 
 // Codes of the binding itself (next to the library's own codes).
-constexpr int kMarloNotReady = -2006;        // library not loaded or an entry missing
-constexpr int kMarloCallException = -2007;   // the library call threw
+constexpr int kMarloNotReady = -2006;       // library not loaded or an entry missing
+constexpr int kMarloCallException = -2007;  // the library call threw
 
 class CMarloDll {
  public:
@@ -50,9 +50,8 @@ class CMarloDll {
   // ready or when the call threw, otherwise the library's result (1
   // success, -1000 outside every area, other negative codes). The outputs
   // are written only by the library.
-  int TransformPoint_BLH_in_BLH_out(double longitude, double latitude, double height,
-                                    double& longitudeOut, double& latitudeOut,
-                                    double& heightOut);
+  int TransformPoint_BLH_in_BLH_out(double longitude, double latitude, double height, double& longitudeOut,
+                                    double& latitudeOut, double& heightOut);
 
  private:
   using InitDBFn = decltype(::InitDB);

@@ -64,16 +64,14 @@ CMatrix CMatrix::operator*(const CMatrix& other) const {
 }
 
 CMatrix CMatrix::operator+(const CMatrix& other) const {
-  if (!IsValid() || !other.IsValid() || rows_ != other.rows_ || columns_ != other.columns_)
-    return Invalid();
+  if (!IsValid() || !other.IsValid() || rows_ != other.rows_ || columns_ != other.columns_) return Invalid();
   CMatrix result(*this);
   for (std::size_t i = 0; i < values_.size(); ++i) result.values_[i] += other.values_[i];
   return result;
 }
 
 CMatrix CMatrix::operator-(const CMatrix& other) const {
-  if (!IsValid() || !other.IsValid() || rows_ != other.rows_ || columns_ != other.columns_)
-    return Invalid();
+  if (!IsValid() || !other.IsValid() || rows_ != other.rows_ || columns_ != other.columns_) return Invalid();
   CMatrix result(*this);
   for (std::size_t i = 0; i < values_.size(); ++i) result.values_[i] -= other.values_[i];
   return result;

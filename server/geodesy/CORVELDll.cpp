@@ -31,8 +31,8 @@ int CORVELDll::GetNFEMbyLatLongH(double latitude, double longitude, double heigh
                                  OrvelSurfaceValues& out) {
   if (!ready_) return kOrvelNotReady;
   try {
-    return surface_(latitude, longitude, height, factor, &out.value1, &out.surfaceHeight,
-                    &out.value3, &out.value4);
+    return surface_(latitude, longitude, height, factor, &out.value1, &out.surfaceHeight, &out.value3,
+                    &out.value4);
   } catch (...) {
     return kOrvelCallException;
   }

@@ -9,6 +9,7 @@
 namespace tarvik {
 
 // The 46 exports in their look-up order.
+// clang-format off
 #define TARVIK_PELPROJECTION_ENTRIES(X)                                                        \
   X(InitializeDLL) X(SetL0) X(GetL0) X(SetL0Auto) X(GetL0Auto) X(SetB0) X(GetB0)              \
   X(SetEllipDim) X(GetA) X(GetB) X(SetBNord) X(GetBNord) X(SetBSued) X(GetBSued)             \
@@ -21,6 +22,7 @@ namespace tarvik {
   X(EN_to_BL_Lambert) X(BL_to_EN_Mercator) X(EN_to_BL_Mercator) X(BL_to_EN_EOV)             \
   X(EN_to_BL_EOV) X(BL_to_EN_Switzerland_Conformal_DoubleProjection)                         \
   X(EN_to_BL_Switzerland_Conformal_DoubleProjection)
+// clang-format on
 
 class CPelProjectionDll::Library {
  public:
@@ -30,10 +32,10 @@ class CPelProjectionDll::Library {
       return;
     }
     bool all = true;
-#define TARVIK_BIND(name)                                  \
-  if (!library_.Bind(#name, entries_.name)) {              \
+#define TARVIK_BIND(name)                                    \
+  if (!library_.Bind(#name, entries_.name)) {                \
     if (all) error_ = "missing entry " + std::string(#name); \
-    all = false;                                           \
+    all = false;                                             \
   }
     TARVIK_PELPROJECTION_ENTRIES(TARVIK_BIND)
 #undef TARVIK_BIND
@@ -55,8 +57,7 @@ namespace {
 
 // Loaded files stay loaded for the life of the process; a file that failed
 // to load is tried again by the next binding.
-std::shared_ptr<const CPelProjectionDll::Library> SharedLibrary(
-    const std::filesystem::path& file) {
+std::shared_ptr<const CPelProjectionDll::Library> SharedLibrary(const std::filesystem::path& file) {
   static std::mutex mutex;
   static std::map<std::string, std::shared_ptr<const CPelProjectionDll::Library>> loaded;
   std::lock_guard<std::mutex> lock(mutex);
@@ -78,8 +79,7 @@ std::filesystem::path CPelProjectionDll::DefaultLibraryFile() {
 
 CPelProjectionDll::CPelProjectionDll() : CPelProjectionDll(DefaultLibraryFile()) {}
 
-CPelProjectionDll::CPelProjectionDll(const std::filesystem::path& libraryFile,
-                                     PelProjectionLoading loading) {
+CPelProjectionDll::CPelProjectionDll(const std::filesystem::path& libraryFile, PelProjectionLoading loading) {
   try {
     library_ = loading == PelProjectionLoading::Shared ? SharedLibrary(libraryFile)
                                                        : std::make_shared<const Library>(libraryFile);
@@ -103,8 +103,8 @@ const PelProjectionEntries* CPelProjectionDll::Entries() const {
 
 void CPelProjectionDll::Push() const {
   const ProjectionStateValues& s = state_;
-  library_->Entries().InitializeDLL(s.L0, s.L0Auto, s.B0, s.a, s.b, s.BNord, s.BSued,
-                                    s.FalseNorth, s.FalseEast, s.LambType, s.LambCase, s.GKCase);
+  library_->Entries().InitializeDLL(s.L0, s.L0Auto, s.B0, s.a, s.b, s.BNord, s.BSued, s.FalseNorth,
+                                    s.FalseEast, s.LambType, s.LambCase, s.GKCase);
 }
 
 int CPelProjectionDll::SetEllipsoid(double a, double b) {
@@ -120,8 +120,8 @@ int CPelProjectionDll::SetEllipsoid(double a, double b) {
   return 1;
 }
 
-int CPelProjectionDll::GeographicToCartesian(double latitude, double longitude, double height,
-                                             double& X, double& Y, double& Z) {
+int CPelProjectionDll::GeographicToCartesian(double latitude, double longitude, double height, double& X,
+                                             double& Y, double& Z) {
   if (!IsReady()) return kProjectionNotReady;
   try {
     Push();

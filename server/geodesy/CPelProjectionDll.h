@@ -121,8 +121,8 @@ class CPelProjectionDll {
   // Stores a and b into the state copy, pushes the copy, then SetEllipDim(a, b).
   int SetEllipsoid(double a, double b);
   // Pushes the copy, then BLH_to_XYZ (degrees, degrees, metres -> metres).
-  int GeographicToCartesian(double latitude, double longitude, double height, double& X,
-                            double& Y, double& Z);
+  int GeographicToCartesian(double latitude, double longitude, double height, double& X, double& Y,
+                            double& Z);
   // Pushes the copy, then XYZ_to_BLH.
   int CartesianToGeographic(double X, double Y, double Z, double& latitude, double& longitude,
                             double& height);

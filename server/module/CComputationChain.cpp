@@ -19,8 +19,8 @@ constexpr double kRho = 180.0 / 3.14159265358979323846;  // degrees per radian
 constexpr int kGridSize = 4;
 }  // namespace
 
-CComputationChain::CComputationChain(CConfigurationSettings& configuration,
-                                     CPelProjectionDll& projection, std::vector<CGeoPoint>& nodes)
+CComputationChain::CComputationChain(CConfigurationSettings& configuration, CPelProjectionDll& projection,
+                                     std::vector<CGeoPoint>& nodes)
     : cfg_(configuration), projection_(projection), nodes_(nodes) {}
 
 // The binding pushes its whole state copy, axes included, before every
@@ -75,12 +75,11 @@ int CComputationChain::Grid(double height) {
   const double ta = h.SemimajorAxisOfTargetSystemEllipsoid, tb = h.SemiminorAxisOfTargetSystemEllipsoid;
 
   C3DTrafo configured;
-  configured.SetParameters(cfg_.RX / kRho, cfg_.RY / kRho, cfg_.RZ / kRho, cfg_.TX, cfg_.TY, cfg_.TZ,
-                           cfg_.S);
+  configured.SetParameters(cfg_.RX / kRho, cfg_.RY / kRho, cfg_.RZ / kRho, cfg_.TX, cfg_.TY, cfg_.TZ, cfg_.S);
 
   double x, y, z, tx, ty, tz, originLat, originLon, originH;
-  if (!ToCartesian(sa, sb, h.LatitudeOfOriginAreaOfValidity, h.LongitudeOfOriginAreaOfValidity, height,
-                   x, y, z))
+  if (!ToCartesian(sa, sb, h.LatitudeOfOriginAreaOfValidity, h.LongitudeOfOriginAreaOfValidity, height, x, y,
+                   z))
     return kResultPelProjectionAccess;
   configured.TransformForward(x, y, z, tx, ty, tz);
   if (!ToGeographic(ta, tb, tx, ty, tz, originLat, originLon, originH)) return kResultPelProjectionAccess;
@@ -136,8 +135,7 @@ int CComputationChain::MeanHeightResiduals() {
   return CheckHeightResiduals(nodes_, mean);
 }
 
-int CComputationChain::CheckHeightResiduals(const std::vector<CGeoPoint>& nodes,
-                                            double meanHeightOffset) {
+int CComputationChain::CheckHeightResiduals(const std::vector<CGeoPoint>& nodes, double meanHeightOffset) {
   // Negated comparisons so that a NaN from a broken surface fails as well.
   if (!(std::fabs(meanHeightOffset) <= kMaxMeanHeightOffset)) return kResultMeanHeightOverrun;
   for (const CGeoPoint& node : nodes)
@@ -148,9 +146,9 @@ int CComputationChain::CheckHeightResiduals(const std::vector<CGeoPoint>& nodes,
 int CComputationChain::HeightLibrary() {
   for (CGeoPoint& node : nodes_) {
     OrvelSurfaceValues out;
-    int result = cfg_.Orvel().GetNFEMbyLatLongH(
-        node.sourceLatitude, HeightLibraryLongitude(cfg_.HeightCode, node.sourceLongitude),
-        node.sourceHeight, 1.0, out);
+    int result = cfg_.Orvel().GetNFEMbyLatLongH(node.sourceLatitude,
+                                                HeightLibraryLongitude(cfg_.HeightCode, node.sourceLongitude),
+                                                node.sourceHeight, 1.0, out);
     if (result != 0) return kResultOrvelAccess;
     node.targetHeight = out.surfaceHeight;
     node.heightAnomaly = node.sourceHeight - out.surfaceHeight;

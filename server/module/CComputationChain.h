@@ -65,10 +65,8 @@ class CComputationChain {
 
  private:
   bool UseEllipsoid(double a, double b);
-  bool ToCartesian(double a, double b, double lat, double lon, double h, double& x, double& y,
-                   double& z);
-  bool ToGeographic(double a, double b, double x, double y, double z, double& lat, double& lon,
-                    double& h);
+  bool ToCartesian(double a, double b, double lat, double lon, double h, double& x, double& y, double& z);
+  bool ToGeographic(double a, double b, double x, double y, double z, double& lat, double& lon, double& h);
   int MeanHeightResiduals();
 
   CConfigurationSettings& cfg_;

@@ -141,8 +141,7 @@ void CRTCMTransformationMessageModule::StopServer() { server_.Stop(); }
 
 bool CRTCMTransformationMessageModule::IsRunning() const { return server_.isRunning(); }
 
-std::optional<std::chrono::system_clock::time_point> CRTCMTransformationMessageModule::StartTime()
-    const {
+std::optional<std::chrono::system_clock::time_point> CRTCMTransformationMessageModule::StartTime() const {
   if (!server_.isRunning()) return std::nullopt;
   return server_.startTime();
 }

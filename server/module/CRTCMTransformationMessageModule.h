@@ -98,15 +98,14 @@ class CRTCMTransformationMessageModule : public ISessionHost {
   void countRequest() override;
   int handleASCII(const std::string& request, std::vector<std::string>& responses) override;
   int handleXML(const std::string& request, std::vector<std::string>& responses) override;
-  int handleBinary(const std::string& request,
-                   std::vector<SessionBinaryResponse>& responses) override;
+  int handleBinary(const std::string& request, std::vector<SessionBinaryResponse>& responses) override;
 
  private:
   int ReadConfigurationLocked(const CTarvikSettings& general);
   void Report(const std::string& text);
 
-  mutable std::mutex info_;   // name, folder, port, format, validity, problems
-  std::mutex compute_;        // requests and ReadConfiguration
+  mutable std::mutex info_;  // name, folder, port, format, validity, problems
+  std::mutex compute_;       // requests and ReadConfiguration
   std::string name_;
   std::filesystem::path folder_;
   int port_ = 0;

@@ -21,12 +21,12 @@ constexpr int kErrorHandlingInvalidArea = 2;    // INVALIDAREA
 
 // What the renderings need of a request and its configuration.
 struct RenderRequest {
-    int executed = 0;      // the request's executed flag
-    int resultCode = 0;    // the request's result code
-    int errorHandling = kErrorHandlingErrorMessages;
-    int planCode = 0;      // 1 = PlanType SAPEN_DB: 1021 carries the Helmert parameters
-    // Attributes of the XML root element (always empty in practice).
-    std::string_view Version, User, Password;
+  int executed = 0;    // the request's executed flag
+  int resultCode = 0;  // the request's result code
+  int errorHandling = kErrorHandlingErrorMessages;
+  int planCode = 0;  // 1 = PlanType SAPEN_DB: 1021 carries the Helmert parameters
+  // Attributes of the XML root element (always empty in practice).
+  std::string_view Version, User, Password;
 };
 
 // 27 lines.

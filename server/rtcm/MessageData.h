@@ -17,70 +17,70 @@ namespace tarvik {
 
 // Message 1021: Helmert / abridged Molodenski parameters with their area.
 struct HelmertMessageData {
-    int MessageLength = 52;  // 52 + SourceNameCounter + TargetNameCounter
-    int SourceNameCounter = 0;
-    std::string SourceName;
-    int TargetNameCounter = 0;
-    std::string TargetName;
-    int SystemIdentificationNumber = 0;
-    // 10 characters "0"/"1": character 1 stands for 1023, 2 for 1024, ...
-    std::string InvolvedTransformationMessages = "0000000000";
-    int PlateNumber = 0;
-    int ComputationIndicator = 0;
-    int HeightIndicator = 0;
-    double LatitudeOfOriginAreaOfValidity = 0.0;
-    double LongitudeOfOriginAreaOfValidity = 0.0;
-    double LatitudeExtensionAreaOfValidity = 0.0;
-    double LongitudeExtensionAreaOfValidity = 0.0;
-    double DX = 0.0, DY = 0.0, DZ = 0.0;  // metres
-    double R1 = 0.0, R2 = 0.0, R3 = 0.0;  // degrees
-    double ScaleFactor = 1.0;
-    double SemimajorAxisOfSourceSystemEllipsoid = 0.0;
-    double SemiminorAxisOfSourceSystemEllipsoid = 0.0;
-    double SemimajorAxisOfTargetSystemEllipsoid = 0.0;
-    double SemiminorAxisOfTargetSystemEllipsoid = 0.0;
-    int HorizontalHelmertMolodenskiQualityIndicator = 0;
-    int VerticalHelmertMolodenskiQualityIndicator = 0;
+  int MessageLength = 52;  // 52 + SourceNameCounter + TargetNameCounter
+  int SourceNameCounter = 0;
+  std::string SourceName;
+  int TargetNameCounter = 0;
+  std::string TargetName;
+  int SystemIdentificationNumber = 0;
+  // 10 characters "0"/"1": character 1 stands for 1023, 2 for 1024, ...
+  std::string InvolvedTransformationMessages = "0000000000";
+  int PlateNumber = 0;
+  int ComputationIndicator = 0;
+  int HeightIndicator = 0;
+  double LatitudeOfOriginAreaOfValidity = 0.0;
+  double LongitudeOfOriginAreaOfValidity = 0.0;
+  double LatitudeExtensionAreaOfValidity = 0.0;
+  double LongitudeExtensionAreaOfValidity = 0.0;
+  double DX = 0.0, DY = 0.0, DZ = 0.0;  // metres
+  double R1 = 0.0, R2 = 0.0, R3 = 0.0;  // degrees
+  double ScaleFactor = 1.0;
+  double SemimajorAxisOfSourceSystemEllipsoid = 0.0;
+  double SemiminorAxisOfSourceSystemEllipsoid = 0.0;
+  double SemimajorAxisOfTargetSystemEllipsoid = 0.0;
+  double SemiminorAxisOfTargetSystemEllipsoid = 0.0;
+  int HorizontalHelmertMolodenskiQualityIndicator = 0;
+  int VerticalHelmertMolodenskiQualityIndicator = 0;
 };
 
 // Message 1023: residual grid in ellipsoidal coordinates (16 points).
 struct ResidualGridMessageData {
-    int MessageLength = 73;
-    int SystemIdentificationNumber = 0;
-    int HorizontalShiftIndicator = 0;
-    int VerticalShiftIndicator = 0;
-    double GridOriginLatitude = 0.0;     // degrees
-    double GridOriginLongitude = 0.0;    // degrees
-    double GridExtensionLatitude = 0.0;  // degrees
-    double GridExtensionLongitude = 0.0; // degrees
-    double MeanLatitudeOffset = 0.0;     // arc-seconds
-    double MeanLongitudeOffset = 0.0;    // arc-seconds
-    double MeanHeightOffset = 0.0;       // metres
-    int HorizontalInterpolationMethodIndicator = 0;
-    int VerticalInterpolationMethodIndicator = 0;
-    int HorizontalGridQualityIndicator = 0;
-    int VerticalGridQualityIndicator = 0;
+  int MessageLength = 73;
+  int SystemIdentificationNumber = 0;
+  int HorizontalShiftIndicator = 0;
+  int VerticalShiftIndicator = 0;
+  double GridOriginLatitude = 0.0;      // degrees
+  double GridOriginLongitude = 0.0;     // degrees
+  double GridExtensionLatitude = 0.0;   // degrees
+  double GridExtensionLongitude = 0.0;  // degrees
+  double MeanLatitudeOffset = 0.0;      // arc-seconds
+  double MeanLongitudeOffset = 0.0;     // arc-seconds
+  double MeanHeightOffset = 0.0;        // metres
+  int HorizontalInterpolationMethodIndicator = 0;
+  int VerticalInterpolationMethodIndicator = 0;
+  int HorizontalGridQualityIndicator = 0;
+  int VerticalGridQualityIndicator = 0;
 };
 
 // Message 1025: projection parameters.
 struct ProjectionMessageData {
-    int MessageLength = 25;
-    int SystemIdentificationNumber = 0;
-    int ProjectionType = 0;
-    double LatitudeOfNaturalOrigin = 0.0;   // degrees
-    double LongitudeOfNaturalOrigin = 0.0;  // degrees
-    double ScaleFactorAtNaturalOrigin = 0.0;
-    double FalseEasting = 0.0;   // metres
-    double FalseNorthing = 0.0;  // metres
+  int MessageLength = 25;
+  int SystemIdentificationNumber = 0;
+  int ProjectionType = 0;
+  double LatitudeOfNaturalOrigin = 0.0;   // degrees
+  double LongitudeOfNaturalOrigin = 0.0;  // degrees
+  double ScaleFactorAtNaturalOrigin = 0.0;
+  double FalseEasting = 0.0;   // metres
+  double FalseNorthing = 0.0;  // metres
 };
 
 // The residuals of one grid node as 1023 carries them (the request's
 // CGeoPoint list supplies them in grid order: north-west first, row by row
 // southwards, each row west to east).
 struct GridResidual {
-    double dLatitude = 0.0;   // arc-seconds
-    double dLongitude = 0.0;  // arc-seconds
-    double dHeight = 0.0;     // metres
+  double dLatitude = 0.0;   // arc-seconds
+  double dLongitude = 0.0;  // arc-seconds
+  double dHeight = 0.0;     // metres
 };
 
 // Number of grid nodes a 1023 message always carries.
@@ -88,8 +88,8 @@ constexpr int kResidualGridNodes = 16;
 
 // One encoded RTCM 3 frame holding one message.
 struct RTCMFrame {
-    int messageNumber = 0;
-    std::vector<std::uint8_t> bytes;
+  int messageNumber = 0;
+  std::vector<std::uint8_t> bytes;
 };
 
 // Encoders. The frame's length field is always the length of the body that

@@ -71,8 +71,7 @@ bool CFileIni::CanRead() const {
   return static_cast<bool>(in);
 }
 
-std::string CFileIni::ReadString(std::string_view section, std::string_view key,
-                                 std::string_view def) const {
+std::string CFileIni::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
   auto content = ReadAll(path_);
   if (!content) return std::string(def);
   auto value = IniText(*content).Value(section, key);

@@ -50,8 +50,7 @@ class CFileIni {
 
   // The value, or def when the file, section or key is missing or the value
   // is empty.
-  std::string ReadString(std::string_view section, std::string_view key,
-                         std::string_view def = "") const;
+  std::string ReadString(std::string_view section, std::string_view key, std::string_view def = "") const;
 
   // Decimal conversion in the manner of atoi/atol: leading blanks and a sign
   // are accepted, conversion stops at the first non-digit, text without a
@@ -77,8 +76,8 @@ class CFileIni {
   bool WriteDouble(std::string_view section, std::string_view key, double value);
 
   // Helpers shared with other readers of the same conventions.
-  static long ParseLong(std::string_view text);     // atol-style
-  static double ParseDouble(std::string_view text); // atof-style
+  static long ParseLong(std::string_view text);      // atol-style
+  static double ParseDouble(std::string_view text);  // atof-style
 
  private:
   std::filesystem::path path_;

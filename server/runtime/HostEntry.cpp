@@ -78,8 +78,7 @@ void HostEntry::lookupByAddress(const std::string& dotted) {
   int herr = 0;
   std::vector<char> work(2048);
   int rc;
-  while ((rc = ::gethostbyaddr_r(&addr, 4, AF_INET, &h, work.data(), work.size(), &result, &herr)) ==
-         ERANGE)
+  while ((rc = ::gethostbyaddr_r(&addr, 4, AF_INET, &h, work.data(), work.size(), &result, &herr)) == ERANGE)
     work.resize(work.size() * 2);
   if (rc != 0 || result == nullptr) {
     errorCode_ = WinSockErrorFromHerrno(herr);

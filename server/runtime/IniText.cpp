@@ -161,9 +161,9 @@ std::optional<std::string> IniText::WithValue(std::string_view section, std::str
                                               std::string_view value) const {
   section = Trim(section);
   key = Trim(key);
-  if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key) ||
-      HasLineBreak(value) || key.find('=') != std::string_view::npos ||
-      section.find(']') != std::string_view::npos || key.front() == ';' || key.front() == '[')
+  if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
+      key.find('=') != std::string_view::npos || section.find(']') != std::string_view::npos ||
+      key.front() == ';' || key.front() == '[')
     return std::nullopt;
 
   const std::string_view eol = LineEndOf(lines_);

@@ -18,69 +18,69 @@ namespace tarvik {
 
 // Severity column values.
 enum PelLogSeverity : int {
-    PelLogError = 0,    // "[ERROR]"
-    PelLogWarning = 1,  // "[WARNING]"
-    PelLogInfo = 2,     // "[INFO]"
+  PelLogError = 0,    // "[ERROR]"
+  PelLogWarning = 1,  // "[WARNING]"
+  PelLogInfo = 2,     // "[INFO]"
 };
 
 class PelLog {
-public:
-    // Program-wide log: Log/PelLog_<dd.mm.yyyy>.log
-    PelLog();
-    // Log of one configuration: Log/<name>/PelLog_<name>_<dd.mm.yyyy>.log
-    explicit PelLog(const std::string& configuration);
-    virtual ~PelLog();
+ public:
+  // Program-wide log: Log/PelLog_<dd.mm.yyyy>.log
+  PelLog();
+  // Log of one configuration: Log/<name>/PelLog_<name>_<dd.mm.yyyy>.log
+  explicit PelLog(const std::string& configuration);
+  virtual ~PelLog();
 
-    PelLog(const PelLog&) = default;
-    PelLog& operator=(const PelLog&) = default;
+  PelLog(const PelLog&) = default;
+  PelLog& operator=(const PelLog&) = default;
 
-    // Replaces the configuration name (and with it the file prefix).
-    void setConfiguration(const std::string& configuration);
-    const std::string& configuration() const { return configuration_; }
-    const std::string& prefix() const { return prefix_; }
+  // Replaces the configuration name (and with it the file prefix).
+  void setConfiguration(const std::string& configuration);
+  const std::string& configuration() const { return configuration_; }
+  const std::string& prefix() const { return prefix_; }
 
-    // Lines of detail above the verbosity are dropped (0 at construction;
-    // detail 0 lines are always written).
-    void setVerbosity(int verbosity) { verbosity_ = verbosity; }
-    int verbosity() const { return verbosity_; }
+  // Lines of detail above the verbosity are dropped (0 at construction;
+  // detail 0 lines are always written).
+  void setVerbosity(int verbosity) { verbosity_ = verbosity; }
+  int verbosity() const { return verbosity_; }
 
-    // Appends the header block to today's file, creating it when missing.
-    void writeHeader();
+  // Appends the header block to today's file, creating it when missing.
+  void writeHeader();
 
-    // Appends one line "%10s%-10s%-30s%s\n" (time, severity, [source],
-    // message). Failures lose the line silently.
-    void write(int detail, int severity, const std::string& source, const std::string& message);
+  // Appends one line "%10s%-10s%-30s%s\n" (time, severity, [source],
+  // message). Failures lose the line silently.
+  void write(int detail, int severity, const std::string& source, const std::string& message);
 
-    // Path of today's file (computed from the current local date).
-    std::filesystem::path currentPath();
+  // Path of today's file (computed from the current local date).
+  std::filesystem::path currentPath();
 
-    // The formatted line without writing it (exposed for callers that
-    // mirror log lines elsewhere, e.g. a control panel).
-    std::string formatLine(int severity, const std::string& source, const std::string& message);
+  // The formatted line without writing it (exposed for callers that
+  // mirror log lines elsewhere, e.g. a control panel).
+  std::string formatLine(int severity, const std::string& source, const std::string& message);
 
-    // The header block as written to a file.
-    std::string headerText() const;
+  // The header block as written to a file.
+  std::string headerText() const;
 
-    // How long write() keeps retrying while another process holds the file.
-    void setRetry(int attempts, int delayMilliseconds) {
-        retryAttempts_ = attempts;
-        retryDelayMs_ = delayMilliseconds;
-    }
+  // How long write() keeps retrying while another process holds the file.
+  void setRetry(int attempts, int delayMilliseconds) {
+    retryAttempts_ = attempts;
+    retryDelayMs_ = delayMilliseconds;
+  }
 
-protected:
-    // Current time; tests override it to cross midnight.
-    virtual std::time_t now() const;
+ protected:
+  // Current time; tests override it to cross midnight.
+  virtual std::time_t now() const;
 
-private:
-    std::filesystem::path pathFor(std::time_t t) const;
-    void append(const std::string& text, bool headerOnly);
+ private:
+  std::filesystem::path pathFor(std::time_t t) const;
+  void append(const std::string& text, bool headerOnly);
 
-    std::string configuration_;
-    std::string prefix_ = "PelLog";
-    std::filesystem::path currentPath_;
-    int verbosity_ = 0;
-    int retryAttempts_ = 10000;
-    int retryDelayMs_ = 100;
+  std::string configuration_;
+  std::string prefix_ = "PelLog";
+  std::filesystem::path currentPath_;
+  int verbosity_ = 0;
+  int retryAttempts_ = 10000;
+  int retryDelayMs_ = 100;
 };
 
 // Local date/time texts used by the log and by the session's time stamps.

@@ -43,8 +43,8 @@ void PelThread::start() {
   int err = pthread_attr_init(&attr);
   if (err == 0 && stackSize_ != 0)
     err = pthread_attr_setstacksize(&attr, stackSize_ < static_cast<std::size_t>(PTHREAD_STACK_MIN)
-                                                   ? static_cast<std::size_t>(PTHREAD_STACK_MIN)
-                                                   : stackSize_);
+                                               ? static_cast<std::size_t>(PTHREAD_STACK_MIN)
+                                               : stackSize_);
   if (err == 0) err = pthread_create(&thread_, &attr, &PelThread::entry, this);
   pthread_attr_destroy(&attr);
   if (err != 0) ThrowSystemError("CreateThread() failed", err);

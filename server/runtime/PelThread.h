@@ -23,8 +23,8 @@ class PelThread {
   using Routine = std::function<int(PelThreadArgument*)>;
 
   // Nothing starts yet. stackSize 0 means the default stack.
-  PelThread(Routine routine, PelThreadArgument* argument, int creationFlags = 0,
-            std::size_t stackSize = 0, int inheritFlag = 0);
+  PelThread(Routine routine, PelThreadArgument* argument, int creationFlags = 0, std::size_t stackSize = 0,
+            int inheritFlag = 0);
   virtual ~PelThread();
   PelThread(const PelThread&) = delete;
   PelThread& operator=(const PelThread&) = delete;

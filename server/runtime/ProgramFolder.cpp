@@ -7,41 +7,41 @@ namespace tarvik {
 namespace {
 
 std::mutex& FolderMutex() {
-    static std::mutex m;
-    return m;
+  static std::mutex m;
+  return m;
 }
 
 std::filesystem::path& OverrideFolder() {
-    static std::filesystem::path p;
-    return p;
+  static std::filesystem::path p;
+  return p;
 }
 
 }  // namespace
 
 std::filesystem::path ExecutableFolder() {
-    std::error_code ec;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return std::filesystem::current_path(ec);
-    return exe.parent_path();
+  std::error_code ec;
+  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return std::filesystem::current_path(ec);
+  return exe.parent_path();
 }
 
 std::filesystem::path ProgramFolder() {
-    {
-        std::lock_guard<std::mutex> lock(FolderMutex());
-        if (!OverrideFolder().empty()) return OverrideFolder();
-    }
-    return ExecutableFolder();
+  {
+    std::lock_guard<std::mutex> lock(FolderMutex());
+    if (!OverrideFolder().empty()) return OverrideFolder();
+  }
+  return ExecutableFolder();
 }
 
 void SetProgramFolder(const std::filesystem::path& folder) {
-    std::lock_guard<std::mutex> lock(FolderMutex());
-    if (folder.empty()) {
-        OverrideFolder().clear();
-        return;
-    }
-    std::error_code ec;
-    std::filesystem::path abs = std::filesystem::absolute(folder, ec);
-    OverrideFolder() = ec ? folder : abs.lexically_normal();
+  std::lock_guard<std::mutex> lock(FolderMutex());
+  if (folder.empty()) {
+    OverrideFolder().clear();
+    return;
+  }
+  std::error_code ec;
+  std::filesystem::path abs = std::filesystem::absolute(folder, ec);
+  OverrideFolder() = ec ? folder : abs.lexically_normal();
 }
 
 }  // namespace tarvik

@@ -64,9 +64,7 @@ TCPSocket::TCPSocket(uint16_t port) : port_(port) {
   }
 }
 
-TCPSocket::TCPSocket(AdoptHandle, int handle) : handle_(handle) {
-  address_.sin_family = AF_INET;
-}
+TCPSocket::TCPSocket(AdoptHandle, int handle) : handle_(handle) { address_.sin_family = AF_INET; }
 
 TCPSocket::~TCPSocket() { closeHandle(); }
 
@@ -122,7 +120,8 @@ std::unique_ptr<TCPSocketExt> TCPSocket::accept(std::string& peer) {
     }
     if (aborted_.load()) {  // woken for shutdown, a late client gets no session
       ::close(fd);
-      throw TCPException(wsa::EINTR_, "error calling accept():  " + SocketErrorText(SocketCall::Accept, wsa::EINTR_));
+      throw TCPException(wsa::EINTR_,
+                         "error calling accept():  " + SocketErrorText(SocketCall::Accept, wsa::EINTR_));
     }
     // Every response goes out in its own send; without this, the second
     // frame of an answer waits for the client's delayed acknowledgement.

@@ -24,12 +24,12 @@ bool startNetworking();
 bool networkingStarted();
 
 // Results of receiveSentence().
-constexpr int kSentenceRead = 8096;    // a sentence was read (the capacity, not the length)
-constexpr int kSentenceClosed = -95;   // peer closed the connection
-constexpr int kSentenceAborted = -97;  // connection aborted (10053)
-constexpr int kSentenceChecksum = -98; // "$" sentence with a wrong checksum
-constexpr int kSentenceReset = -99;    // connection reset by the peer (10054)
-constexpr int kSentenceError = -1;     // any other receive error
+constexpr int kSentenceRead = 8096;     // a sentence was read (the capacity, not the length)
+constexpr int kSentenceClosed = -95;    // peer closed the connection
+constexpr int kSentenceAborted = -97;   // connection aborted (10053)
+constexpr int kSentenceChecksum = -98;  // "$" sentence with a wrong checksum
+constexpr int kSentenceReset = -99;     // connection reset by the peer (10054)
+constexpr int kSentenceError = -1;      // any other receive error
 
 class TCPSocket {
  public:

@@ -90,7 +90,8 @@ void AcceptLoop::reapFinished() {
 void AcceptLoop::logCounts(int accepted) {
   PelLog log(configuration_);
   const std::string source = "Tarvik:" + configuration_;
-  log.write(0, PelLogInfo, source, "Current number of current threads: " + std::to_string(counts_.threads.load()));
+  log.write(0, PelLogInfo, source,
+            "Current number of current threads: " + std::to_string(counts_.threads.load()));
   log.write(0, PelLogInfo, source,
             "Current number of connected clients I: " + std::to_string(counts_.clients.load()));
   log.write(0, PelLogInfo, source, "Connected clients since startup     : " + std::to_string(accepted));

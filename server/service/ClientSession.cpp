@@ -15,10 +15,14 @@ namespace tarvik {
 
 const char* ModeWord(int format) {
   switch (format) {
-    case kFormatBinary: return "Binary*";
-    case kFormatASCII: return "ASCII*";
-    case kFormatXML: return "XML*";
-    default: return "Unknown*";
+    case kFormatBinary:
+      return "Binary*";
+    case kFormatASCII:
+      return "ASCII*";
+    case kFormatXML:
+      return "XML*";
+    default:
+      return "Unknown*";
   }
 }
 
@@ -88,12 +92,23 @@ class Session {
   // false when the session ends (the reason is logged).
   bool readRequest(std::string& request) {
     switch (socket_.receiveSentence(request)) {
-      case kSentenceRead: return true;
-      case kSentenceReset: info("Connection was reset."); return false;
-      case kSentenceAborted: info("Connection was aborted."); return false;
-      case kSentenceChecksum: error("NMEA-checksum-failure!!."); return false;
-      case kSentenceClosed: info("Connection was closed."); return false;
-      default: error("Error reading message from client."); return false;
+      case kSentenceRead:
+        return true;
+      case kSentenceReset:
+        info("Connection was reset.");
+        return false;
+      case kSentenceAborted:
+        info("Connection was aborted.");
+        return false;
+      case kSentenceChecksum:
+        error("NMEA-checksum-failure!!.");
+        return false;
+      case kSentenceClosed:
+        info("Connection was closed.");
+        return false;
+      default:
+        error("Error reading message from client.");
+        return false;
     }
   }
 
@@ -118,7 +133,8 @@ class Session {
           const SessionBinaryResponse& frame = frames_[i];
           info("Sending RTCM-message " + std::to_string(frame.messageNumber) + " to client " + arg_.name +
                ".");
-          if (socket_.send(frame.bytes.data(), static_cast<int>(frame.bytes.size()), i + 1 < frames_.size()) != 0)
+          if (socket_.send(frame.bytes.data(), static_cast<int>(frame.bytes.size()),
+                           i + 1 < frames_.size()) != 0)
             info("Error sending Message to client");
         }
         frames_.clear();

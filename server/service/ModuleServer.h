@@ -60,8 +60,7 @@ class ISessionHost {
   // the configuration's lock held, so never twice at once. Return 1.
   virtual int handleASCII(const std::string& request, std::vector<std::string>& responses) = 0;
   virtual int handleXML(const std::string& request, std::vector<std::string>& responses) = 0;
-  virtual int handleBinary(const std::string& request,
-                           std::vector<SessionBinaryResponse>& responses) = 0;
+  virtual int handleBinary(const std::string& request, std::vector<SessionBinaryResponse>& responses) = 0;
 };
 
 class ModuleServer {

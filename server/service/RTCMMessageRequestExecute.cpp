@@ -7,10 +7,10 @@
 #include "module/CConfigurationSettings.h"
 #include "rtcm/ASCIIRendering.h"
 #include "rtcm/MessageData.h"
-#include "service/XMLResponseDocument.h"
 #include "service/RTCMMessageRequest.h"
-#include "service/ResultText.h"
 #include "service/Responses.h"
+#include "service/ResultText.h"
+#include "service/XMLResponseDocument.h"
 
 namespace tarvik {
 
@@ -65,23 +65,23 @@ int CreateTextResponses(RTCMMessageRequest& request, std::vector<Response>& resp
 }  // namespace
 
 int RTCMMessageRequest::CreateASCIIResponses(std::vector<CRTCMASCIIResponse>& responses) {
-  return CreateTextResponses(*this, responses, [](int number, const CConfigurationSettings& c,
-                                           const std::vector<GridResidual>& residuals,
-                                           const RenderRequest& values) {
-    if (number == 1021) return renderASCII1021(c.Helmert, values);
-    if (number == 1023) return renderASCII1023(c.ResidualGrid, residuals, values);
-    return renderASCII1025(c.Projection, values);
-  });
+  return CreateTextResponses(*this, responses,
+                             [](int number, const CConfigurationSettings& c,
+                                const std::vector<GridResidual>& residuals, const RenderRequest& values) {
+                               if (number == 1021) return renderASCII1021(c.Helmert, values);
+                               if (number == 1023) return renderASCII1023(c.ResidualGrid, residuals, values);
+                               return renderASCII1025(c.Projection, values);
+                             });
 }
 
 int RTCMMessageRequest::CreateXMLResponses(std::vector<CRTCMXMLResponse>& responses) {
-  return CreateTextResponses(*this, responses, [](int number, const CConfigurationSettings& c,
-                                           const std::vector<GridResidual>& residuals,
-                                           const RenderRequest& values) {
-    if (number == 1021) return xml1021(c.Helmert, values);
-    if (number == 1023) return xml1023(c.ResidualGrid, residuals, values);
-    return xml1025(c.Projection, values);
-  });
+  return CreateTextResponses(*this, responses,
+                             [](int number, const CConfigurationSettings& c,
+                                const std::vector<GridResidual>& residuals, const RenderRequest& values) {
+                               if (number == 1021) return xml1021(c.Helmert, values);
+                               if (number == 1023) return xml1023(c.ResidualGrid, residuals, values);
+                               return xml1025(c.Projection, values);
+                             });
 }
 
 void RTCMMessageRequest::SetConfiguration(CConfigurationSettings& settings) {

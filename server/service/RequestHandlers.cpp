@@ -3,8 +3,8 @@
 #include "module/CConfigurationSettings.h"
 #include "runtime/PelLog.h"
 #include "service/RTCMMessageRequest.h"
-#include "service/ResultText.h"
 #include "service/Responses.h"
+#include "service/ResultText.h"
 
 namespace tarvik {
 

@@ -35,9 +35,16 @@ TEST(CommandLineTest, ModesAndValues) {
 TEST(CommandLineTest, MistakesAreReported) {
   CommandLine cl;
   std::string err;
-  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-           {"--start"}, {"--start="}, {"--home"}, {"--panel-port", "70000"}, {"--panel-port", "-1"},
-           {"--panel-port", "80a"}, {"--bogus"}, {"Nord"}, {"--edit", "A", "--start", "B"}}) {
+  for (std::vector<std::string> bad :
+       std::vector<std::vector<std::string>>{{"--start"},
+                                             {"--start="},
+                                             {"--home"},
+                                             {"--panel-port", "70000"},
+                                             {"--panel-port", "-1"},
+                                             {"--panel-port", "80a"},
+                                             {"--bogus"},
+                                             {"Nord"},
+                                             {"--edit", "A", "--start", "B"}}) {
     err.clear();
     EXPECT_FALSE(ParseCommandLine(bad, cl, err)) << bad[0];
     EXPECT_FALSE(err.empty());

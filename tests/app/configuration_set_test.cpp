@@ -2,7 +2,6 @@
 // the folders it renames, and that refusals leave everything untouched.
 #include <gtest/gtest.h>
 
-
 #include "AppTestSupport.h"
 #include "app/CConfigurationSet.h"
 #include "runtime/PelLog.h"
@@ -14,14 +13,16 @@ using test::ReadAll;
 using test::WriteAll;
 
 const char* const kTemplate =
-    "; template of new configurations\n[Settings]\nPORTNUM=0\nTotalNumberOfRequests=0\nActiveMessages=1021;1023;1025\n"
+    "; template of new "
+    "configurations\n[Settings]\nPORTNUM=0\nTotalNumberOfRequests=0\nActiveMessages=1021;1023;1025\n"
     "Mode=LOCAL\n";
 
 // '9' in the pattern stands for any digit.
 bool MatchesPattern(const std::string& text, const std::string& pattern) {
   if (text.size() != pattern.size()) return false;
   for (std::size_t i = 0; i < text.size(); ++i)
-    if (pattern[i] == '9' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != pattern[i]) return false;
+    if (pattern[i] == '9' ? !std::isdigit(static_cast<unsigned char>(text[i])) : text[i] != pattern[i])
+      return false;
   return true;
 }
 
@@ -35,8 +36,8 @@ class ConfigurationSetTest : public ::testing::Test {
   fs::path configs() const { return home.path() / "Configs"; }
   std::unique_ptr<CConfigurationSet> MakeSet() {
     return std::make_unique<CConfigurationSet>(
-        ConfigurationSetPaths{configs(), general(), home.path() / "ConfigurationTemplate.ini"}, test::FakeFactory(),
-        log);
+        ConfigurationSetPaths{configs(), general(), home.path() / "ConfigurationTemplate.ini"},
+        test::FakeFactory(), log);
   }
   std::string Key(const std::string& key) const {
     return CFileIni(general()).ReadString("Configurations", key);
@@ -72,7 +73,8 @@ TEST_F(ConfigurationSetTest, AddWritesFileAndListAndReadsTheNewFile) {
 
 TEST_F(ConfigurationSetTest, RemovingTheSecondOfThreeShiftsTheThirdAndEmptiesTheRest) {
   auto set = MakeSet();
-  for (auto [n, p] : {std::pair{"A", 3001}, {"B", 3002}, {"C", 3003}}) ASSERT_TRUE(set->AddConfiguration(n, p).ok);
+  for (auto [n, p] : {std::pair{"A", 3001}, {"B", 3002}, {"C", 3003}})
+    ASSERT_TRUE(set->AddConfiguration(n, p).ok);
   WriteAll(configs() / "B" / "notes.txt", "kept");
 
   ASSERT_TRUE(set->RemoveConfiguration("B").ok);
@@ -127,9 +129,19 @@ TEST_F(ConfigurationSetTest, RefusalsTouchNoFile) {
 TEST_F(ConfigurationSetTest, NamesThatLeaveTheFolderAreRefusedBeforeAnythingIsTouched) {
   auto set = MakeSet();
   const std::string before = ReadAll(general());
-  const std::vector<std::string> bads = {"../escape", "..", ".", "a/b", "a\\b", "/abs", std::string("tab\there"),
-                          std::string("nl\nx"), std::string("nul\0x", 5), " lead", "trail ", "x__deleted__y",
-                          ".hidden"};
+  const std::vector<std::string> bads = {"../escape",
+                                         "..",
+                                         ".",
+                                         "a/b",
+                                         "a\\b",
+                                         "/abs",
+                                         std::string("tab\there"),
+                                         std::string("nl\nx"),
+                                         std::string("nul\0x", 5),
+                                         " lead",
+                                         "trail ",
+                                         "x__deleted__y",
+                                         ".hidden"};
   for (const std::string& bad : bads) {
     SetOperationResult r = set->AddConfiguration(bad, 4000);
     EXPECT_FALSE(r.ok) << bad;
@@ -215,7 +227,8 @@ TEST_F(ConfigurationSetTest, LoadSkipsNamesOutsideTheFolderAndRepeats) {
 }
 
 TEST_F(ConfigurationSetTest, AddAfterARefusedListedNameKeepsEveryName) {
-  WriteAll(general(), "[Configurations]\nPath=.\\Configs\nConfiguration1=A\nConfiguration2=../x\nConfiguration3=B\n");
+  WriteAll(general(),
+           "[Configurations]\nPath=.\\Configs\nConfiguration1=A\nConfiguration2=../x\nConfiguration3=B\n");
   auto set = MakeSet();
   set->LoadConfigurations({"A", "../x", "B"});
   ASSERT_TRUE(set->AddConfiguration("C", 2103).ok);

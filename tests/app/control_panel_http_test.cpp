@@ -48,9 +48,10 @@ TEST_F(ControlPanelHttpTest, PageTokenAndHostRules) {
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
   EXPECT_NE(page->body.find("Transformation Module Settings"), std::string::npos);
-  EXPECT_EQ(page->body.find(kToken), std::string::npos);  // the page never carries the token
+  EXPECT_EQ(page->body.find(kToken), std::string::npos);     // the page never carries the token
   EXPECT_EQ(page->body.find("http://"), std::string::npos);  // nothing is fetched from elsewhere
-  EXPECT_NE(page->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"), std::string::npos);
+  EXPECT_NE(page->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"),
+            std::string::npos);
 
   const std::string body = R"({"name":"Nord","port":2101})";
   auto r = c.Post("/api/add", body, "application/json");
@@ -65,7 +66,8 @@ TEST_F(ControlPanelHttpTest, PageTokenAndHostRules) {
   EXPECT_EQ(set->Count(), 1u);
 
   // A name that resolves to loopback but is not ours: refused even with the token.
-  auto get = c.Get("/api/state", {{"X-Tarvik-Token", kToken}, {"Host", "rebind.example:" + std::to_string(port)}});
+  auto get =
+      c.Get("/api/state", {{"X-Tarvik-Token", kToken}, {"Host", "rebind.example:" + std::to_string(port)}});
   ASSERT_TRUE(get);
   EXPECT_EQ(get->status, 403);
   get = c.Get("/api/state", {{"X-Tarvik-Token", kToken}, {"Host", "localhost:" + std::to_string(port)}});
@@ -75,7 +77,8 @@ TEST_F(ControlPanelHttpTest, PageTokenAndHostRules) {
 
 TEST_F(ControlPanelHttpTest, ExitEndsTheServerOnlyWhenNothingRuns) {
   auto c = Client();
-  ASSERT_TRUE(c.Post("/api/add", {{"X-Tarvik-Token", kToken}}, R"({"name":"A","port":2101})", "application/json"));
+  ASSERT_TRUE(
+      c.Post("/api/add", {{"X-Tarvik-Token", kToken}}, R"({"name":"A","port":2101})", "application/json"));
   ASSERT_EQ(set->Find("A")->Start(), 1);
   auto r = c.Post("/api/exit", {{"X-Tarvik-Token", kToken}}, "{}", "application/json");
   ASSERT_TRUE(r);
@@ -93,8 +96,8 @@ TEST_F(ControlPanelHttpTest, ExitEndsTheServerOnlyWhenNothingRuns) {
 TEST(ControlPanelBindTest, BusyPortAndCloseBeforeServing) {
   test::TempProgramFolder home;
   PelLog log;
-  CConfigurationSet set({home.path() / "Configs", home.path() / "g.ini", home.path() / "t.ini"}, test::FakeFactory(),
-                        log);
+  CConfigurationSet set({home.path() / "Configs", home.path() / "g.ini", home.path() / "t.ini"},
+                        test::FakeFactory(), log);
   CTarvikDlg first(set, kToken, log);
   int port = first.Bind("127.0.0.1", 0);
   ASSERT_GT(port, 0);

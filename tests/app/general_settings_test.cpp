@@ -79,8 +79,8 @@ TEST_F(GeneralSettings, ValueWordsAndTheirFallbacks) {
 TEST_F(GeneralSettings, MissingFileOrConfigurationsPathFails) {
   CTarvikSettings s;
   EXPECT_FALSE(s.ReadGeneralSettings(home_, log_));
-  EXPECT_NE(LogText().find("ReadGeneralSettings: Configuration-file " + (home_ / "Tarvik_General.ini").string() +
-                           " is missing."),
+  EXPECT_NE(LogText().find("ReadGeneralSettings: Configuration-file " +
+                           (home_ / "Tarvik_General.ini").string() + " is missing."),
             std::string::npos);
 
   WriteSettings("[ServerSettings]\nRTCMFormat=XML\n[Configurations]\nConfiguration1=A\n");

@@ -78,8 +78,11 @@ TEST(PanelButtonsTest, EnablingRules) {
 }
 
 TEST_F(PanelApiTest, EveryRouteNeedsTheToken) {
-  for (auto [method, path] : {std::pair{"GET", "/api/state"}, {"POST", "/api/add"}, {"POST", "/api/exit"},
-                              {"POST", "/api/file"}, {"GET", "/api/log"}}) {
+  for (auto [method, path] : {std::pair{"GET", "/api/state"},
+                              {"POST", "/api/add"},
+                              {"POST", "/api/exit"},
+                              {"POST", "/api/file"},
+                              {"GET", "/api/log"}}) {
     for (std::string token : {"", "0123456789abcdef0123456789abcdee", "0123456789abcdef"}) {
       PanelResponse r = api->Handle({method, path, {}, token, R"({"name":"X","port":2101})"});
       EXPECT_EQ(r.status, 403) << path << " " << token;

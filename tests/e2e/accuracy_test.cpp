@@ -22,7 +22,7 @@ using namespace e2etest;
 namespace {
 
 struct Ellipsoid {
-    double a, b;
+  double a, b;
 };
 constexpr Ellipsoid kGrs80{6378137.0, 6356752.314140};
 constexpr Ellipsoid kBessel{6377397.155, 6356078.962818};
@@ -31,26 +31,26 @@ constexpr double kDeg = M_PI / 180.0;
 // Geographic (degrees, metres) to Earth-centred Cartesian and back, written
 // out here so that the check does not lean on the server's conversions.
 void ToXyz(const Ellipsoid& e, double lat, double lon, double h, double& X, double& Y, double& Z) {
-    double e2 = 1.0 - (e.b * e.b) / (e.a * e.a);
-    double s = std::sin(lat * kDeg), c = std::cos(lat * kDeg);
-    double N = e.a / std::sqrt(1.0 - e2 * s * s);
-    X = (N + h) * c * std::cos(lon * kDeg);
-    Y = (N + h) * c * std::sin(lon * kDeg);
-    Z = (N * (1.0 - e2) + h) * s;
+  double e2 = 1.0 - (e.b * e.b) / (e.a * e.a);
+  double s = std::sin(lat * kDeg), c = std::cos(lat * kDeg);
+  double N = e.a / std::sqrt(1.0 - e2 * s * s);
+  X = (N + h) * c * std::cos(lon * kDeg);
+  Y = (N + h) * c * std::sin(lon * kDeg);
+  Z = (N * (1.0 - e2) + h) * s;
 }
 
 void ToBlh(const Ellipsoid& e, double X, double Y, double Z, double& lat, double& lon, double& h) {
-    double e2 = 1.0 - (e.b * e.b) / (e.a * e.a);
-    double p = std::hypot(X, Y);
-    double phi = std::atan2(Z, p * (1.0 - e2));
-    for (int i = 0; i < 20; ++i) {
-        double s = std::sin(phi);
-        double N = e.a / std::sqrt(1.0 - e2 * s * s);
-        h = p / std::cos(phi) - N;
-        phi = std::atan2(Z, p * (1.0 - e2 * N / (N + h)));
-    }
-    lat = phi / kDeg;
-    lon = std::atan2(Y, X) / kDeg;
+  double e2 = 1.0 - (e.b * e.b) / (e.a * e.a);
+  double p = std::hypot(X, Y);
+  double phi = std::atan2(Z, p * (1.0 - e2));
+  for (int i = 0; i < 20; ++i) {
+    double s = std::sin(phi);
+    double N = e.a / std::sqrt(1.0 - e2 * s * s);
+    h = p / std::cos(phi) - N;
+    phi = std::atan2(Z, p * (1.0 - e2 * N / (N + h)));
+  }
+  lat = phi / kDeg;
+  lon = std::atan2(Y, X) / kDeg;
 }
 
 using BlhFn = int (*)(double, double, double, double*, double*, double*);
@@ -58,146 +58,147 @@ using InitFn = int (*)(const char*);
 using SurfaceFn = int (*)(double, double, double, double, double*, double*, double*, double*);
 
 struct Node {
-    double lat, lon, h;
+  double lat, lon, h;
 };
 
 // The grid as the server lays it: around the rover's position taken to the
 // Bessel ellipsoid (the demo's ITRF-to-target transformation is the
 // identity), nodes north-west first, row by row, back on GRS80.
 std::vector<Node> SourceNodes(double lat, double lon, double height, double extLat, double extLon) {
-    double X, Y, Z, tLat, tLon, tH;
-    ToXyz(kGrs80, lat, lon, height, X, Y, Z);
-    ToBlh(kBessel, X, Y, Z, tLat, tLon, tH);
-    std::vector<Node> nodes;
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) {
-            Node n;
-            ToXyz(kBessel, tLat + extLat / 2 - i * extLat / 3, tLon - extLon / 2 + j * extLon / 3, tH, X, Y, Z);
-            ToBlh(kGrs80, X, Y, Z, n.lat, n.lon, n.h);
-            nodes.push_back(n);
-        }
-    return nodes;
+  double X, Y, Z, tLat, tLon, tH;
+  ToXyz(kGrs80, lat, lon, height, X, Y, Z);
+  ToBlh(kBessel, X, Y, Z, tLat, tLon, tH);
+  std::vector<Node> nodes;
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) {
+      Node n;
+      ToXyz(kBessel, tLat + extLat / 2 - i * extLat / 3, tLon - extLon / 2 + j * extLon / 3, tH, X, Y, Z);
+      ToBlh(kGrs80, X, Y, Z, n.lat, n.lon, n.h);
+      nodes.push_back(n);
+    }
+  return nodes;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::size_t p = 0, e;
-    while ((e = text.find('\n', p)) != std::string::npos) {
-        out.push_back(text.substr(p, e - p));
-        p = e + 1;
-    }
-    return out;
+  std::vector<std::string> out;
+  std::size_t p = 0, e;
+  while ((e = text.find('\n', p)) != std::string::npos) {
+    out.push_back(text.substr(p, e - p));
+    p = e + 1;
+  }
+  return out;
 }
 
 }  // namespace
 
 TEST(RoverAccuracy, ParametersAndResidualsReproduceTheDatabaseAtTheNodes) {
-    DemoHome home;
-    ASSERT_TRUE(home.Ok());
-    TarvikProcess server(home.Path(), {home.BinaryPort(), home.AsciiPort(), home.XmlPort()});
-    ASSERT_TRUE(server.Running()) << server.Output();
+  DemoHome home;
+  ASSERT_TRUE(home.Ok());
+  TarvikProcess server(home.Path(), {home.BinaryPort(), home.AsciiPort(), home.XmlPort()});
+  ASSERT_TRUE(server.Running()) << server.Output();
 
-    // The database as the library itself gives it.
-    void* marlo = dlopen((BinFolder() / "MarloDLL.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(marlo, nullptr) << dlerror();
-    auto init = reinterpret_cast<InitFn>(dlsym(marlo, "InitDB"));
-    auto transform = reinterpret_cast<BlhFn>(dlsym(marlo, "TransformPoint_BLH_in_BLH_out"));
-    ASSERT_TRUE(init && transform);
-    ASSERT_EQ(init(home.DataFile("marlo").c_str()), 1) << home.DataFile("marlo");
+  // The database as the library itself gives it.
+  void* marlo = dlopen((BinFolder() / "MarloDLL.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(marlo, nullptr) << dlerror();
+  auto init = reinterpret_cast<InitFn>(dlsym(marlo, "InitDB"));
+  auto transform = reinterpret_cast<BlhFn>(dlsym(marlo, "TransformPoint_BLH_in_BLH_out"));
+  ASSERT_TRUE(init && transform);
+  ASSERT_EQ(init(home.DataFile("marlo").c_str()), 1) << home.DataFile("marlo");
 
-    double worstCommon = 0.0, worstNode = 0.0, worstTotal = 0.0;
-    // Several rover positions across the region, each with its own grid.
-    const double spots[][2] = {{47.8, 14.9}, {47.1, 13.6}, {48.3, 16.3}, {47.35, 15.55}};
-    for (const auto& spot : spots) {
-        const double lat = spot[0], lon = spot[1], height = 450.0;
-        Connection c(home.BinaryPort());
-        c.Send(Gga(lat, lon, height));
-        Replies r = Split(c.ReadReplies(3));
-        ASSERT_EQ(r.frames.size(), 3u) << lat << " " << lon;
-        const auto& m1021 = r.frames[0].message;
-        const auto& m1023 = r.frames[1].message;
-        ASSERT_EQ(m1021.Find("LatitudeOfOriginAreaOfValidity")->raw != 162000, true)
-            << "request at " << lat << " " << lon << " was not executed";
+  double worstCommon = 0.0, worstNode = 0.0, worstTotal = 0.0;
+  // Several rover positions across the region, each with its own grid.
+  const double spots[][2] = {{47.8, 14.9}, {47.1, 13.6}, {48.3, 16.3}, {47.35, 15.55}};
+  for (const auto& spot : spots) {
+    const double lat = spot[0], lon = spot[1], height = 450.0;
+    Connection c(home.BinaryPort());
+    c.Send(Gga(lat, lon, height));
+    Replies r = Split(c.ReadReplies(3));
+    ASSERT_EQ(r.frames.size(), 3u) << lat << " " << lon;
+    const auto& m1021 = r.frames[0].message;
+    const auto& m1023 = r.frames[1].message;
+    ASSERT_EQ(m1021.Find("LatitudeOfOriginAreaOfValidity")->raw != 162000, true)
+        << "request at " << lat << " " << lon << " was not executed";
 
-        tarvik::C3DTrafo helmert;
-        const double arcsec = kDeg / 3600.0;
-        helmert.SetParameters(m1021.Value("R1") * arcsec, m1021.Value("R2") * arcsec, m1021.Value("R3") * arcsec,
-                              m1021.Value("DX"), m1021.Value("DY"), m1021.Value("DZ"),
-                              1.0 + m1021.Value("dS") * 1e-6);
-        const double meanLat = m1023.Value("MeanLatitudeOffset");
-        const double meanLon = m1023.Value("MeanLongitudeOffset");
-        double north[16], east[16];
+    tarvik::C3DTrafo helmert;
+    const double arcsec = kDeg / 3600.0;
+    helmert.SetParameters(m1021.Value("R1") * arcsec, m1021.Value("R2") * arcsec, m1021.Value("R3") * arcsec,
+                          m1021.Value("DX"), m1021.Value("DY"), m1021.Value("DZ"),
+                          1.0 + m1021.Value("dS") * 1e-6);
+    const double meanLat = m1023.Value("MeanLatitudeOffset");
+    const double meanLon = m1023.Value("MeanLongitudeOffset");
+    double north[16], east[16];
 
-        const double extLat = m1021.Value("LatitudeExtensionAreaOfValidity");
-        const double extLon = m1021.Value("LongitudeExtensionAreaOfValidity");
-        const auto nodes = SourceNodes(lat, lon, height, extLat, extLon);
-        for (int i = 0; i < 4; ++i) {
-            for (int j = 0; j < 4; ++j) {
-                const int n = i * 4 + j + 1;
-                const double sLat = nodes[n - 1].lat, sLon = nodes[n - 1].lon, sH = nodes[n - 1].h;
-                double dbLon = 0, dbLat = 0, dbH = 0;
-                ASSERT_EQ(transform(sLon, sLat, sH, &dbLon, &dbLat, &dbH), 1);
+    const double extLat = m1021.Value("LatitudeExtensionAreaOfValidity");
+    const double extLon = m1021.Value("LongitudeExtensionAreaOfValidity");
+    const auto nodes = SourceNodes(lat, lon, height, extLat, extLon);
+    for (int i = 0; i < 4; ++i) {
+      for (int j = 0; j < 4; ++j) {
+        const int n = i * 4 + j + 1;
+        const double sLat = nodes[n - 1].lat, sLon = nodes[n - 1].lon, sH = nodes[n - 1].h;
+        double dbLon = 0, dbLat = 0, dbH = 0;
+        ASSERT_EQ(transform(sLon, sLat, sH, &dbLon, &dbLat, &dbH), 1);
 
-                double Xs, Ys, Zs, Xt, Yt, Zt, hLat, hLon, hH;
-                ToXyz(kGrs80, sLat, sLon, sH, Xs, Ys, Zs);
-                helmert.TransformForward(Xs, Ys, Zs, Xt, Yt, Zt);
-                ToBlh(kBessel, Xt, Yt, Zt, hLat, hLon, hH);
-                std::string idx = std::to_string(n);
-                double roverLat = hLat + (meanLat + m1023.Value("dLatitude[" + idx + "]")) / 3600.0;
-                double roverLon = hLon + (meanLon + m1023.Value("dLongitude[" + idx + "]")) / 3600.0;
+        double Xs, Ys, Zs, Xt, Yt, Zt, hLat, hLon, hH;
+        ToXyz(kGrs80, sLat, sLon, sH, Xs, Ys, Zs);
+        helmert.TransformForward(Xs, Ys, Zs, Xt, Yt, Zt);
+        ToBlh(kBessel, Xt, Yt, Zt, hLat, hLon, hH);
+        std::string idx = std::to_string(n);
+        double roverLat = hLat + (meanLat + m1023.Value("dLatitude[" + idx + "]")) / 3600.0;
+        double roverLon = hLon + (meanLon + m1023.Value("dLongitude[" + idx + "]")) / 3600.0;
 
-                north[n - 1] = (roverLat - dbLat) * kDeg * 6378137.0;
-                east[n - 1] = (roverLon - dbLon) * kDeg * 6378137.0 * std::cos(dbLat * kDeg);
-            }
-        }
-        // The field resolutions bound what a rover can reproduce: 1 mm
-        // translations and 0.00002" rotations, truncated, shift the whole
-        // grid alike by up to about 2 mm; 0.00003" residuals, truncated,
-        // move single nodes by up to 0.93 mm north and 0.62 mm east. A fault
-        // in the parameters, residuals or node order is far beyond both.
-        double meanN = 0, meanE = 0;
-        for (int k = 0; k < 16; ++k) {
-            meanN += north[k] / 16;
-            meanE += east[k] / 16;
-        }
-        EXPECT_LT(std::hypot(meanN, meanE), 0.003) << "common shift of the grid at " << lat << " " << lon;
-        worstCommon = std::max(worstCommon, std::hypot(meanN, meanE));
-        for (int k = 0; k < 16; ++k) {
-            double off = std::hypot(north[k] - meanN, east[k] - meanE);
-            worstNode = std::max(worstNode, off);
-            worstTotal = std::max(worstTotal, std::hypot(north[k], east[k]));
-            EXPECT_LT(off, 0.0015) << "node " << k + 1 << " of the grid at " << lat << " " << lon << ": north "
-                                  << north[k] << " m, east " << east[k] << " m";
-        }
+        north[n - 1] = (roverLat - dbLat) * kDeg * 6378137.0;
+        east[n - 1] = (roverLon - dbLon) * kDeg * 6378137.0 * std::cos(dbLat * kDeg);
+      }
     }
-    std::printf("rover against database: largest common shift %.2f mm, largest node scatter %.2f mm, "
-                "largest total %.2f mm\n",
-                worstCommon * 1000.0, worstNode * 1000.0, worstTotal * 1000.0);
-    dlclose(marlo);
+    // The field resolutions bound what a rover can reproduce: 1 mm
+    // translations and 0.00002" rotations, truncated, shift the whole
+    // grid alike by up to about 2 mm; 0.00003" residuals, truncated,
+    // move single nodes by up to 0.93 mm north and 0.62 mm east. A fault
+    // in the parameters, residuals or node order is far beyond both.
+    double meanN = 0, meanE = 0;
+    for (int k = 0; k < 16; ++k) {
+      meanN += north[k] / 16;
+      meanE += east[k] / 16;
+    }
+    EXPECT_LT(std::hypot(meanN, meanE), 0.003) << "common shift of the grid at " << lat << " " << lon;
+    worstCommon = std::max(worstCommon, std::hypot(meanN, meanE));
+    for (int k = 0; k < 16; ++k) {
+      double off = std::hypot(north[k] - meanN, east[k] - meanE);
+      worstNode = std::max(worstNode, off);
+      worstTotal = std::max(worstTotal, std::hypot(north[k], east[k]));
+      EXPECT_LT(off, 0.0015) << "node " << k + 1 << " of the grid at " << lat << " " << lon << ": north "
+                             << north[k] << " m, east " << east[k] << " m";
+    }
+  }
+  std::printf(
+      "rover against database: largest common shift %.2f mm, largest node scatter %.2f mm, "
+      "largest total %.2f mm\n",
+      worstCommon * 1000.0, worstNode * 1000.0, worstTotal * 1000.0);
+  dlclose(marlo);
 }
 
 namespace {
 
 // The replies of the three configurations for one position.
 struct ThreeFormats {
-    Replies frames, texts, documents;
+  Replies frames, texts, documents;
 };
 
 ThreeFormats AskAll(const DemoHome& home, double lat, double lon, double height) {
-    ThreeFormats t;
-    Connection b(home.BinaryPort()), a(home.AsciiPort()), x(home.XmlPort());
-    b.Send(Gga(lat, lon, height));
-    t.frames = Split(b.ReadReplies(3));
-    a.Send(Gga(lat, lon, height));
-    t.texts = Split(a.ReadReplies(3));
-    x.Send(Gga(lat, lon, height));
-    t.documents = Split(x.ReadReplies(3));
-    return t;
+  ThreeFormats t;
+  Connection b(home.BinaryPort()), a(home.AsciiPort()), x(home.XmlPort());
+  b.Send(Gga(lat, lon, height));
+  t.frames = Split(b.ReadReplies(3));
+  a.Send(Gga(lat, lon, height));
+  t.texts = Split(a.ReadReplies(3));
+  x.Send(Gga(lat, lon, height));
+  t.documents = Split(x.ReadReplies(3));
+  return t;
 }
 
 double XmlAttribute(const std::string& doc, const std::string& name) {
-    std::size_t p = doc.find(" " + name + "=\"");
-    return p == std::string::npos ? NAN : std::atof(doc.c_str() + p + name.size() + 3);
+  std::size_t p = doc.find(" " + name + "=\"");
+  return p == std::string::npos ? NAN : std::atof(doc.c_str() + p + name.size() + 3);
 }
 
 }  // namespace
@@ -208,83 +209,84 @@ double XmlAttribute(const std::string& doc, const std::string& name) {
 // parameters (the mean geoid height and the geoid grid differ by about a
 // metre here, a fraction of a ppm in scale).
 TEST(RoverAccuracy, GeoidGridConfigurationSendsTheGridsUndulations) {
-    DemoHome home;
-    ASSERT_TRUE(home.Ok());
-    TarvikProcess server(home.Path(), {home.BinaryPort(), home.AsciiPort(), home.XmlPort()});
-    ASSERT_TRUE(server.Running()) << server.Output();
-    const double lat = 47.8, lon = 14.9, height = 500.0;
-    ThreeFormats r = AskAll(home, lat, lon, height);
-    ASSERT_EQ(r.texts.texts.size(), 3u);
-    ASSERT_EQ(r.documents.texts.size(), 3u);
-    auto ascii1021 = Lines(r.texts.texts[0]);
-    auto ascii1023 = Lines(r.texts.texts[1]);
-    ASSERT_EQ(ascii1021.size(), 27u);
-    ASSERT_EQ(ascii1023.size(), 64u);
+  DemoHome home;
+  ASSERT_TRUE(home.Ok());
+  TarvikProcess server(home.Path(), {home.BinaryPort(), home.AsciiPort(), home.XmlPort()});
+  ASSERT_TRUE(server.Running()) << server.Output();
+  const double lat = 47.8, lon = 14.9, height = 500.0;
+  ThreeFormats r = AskAll(home, lat, lon, height);
+  ASSERT_EQ(r.texts.texts.size(), 3u);
+  ASSERT_EQ(r.documents.texts.size(), 3u);
+  auto ascii1021 = Lines(r.texts.texts[0]);
+  auto ascii1023 = Lines(r.texts.texts[1]);
+  ASSERT_EQ(ascii1021.size(), 27u);
+  ASSERT_EQ(ascii1023.size(), 64u);
 
-    // Scale as (m - 1) / 0.00001 in both text forms.
-    EXPECT_NEAR(std::atof(ascii1021[20].c_str()), XmlAttribute(r.documents.texts[0], "DS"), 0.1);
-    EXPECT_NEAR(std::atof(ascii1021[14].c_str()), XmlAttribute(r.documents.texts[0], "DX"), 5.0);
+  // Scale as (m - 1) / 0.00001 in both text forms.
+  EXPECT_NEAR(std::atof(ascii1021[20].c_str()), XmlAttribute(r.documents.texts[0], "DS"), 0.1);
+  EXPECT_NEAR(std::atof(ascii1021[14].c_str()), XmlAttribute(r.documents.texts[0], "DX"), 5.0);
 
-    tarvik::CGeoidGrid geoid;
-    ASSERT_EQ(geoid.Load(home.DataFile("geoid")), 1);
-    const auto nodes = SourceNodes(lat, lon, height, 0.3, 0.5);
-    for (int k = 0; k < 16; ++k) {
-        double n = 0;
-        ASSERT_EQ(geoid.Lookup(nodes[k].lat, nodes[k].lon, n), 1);
-        double sent = std::atof(ascii1023[10].c_str()) + std::atof(ascii1023[11 + 3 * k + 2].c_str());
-        EXPECT_NEAR(sent, n, 0.003) << "geoid grid, node " << k + 1;
-    }
+  tarvik::CGeoidGrid geoid;
+  ASSERT_EQ(geoid.Load(home.DataFile("geoid")), 1);
+  const auto nodes = SourceNodes(lat, lon, height, 0.3, 0.5);
+  for (int k = 0; k < 16; ++k) {
+    double n = 0;
+    ASSERT_EQ(geoid.Lookup(nodes[k].lat, nodes[k].lon, n), 1);
+    double sent = std::atof(ascii1023[10].c_str()) + std::atof(ascii1023[11 + 3 * k + 2].c_str());
+    EXPECT_NEAR(sent, n, 0.003) << "geoid grid, node " << k + 1;
+  }
 }
 
 // The same for the height surface of OrvelMan4: the library's second output
 // is the node's height counted from the surface, so the anomaly the chain
 // sends is the surface's undulation at the node.
 TEST(RoverAccuracy, HeightSurfaceConfigurationSendsTheSurfacesUndulations) {
-    DemoHome home;
-    ASSERT_TRUE(home.Ok());
-    TarvikProcess server(home.Path(), {home.BinaryPort(), home.AsciiPort(), home.XmlPort()});
-    ASSERT_TRUE(server.Running()) << server.Output();
-    const double lat = 47.8, lon = 14.9, height = 500.0;
-    ThreeFormats r = AskAll(home, lat, lon, height);
-    ASSERT_EQ(r.frames.frames.size(), 3u);
-    ASSERT_EQ(r.texts.texts.size(), 3u);
-    auto ascii1021 = Lines(r.texts.texts[0]);
-    ASSERT_EQ(ascii1021.size(), 27u);
-    const auto& m1021 = r.frames.frames[0].message;
-    const auto& m1023 = r.frames.frames[1].message;
+  DemoHome home;
+  ASSERT_TRUE(home.Ok());
+  TarvikProcess server(home.Path(), {home.BinaryPort(), home.AsciiPort(), home.XmlPort()});
+  ASSERT_TRUE(server.Running()) << server.Output();
+  const double lat = 47.8, lon = 14.9, height = 500.0;
+  ThreeFormats r = AskAll(home, lat, lon, height);
+  ASSERT_EQ(r.frames.frames.size(), 3u);
+  ASSERT_EQ(r.texts.texts.size(), 3u);
+  auto ascii1021 = Lines(r.texts.texts[0]);
+  ASSERT_EQ(ascii1021.size(), 27u);
+  const auto& m1021 = r.frames.frames[0].message;
+  const auto& m1023 = r.frames.frames[1].message;
 
-    // Scale in ppm: binary in units of 0.00001 ppm, text as (m - 1) / 0.00001.
-    // The two ports take their heights from the surface and from the geoid
-    // grid, which agree to centimetres: the scales agree, while the
-    // translations, traded against the rotations in a fit over so small an
-    // area, may not.
-    EXPECT_NEAR(m1021.Value("dS"), std::atof(ascii1021[20].c_str()) * 10.0, 1.0);
-    EXPECT_LT(std::fabs(m1021.Value("dS")), 20.0);
+  // Scale in ppm: binary in units of 0.00001 ppm, text as (m - 1) / 0.00001.
+  // The two ports take their heights from the surface and from the geoid
+  // grid, which agree to centimetres: the scales agree, while the
+  // translations, traded against the rotations in a fit over so small an
+  // area, may not.
+  EXPECT_NEAR(m1021.Value("dS"), std::atof(ascii1021[20].c_str()) * 10.0, 1.0);
+  EXPECT_LT(std::fabs(m1021.Value("dS")), 20.0);
 
-    tarvik::C3DTrafo helmert;
-    const double arcsec = kDeg / 3600.0;
-    helmert.SetParameters(m1021.Value("R1") * arcsec, m1021.Value("R2") * arcsec, m1021.Value("R3") * arcsec,
-                          m1021.Value("DX"), m1021.Value("DY"), m1021.Value("DZ"), 1.0 + m1021.Value("dS") * 1e-6);
+  tarvik::C3DTrafo helmert;
+  const double arcsec = kDeg / 3600.0;
+  helmert.SetParameters(m1021.Value("R1") * arcsec, m1021.Value("R2") * arcsec, m1021.Value("R3") * arcsec,
+                        m1021.Value("DX"), m1021.Value("DY"), m1021.Value("DZ"),
+                        1.0 + m1021.Value("dS") * 1e-6);
 
-    void* orvel = dlopen((BinFolder() / "OrvelMan4.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(orvel, nullptr) << dlerror();
-    auto initOrvel = reinterpret_cast<InitFn>(dlsym(orvel, "InitOrvelDB"));
-    auto surface = reinterpret_cast<SurfaceFn>(dlsym(orvel, "GetNFEMbyLatLongH"));
-    ASSERT_TRUE(initOrvel && surface);
-    ASSERT_EQ(initOrvel(home.DataFile("orvel").c_str()), 1);
-    const auto nodes = SourceNodes(lat, lon, height, 0.3, 0.5);
-    for (int k = 0; k < 16; ++k) {
-        double undulation = 0, above = 0, sn = 0, se = 0;
-        ASSERT_EQ(surface(nodes[k].lat, nodes[k].lon, nodes[k].h, 1.0, &undulation, &above, &sn, &se), 0);
-        EXPECT_NEAR(above, nodes[k].h - undulation, 1e-9);
-        // The parameters carry the node to its height above the surface.
-        double X, Y, Z, Xt, Yt, Zt, tLat, tLon, tH;
-        ToXyz(kGrs80, nodes[k].lat, nodes[k].lon, nodes[k].h, X, Y, Z);
-        helmert.TransformForward(X, Y, Z, Xt, Yt, Zt);
-        ToBlh(kBessel, Xt, Yt, Zt, tLat, tLon, tH);
-        EXPECT_NEAR(tH, above, 0.05) << "height surface, node " << k + 1;
-        double sent = m1023.Value("MeanHeightOffset") + m1023.Value("dHeight[" + std::to_string(k + 1) + "]");
-        EXPECT_NEAR(sent, undulation, 0.02) << "height surface, node " << k + 1;
-    }
-    dlclose(orvel);
+  void* orvel = dlopen((BinFolder() / "OrvelMan4.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(orvel, nullptr) << dlerror();
+  auto initOrvel = reinterpret_cast<InitFn>(dlsym(orvel, "InitOrvelDB"));
+  auto surface = reinterpret_cast<SurfaceFn>(dlsym(orvel, "GetNFEMbyLatLongH"));
+  ASSERT_TRUE(initOrvel && surface);
+  ASSERT_EQ(initOrvel(home.DataFile("orvel").c_str()), 1);
+  const auto nodes = SourceNodes(lat, lon, height, 0.3, 0.5);
+  for (int k = 0; k < 16; ++k) {
+    double undulation = 0, above = 0, sn = 0, se = 0;
+    ASSERT_EQ(surface(nodes[k].lat, nodes[k].lon, nodes[k].h, 1.0, &undulation, &above, &sn, &se), 0);
+    EXPECT_NEAR(above, nodes[k].h - undulation, 1e-9);
+    // The parameters carry the node to its height above the surface.
+    double X, Y, Z, Xt, Yt, Zt, tLat, tLon, tH;
+    ToXyz(kGrs80, nodes[k].lat, nodes[k].lon, nodes[k].h, X, Y, Z);
+    helmert.TransformForward(X, Y, Z, Xt, Yt, Zt);
+    ToBlh(kBessel, Xt, Yt, Zt, tLat, tLon, tH);
+    EXPECT_NEAR(tH, above, 0.05) << "height surface, node " << k + 1;
+    double sent = m1023.Value("MeanHeightOffset") + m1023.Value("dHeight[" + std::to_string(k + 1) + "]");
+    EXPECT_NEAR(sent, undulation, 0.02) << "height surface, node " << k + 1;
+  }
+  dlclose(orvel);
 }

@@ -71,8 +71,7 @@ TEST(MarloBinding, ReloadReplacesTheLibrary) {
 TEST(MarloErrorTexts, TableAndCodesOutsideIt) {
   EXPECT_EQ(MarloErrorText(-1000), "Area not found");
   EXPECT_EQ(MarloErrorText(-1002), "Error reading database. Database file might be corrupt.");
-  EXPECT_EQ(MarloErrorText(-1006),
-            "Database version is not compatible with current software version.");
+  EXPECT_EQ(MarloErrorText(-1006), "Database version is not compatible with current software version.");
   EXPECT_EQ(MarloErrorText(-1007), "Marlo Access DLL is not initialized");
   // Codes of the binding itself and unknown ones still give a text.
   EXPECT_NE(MarloErrorText(-2006), MarloErrorText(-2007));
@@ -143,8 +142,7 @@ TEST(ProjectionBinding, NotReadyLeavesOutputsAlone) {
     EXPECT_EQ(X, 3);
     EXPECT_EQ(Z, 5);
   }
-  CPelProjectionDll missingOne(BuiltLibrary("FakeProjectionMissing"),
-                               PelProjectionLoading::PerBinding);
+  CPelProjectionDll missingOne(BuiltLibrary("FakeProjectionMissing"), PelProjectionLoading::PerBinding);
   EXPECT_NE(missingOne.LoadError().find("EN_to_BL_Switzerland_Conformal_DoubleProjection"),
             std::string::npos);
 }
@@ -166,12 +164,9 @@ TEST(ProjectionBinding, BindingsKeepTheirOwnEllipsoid) {
   ASSERT_EQ(grs80.SetEllipsoid(kGrs80A, kGrs80B), 1);
   ASSERT_EQ(bessel.SetEllipsoid(kBesselA, kBesselB), 1);
   double expectGrs[3], expectBessel[3];
-  ASSERT_EQ(grs80.GeographicToCartesian(47.0, 15.0, 300.0, expectGrs[0], expectGrs[1],
-                                        expectGrs[2]),
-            1);
-  ASSERT_EQ(bessel.GeographicToCartesian(47.0, 15.0, 300.0, expectBessel[0], expectBessel[1],
-                                         expectBessel[2]),
-            1);
+  ASSERT_EQ(grs80.GeographicToCartesian(47.0, 15.0, 300.0, expectGrs[0], expectGrs[1], expectGrs[2]), 1);
+  ASSERT_EQ(
+      bessel.GeographicToCartesian(47.0, 15.0, 300.0, expectBessel[0], expectBessel[1], expectBessel[2]), 1);
   ASSERT_GT(std::fabs(expectGrs[0] - expectBessel[0]), 100.0);  // the ellipsoids differ
   double X, Y, Z;
   ASSERT_EQ(grs80.GeographicToCartesian(47.0, 15.0, 300.0, X, Y, Z), 1);
@@ -182,8 +177,7 @@ TEST(ProjectionBinding, BindingsKeepTheirOwnEllipsoid) {
       double x, y, z, lat, lon, h;
       binding->GeographicToCartesian(47.0, 15.0, 300.0, x, y, z);
       binding->CartesianToGeographic(expected[0], expected[1], expected[2], lat, lon, h);
-      if (x != expected[0] || y != expected[1] || z != expected[2] ||
-          std::fabs(h - 300.0) > 1e-3)
+      if (x != expected[0] || y != expected[1] || z != expected[2] || std::fabs(h - 300.0) > 1e-3)
         ++*mismatches;
     }
   };

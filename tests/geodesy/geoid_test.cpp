@@ -66,14 +66,14 @@ TEST_F(GeoidGridTest, CommentsAndEmptyLinesAnywhereDoNotShiftNodes) {
 }
 
 TEST_F(GeoidGridTest, LineRuleFailures) {
-  EXPECT_EQ(Load(GridText("   \n")), -1002);              // blank line among the nodes
-  EXPECT_EQ(Load(GridText("47.5 13.5\n")), -1002);        // two numbers only
-  EXPECT_EQ(Load(GridText("abc\n")), -1002);              // not a number
-  EXPECT_EQ(Load(GridText("nan 13 4\n")), -1002);         // not a usable number
-  EXPECT_EQ(Load(GridText("", 3)), -1002);                // three nodes
-  EXPECT_EQ(Load(GridText("", 4)), 1);                    // four nodes are enough
+  EXPECT_EQ(Load(GridText("   \n")), -1002);                        // blank line among the nodes
+  EXPECT_EQ(Load(GridText("47.5 13.5\n")), -1002);                  // two numbers only
+  EXPECT_EQ(Load(GridText("abc\n")), -1002);                        // not a number
+  EXPECT_EQ(Load(GridText("nan 13 4\n")), -1002);                   // not a usable number
+  EXPECT_EQ(Load(GridText("", 3)), -1002);                          // three nodes
+  EXPECT_EQ(Load(GridText("", 4)), 1);                              // four nodes are enough
   EXPECT_EQ(Load("48 13\n47 14.5\n0.5 0.5\n3\n48 13 1\n"), -1003);  // one count
-  EXPECT_EQ(Load("48 13\n47 14.5\n0.5 0.5\n"), -1003);    // header cut short
+  EXPECT_EQ(Load("48 13\n47 14.5\n0.5 0.5\n"), -1003);              // header cut short
   EXPECT_EQ(Load("48 13\n  \n47 14.5\n0.5 0.5\n3 4\n"), -1003);
   EXPECT_EQ(Load(""), -1003);
   EXPECT_EQ(Load(GridText(std::string(100000, '1') + " 13 4\n")), -1002);  // no node line is that long
@@ -98,7 +98,7 @@ TEST_F(GeoidGridTest, HostileHeadersGiveCodesNotCrashes) {
 
 TEST_F(GeoidGridTest, InterpolationAndBorders) {
   ASSERT_EQ(Load(GridText()), 1);
-  EXPECT_NEAR(At(48.0, 13.0), 40.0, 1e-9);   // on a node: that node's value
+  EXPECT_NEAR(At(48.0, 13.0), 40.0, 1e-9);  // on a node: that node's value
   EXPECT_NEAR(At(47.5, 13.5), 51.0, 1e-9);
   // Cell centre: equal distances, plain mean of the corners.
   EXPECT_NEAR(At(47.75, 13.25), (40 + 41 + 50 + 51) / 4.0, 1e-9);
@@ -110,8 +110,8 @@ TEST_F(GeoidGridTest, InterpolationAndBorders) {
   EXPECT_NEAR(At(lat, lon), expected, 1e-9);
 
   EXPECT_NEAR(At(48.0, 13.2), At(48.0 - 1e-12, 13.2), 1e-6);  // north border: row 0
-  EXPECT_NEAR(At(47.5, 14.5), 53.0, 1e-9);  // eastern border: within the last cell
-  EXPECT_EQ(LookupCode(47.0, 13.2), -1001);  // southern border: no row below
+  EXPECT_NEAR(At(47.5, 14.5), 53.0, 1e-9);                    // eastern border: within the last cell
+  EXPECT_EQ(LookupCode(47.0, 13.2), -1001);                   // southern border: no row below
   EXPECT_EQ(LookupCode(48.01, 13.2), -1001);
   EXPECT_EQ(LookupCode(47.5, 12.99), -1001);
   EXPECT_EQ(LookupCode(47.5, 14.51), -1001);

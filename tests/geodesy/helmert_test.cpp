@@ -14,8 +14,7 @@ namespace {
 double MaxDeviationFromIdentity(const CMatrix& m) {
   double worst = 0.0;
   for (int i = 0; i < m.Rows(); ++i)
-    for (int j = 0; j < m.Columns(); ++j)
-      worst = std::max(worst, std::fabs(m[i][j] - (i == j ? 1.0 : 0.0)));
+    for (int j = 0; j < m.Columns(); ++j) worst = std::max(worst, std::fabs(m[i][j] - (i == j ? 1.0 : 0.0)));
   return worst;
 }
 

@@ -6,8 +6,8 @@
 #include <cmath>
 
 #include "AreaSearch.h"
-#include "PointTransformation.h"
 #include "MarloGenerator.h"
+#include "PointTransformation.h"
 #include "marlo/MarloTestSupport.h"
 
 using namespace marlotest;
@@ -16,127 +16,127 @@ using marlo::MarloDatabase;
 namespace {
 
 MarloDatabase Load(const std::string& text) {
-    MarloDatabase db;
-    EXPECT_EQ(marlo::ParseDatabase(text, db), 1);
-    marlo::PreparePolygons(db);
-    return db;
+  MarloDatabase db;
+  EXPECT_EQ(marlo::ParseDatabase(text, db), 1);
+  marlo::PreparePolygons(db);
+  return db;
 }
 
 int FoundId(const MarloDatabase& db, double e, double n) {
-    const marlo::CMasche* a = marlo::FindArea(db, e, n);
-    return a == nullptr ? 0 : a->id;
+  const marlo::CMasche* a = marlo::FindArea(db, e, n);
+  return a == nullptr ? 0 : a->id;
 }
 
 // Three areas: 1 and 2 overlap in 400..600; 3 is a small square far right.
 // Cells (500 m): 1 upper left, 2 upper right, 3 lower left, 4 lower right.
 std::string Overlapping(const std::string& cellThree = Cell(3, {1, 2})) {
-    return PlaneHeader() + Cell(1, {1}) + Cell(2, {2, 3}) + cellThree + Cell(4, {2, 1, 3}) +
-           "3\n" + RectangleArea(1, 0, 0, 600, 1000, 10, 100) +
-           RectangleArea(2, 400, 0, 1000, 1000, 20, 200) +
-           RectangleArea(3, 900, 900, 950, 950, 30, 300) + "0\n";
+  return PlaneHeader() + Cell(1, {1}) + Cell(2, {2, 3}) + cellThree + Cell(4, {2, 1, 3}) + "3\n" +
+         RectangleArea(1, 0, 0, 600, 1000, 10, 100) + RectangleArea(2, 400, 0, 1000, 1000, 20, 200) +
+         RectangleArea(3, 900, 900, 950, 950, 30, 300) + "0\n";
 }
 
 TEST(MarloSearch, OrientationRule) {
-    const marlo::PlanePoint o{0, 0}, a{10, 0};
-    EXPECT_EQ(marlo::Orient(o, a, {5, 5}), -1);
-    EXPECT_EQ(marlo::Orient(o, a, {5, -5}), 1);
-    // Collinear: behind the start, beyond the end, on the segment.
-    EXPECT_EQ(marlo::Orient(o, a, {-1, 0}), -1);
-    EXPECT_EQ(marlo::Orient(o, a, {11, 0}), 1);
-    EXPECT_EQ(marlo::Orient(o, a, {4, 0}), 0);
-    // Touching and collinear overlapping segments intersect.
-    EXPECT_TRUE(marlo::SegmentsIntersect({0, 0}, {10, 0}, {10, 0}, {10, 5}));
-    EXPECT_TRUE(marlo::SegmentsIntersect({0, 0}, {10, 0}, {5, 0}, {15, 0}));
-    EXPECT_FALSE(marlo::SegmentsIntersect({0, 0}, {10, 0}, {11, 0}, {15, 0}));
-    EXPECT_FALSE(marlo::SegmentsIntersect({0, 0}, {10, 0}, {0, 1}, {10, 1}));
+  const marlo::PlanePoint o{0, 0}, a{10, 0};
+  EXPECT_EQ(marlo::Orient(o, a, {5, 5}), -1);
+  EXPECT_EQ(marlo::Orient(o, a, {5, -5}), 1);
+  // Collinear: behind the start, beyond the end, on the segment.
+  EXPECT_EQ(marlo::Orient(o, a, {-1, 0}), -1);
+  EXPECT_EQ(marlo::Orient(o, a, {11, 0}), 1);
+  EXPECT_EQ(marlo::Orient(o, a, {4, 0}), 0);
+  // Touching and collinear overlapping segments intersect.
+  EXPECT_TRUE(marlo::SegmentsIntersect({0, 0}, {10, 0}, {10, 0}, {10, 5}));
+  EXPECT_TRUE(marlo::SegmentsIntersect({0, 0}, {10, 0}, {5, 0}, {15, 0}));
+  EXPECT_FALSE(marlo::SegmentsIntersect({0, 0}, {10, 0}, {11, 0}, {15, 0}));
+  EXPECT_FALSE(marlo::SegmentsIntersect({0, 0}, {10, 0}, {0, 1}, {10, 1}));
 }
 
 TEST(MarloSearch, OverlapsEdgesAndNodes) {
-    const MarloDatabase db = Load(Overlapping());
-    EXPECT_EQ(FoundId(db, 100, 700), 1);
-    EXPECT_EQ(FoundId(db, 800, 700), 2);
-    // In the overlap, the area listed first in the cell wins.
-    EXPECT_EQ(FoundId(db, 450, 200), 1);  // cell 3 lists 1, 2
-    EXPECT_EQ(FoundId(db, 550, 200), 2);  // cell 4 lists 2, 1
-    EXPECT_EQ(FoundId(db, 920, 920), 2);  // inside 3 too, but 2 comes first
-    // Points on an edge and on a node belong to the area.
-    EXPECT_EQ(FoundId(db, 0, 300), 1);
-    EXPECT_EQ(FoundId(db, 0, 1000), 1);  // a corner node
-    EXPECT_EQ(FoundId(db, 600, 1000), 2);  // node of 1 on the top edge of 2; cell 2 lists 2
-    EXPECT_EQ(FoundId(db, 0, 0), 0);  // the bottom grid line lies below the last row
-    EXPECT_EQ(FoundId(db, 1000, 1000), 0);  // the grid has no cell there
-    EXPECT_EQ(FoundId(db, 999.5, 999.5), 2);
-    EXPECT_EQ(FoundId(db, 600, 100), 2);  // on area 1's right edge; cell 4 lists 2 first
+  const MarloDatabase db = Load(Overlapping());
+  EXPECT_EQ(FoundId(db, 100, 700), 1);
+  EXPECT_EQ(FoundId(db, 800, 700), 2);
+  // In the overlap, the area listed first in the cell wins.
+  EXPECT_EQ(FoundId(db, 450, 200), 1);  // cell 3 lists 1, 2
+  EXPECT_EQ(FoundId(db, 550, 200), 2);  // cell 4 lists 2, 1
+  EXPECT_EQ(FoundId(db, 920, 920), 2);  // inside 3 too, but 2 comes first
+  // Points on an edge and on a node belong to the area.
+  EXPECT_EQ(FoundId(db, 0, 300), 1);
+  EXPECT_EQ(FoundId(db, 0, 1000), 1);     // a corner node
+  EXPECT_EQ(FoundId(db, 600, 1000), 2);   // node of 1 on the top edge of 2; cell 2 lists 2
+  EXPECT_EQ(FoundId(db, 0, 0), 0);        // the bottom grid line lies below the last row
+  EXPECT_EQ(FoundId(db, 1000, 1000), 0);  // the grid has no cell there
+  EXPECT_EQ(FoundId(db, 999.5, 999.5), 2);
+  EXPECT_EQ(FoundId(db, 600, 100), 2);  // on area 1's right edge; cell 4 lists 2 first
 }
 
 TEST(MarloSearch, CellsOutsideTheGrid) {
-    const MarloDatabase db = Load(Overlapping());
-    const marlo::DatabaseHeader& h = db.header;
-    EXPECT_EQ(marlo::CellNumber(h, 4, 10, 990), 1);
-    EXPECT_EQ(marlo::CellNumber(h, 4, 990, 10), 4);
-    EXPECT_EQ(marlo::CellNumber(h, 4, -10, 500), -1);
-    EXPECT_EQ(marlo::CellNumber(h, 4, 500, 1001), -1);
-    EXPECT_EQ(marlo::CellNumber(h, 4, 1200, 500), -1);  // beyond the last column
-    EXPECT_EQ(marlo::CellNumber(h, 4, 500, -1), -1);
-    EXPECT_EQ(marlo::CellNumber(h, 4, 1e300, 500), -1);
-    EXPECT_EQ(marlo::CellNumber(h, 4, std::nan(""), 500), -1);
-    // Fewer stored cells than the grid has: numbers above stored + 1 find nothing.
-    EXPECT_EQ(marlo::CellNumber(h, 2, 990, 10), -1);
-    EXPECT_EQ(marlo::CellNumber(h, 2, 10, 10), 3);
-    // A cell without the candidate lists nothing, whatever the polygons say.
-    const MarloDatabase sparse = Load(Overlapping(Cell(3, {})));
-    EXPECT_EQ(FoundId(sparse, 100, 100), 0);
-    // Area ids the area table does not know are passed over.
-    const MarloDatabase unknown = Load(Overlapping(Cell(3, {99, -4, 1})));
-    EXPECT_EQ(FoundId(unknown, 100, 100), 1);
-    EXPECT_EQ(FoundId(sparse, 100, 700), 1);
+  const MarloDatabase db = Load(Overlapping());
+  const marlo::DatabaseHeader& h = db.header;
+  EXPECT_EQ(marlo::CellNumber(h, 4, 10, 990), 1);
+  EXPECT_EQ(marlo::CellNumber(h, 4, 990, 10), 4);
+  EXPECT_EQ(marlo::CellNumber(h, 4, -10, 500), -1);
+  EXPECT_EQ(marlo::CellNumber(h, 4, 500, 1001), -1);
+  EXPECT_EQ(marlo::CellNumber(h, 4, 1200, 500), -1);  // beyond the last column
+  EXPECT_EQ(marlo::CellNumber(h, 4, 500, -1), -1);
+  EXPECT_EQ(marlo::CellNumber(h, 4, 1e300, 500), -1);
+  EXPECT_EQ(marlo::CellNumber(h, 4, std::nan(""), 500), -1);
+  // Fewer stored cells than the grid has: numbers above stored + 1 find nothing.
+  EXPECT_EQ(marlo::CellNumber(h, 2, 990, 10), -1);
+  EXPECT_EQ(marlo::CellNumber(h, 2, 10, 10), 3);
+  // A cell without the candidate lists nothing, whatever the polygons say.
+  const MarloDatabase sparse = Load(Overlapping(Cell(3, {})));
+  EXPECT_EQ(FoundId(sparse, 100, 100), 0);
+  // Area ids the area table does not know are passed over.
+  const MarloDatabase unknown = Load(Overlapping(Cell(3, {99, -4, 1})));
+  EXPECT_EQ(FoundId(unknown, 100, 100), 1);
+  EXPECT_EQ(FoundId(sparse, 100, 700), 1);
 }
 
 TEST(MarloSearch, RingThatNeverClosesEndsAndContainsNothing) {
-    // Area 1 lacks its fourth edge; area 2 has a dangling edge instead of a
-    // closing one; area 3 is a proper square.
-    std::string open1 = "1\n3\n"
-                        "1\n1 0 0\n2 500 0\n"
-                        "2\n2 500 0\n3 500 500\n"
-                        "3\n3 500 500\n4 0 500\n"
-                        "0\n0\n0\n0\n9\n0\n";
-    std::string open2 = "2\n4\n"
-                        "4\n5 500 0\n6 1000 0\n"
-                        "5\n6 1000 0\n7 1000 500\n"
-                        "6\n7 1000 500\n8 700 300\n"
-                        "7\n8 700 300\n8 700 300\n"
-                        "0\n0\n0\n0\n9\n0\n";
-    const std::string text = PlaneHeader() + Cell(1, {3}) + Cell(2, {}) + Cell(3, {1}) +
-                             Cell(4, {2}) + "3\n" + open1 + open2 +
-                             RectangleArea(3, 0, 600, 400, 900, 40, 400) + "0\n";
-    const MarloDatabase db = Load(text);
-    EXPECT_FALSE(db.areas.at(1).ringClosed);
-    EXPECT_FALSE(db.areas.at(2).ringClosed);
-    EXPECT_TRUE(db.areas.at(3).ringClosed);
-    EXPECT_EQ(FoundId(db, 100, 100), 0);
-    EXPECT_EQ(FoundId(db, 800, 100), 0);
-    EXPECT_EQ(FoundId(db, 100, 700), 3);
+  // Area 1 lacks its fourth edge; area 2 has a dangling edge instead of a
+  // closing one; area 3 is a proper square.
+  std::string open1 =
+      "1\n3\n"
+      "1\n1 0 0\n2 500 0\n"
+      "2\n2 500 0\n3 500 500\n"
+      "3\n3 500 500\n4 0 500\n"
+      "0\n0\n0\n0\n9\n0\n";
+  std::string open2 =
+      "2\n4\n"
+      "4\n5 500 0\n6 1000 0\n"
+      "5\n6 1000 0\n7 1000 500\n"
+      "6\n7 1000 500\n8 700 300\n"
+      "7\n8 700 300\n8 700 300\n"
+      "0\n0\n0\n0\n9\n0\n";
+  const std::string text = PlaneHeader() + Cell(1, {3}) + Cell(2, {}) + Cell(3, {1}) + Cell(4, {2}) + "3\n" +
+                           open1 + open2 + RectangleArea(3, 0, 600, 400, 900, 40, 400) + "0\n";
+  const MarloDatabase db = Load(text);
+  EXPECT_FALSE(db.areas.at(1).ringClosed);
+  EXPECT_FALSE(db.areas.at(2).ringClosed);
+  EXPECT_TRUE(db.areas.at(3).ringClosed);
+  EXPECT_EQ(FoundId(db, 100, 100), 0);
+  EXPECT_EQ(FoundId(db, 800, 100), 0);
+  EXPECT_EQ(FoundId(db, 100, 700), 3);
 }
 
 TEST(MarloSearch, EveryPointOfTheDemoMeshFindsOneArea) {
-    MarloDatabase db = Load(marlogen::GenerateDatabase({}));
-    const marlo::DatabaseHeader& h = db.header;
-    // Points on a lattice across the whole grid, including node and edge
-    // positions of the mesh: each lies in exactly one area of its cell's list
-    // (apart from shared boundaries) and the search finds one.
-    int missing = 0, probes = 0;
-    for (double e = h.gridXMin + 1; e < h.gridXMax; e += 3217.0)
-        for (double n = h.gridYMin + 1; n < h.gridYMax; n += 2711.0) {
-            ++probes;
-            if (marlo::FindArea(db, e, n) == nullptr) ++missing;
-        }
-    for (const auto& [id, node] : db.nodes) {
-        if (node.easting >= h.gridXMax || node.northing <= h.gridYMin) continue;
-        ++probes;
-        if (marlo::FindArea(db, node.easting, node.northing) == nullptr) ++missing;
+  MarloDatabase db = Load(marlogen::GenerateDatabase({}));
+  const marlo::DatabaseHeader& h = db.header;
+  // Points on a lattice across the whole grid, including node and edge
+  // positions of the mesh: each lies in exactly one area of its cell's list
+  // (apart from shared boundaries) and the search finds one.
+  int missing = 0, probes = 0;
+  for (double e = h.gridXMin + 1; e < h.gridXMax; e += 3217.0)
+    for (double n = h.gridYMin + 1; n < h.gridYMax; n += 2711.0) {
+      ++probes;
+      if (marlo::FindArea(db, e, n) == nullptr) ++missing;
     }
-    EXPECT_EQ(missing, 0) << probes;
-    for (const auto& [id, area] : db.areas) EXPECT_TRUE(area.ringClosed) << id;
+  for (const auto& [id, node] : db.nodes) {
+    if (node.easting >= h.gridXMax || node.northing <= h.gridYMin) continue;
+    ++probes;
+    if (marlo::FindArea(db, node.easting, node.northing) == nullptr) ++missing;
+  }
+  EXPECT_EQ(missing, 0) << probes;
+  for (const auto& [id, area] : db.areas) EXPECT_TRUE(area.ringClosed) << id;
 }
 
 }  // namespace
@@ -145,17 +145,17 @@ namespace {
 
 // Without the projection library no area can be found.
 TEST(MarloSearch, MissingProjectionLibraryFindsNoArea) {
-    marlo::LibraryState state;
-    ASSERT_EQ(marlo::ParseDatabase(marlogen::GenerateDatabase({}), state.db), 1);
-    marlo::PreparePolygons(state.db);
-    state.ready = true;
-    const marlo::ProjectionBinding missing(nullptr);
-    marlo::Geographic out{1, 2, 3};
-    EXPECT_EQ(marlo::TransformGeographic(state, missing, {14.5, 47.5, 0.0}, out), -1000);
-    EXPECT_EQ(out.L, 1.0);
-    const marlo::ProjectionBinding loaded;
-    ASSERT_TRUE(loaded.Usable());
-    EXPECT_EQ(marlo::TransformGeographic(state, loaded, {14.5, 47.5, 0.0}, out), 1);
+  marlo::LibraryState state;
+  ASSERT_EQ(marlo::ParseDatabase(marlogen::GenerateDatabase({}), state.db), 1);
+  marlo::PreparePolygons(state.db);
+  state.ready = true;
+  const marlo::ProjectionBinding missing(nullptr);
+  marlo::Geographic out{1, 2, 3};
+  EXPECT_EQ(marlo::TransformGeographic(state, missing, {14.5, 47.5, 0.0}, out), -1000);
+  EXPECT_EQ(out.L, 1.0);
+  const marlo::ProjectionBinding loaded;
+  ASSERT_TRUE(loaded.Usable());
+  EXPECT_EQ(marlo::TransformGeographic(state, loaded, {14.5, 47.5, 0.0}, out), 1);
 }
 
 }  // namespace

@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 // The committed demo database of the Austrian-style region, found from this
 // header's own location in the source tree.
 inline fs::path DemoMarloDatabase() {
-  return fs::path(__FILE__).parent_path().parent_path().parent_path() / "demo" / "data" / "marlo" / "Demo.mdb";
+  return fs::path(__FILE__).parent_path().parent_path().parent_path() / "demo" / "data" / "marlo" /
+         "Demo.mdb";
 }
 
 // A geoid grid over the demo region (46.5..49 N, 12.5..17.5 E, 0.25 degrees)
@@ -25,8 +26,8 @@ inline void WriteDemoGeoidGrid(const fs::path& file) {
   out << "; test geoid grid\n49.0 12.5\n46.5 17.5\n0.25 0.25\n11 21\n";
   for (int r = 0; r < 11; ++r)
     for (int c = 0; c < 21; ++c)
-      out << 49.0 - 0.25 * r << " " << 12.5 + 0.25 * c << " " << 48.0 + 0.06 * c - 0.08 * r + 0.02 * ((r * c) % 3)
-          << "\n";
+      out << 49.0 - 0.25 * r << " " << 12.5 + 0.25 * c << " "
+          << 48.0 + 0.06 * c - 0.08 * r + 0.02 * ((r * c) % 3) << "\n";
 }
 
 // A height surface grid for OrvelMan4 over the same region, longitudes in

@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 #include "app/CTarvikSettings.h"
 #include "module/DemoData.h"
@@ -48,9 +48,8 @@ inline std::string EditIni(std::string text, const std::map<std::string, std::st
 class ModuleHome : public ::testing::Test {
  protected:
   void SetUp() override {
-    home_ = fs::temp_directory_path() /
-            ("tarvik_module_" + std::to_string(::getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    home_ = fs::temp_directory_path() / ("tarvik_module_" + std::to_string(::getpid()) + "_" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(home_);
     fs::create_directories(home_ / "Configs");
     for (const char* d : {"marlo", "orvel", "geoid"}) fs::create_directories(home_ / "data" / d);

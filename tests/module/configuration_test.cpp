@@ -36,7 +36,8 @@ class Configuration : public ModuleHome {
 
 TEST_F(Configuration, CompleteFileWithItsDatabasesIsValid) {
   for (const char* height : {"GEOIDGRID", "ORVEL_DB", "ORVEL_DB2", "SAPEN_DB"}) {
-    auto m = Read({{"HeightType", height}, {"HeightDB", std::string(height).rfind("ORVEL", 0) == 0 ? "Demo.orv" : "Demo.grd"}});
+    auto m = Read({{"HeightType", height},
+                   {"HeightDB", std::string(height).rfind("ORVEL", 0) == 0 ? "Demo.orv" : "Demo.grd"}});
     EXPECT_EQ(result_, 1);
     EXPECT_TRUE(m->ModuleValid()) << height << ": " << m->ModuleProblems();
     EXPECT_TRUE(m->Settings().Marlo().IsReady());
@@ -46,8 +47,13 @@ TEST_F(Configuration, CompleteFileWithItsDatabasesIsValid) {
 TEST_F(Configuration, ReadsValuesWithTheirNormalisation) {
   general_.RTCMFormat = kRTCMFormatBinary;
   general_.ErrorHandling = CTarvikSettings::kInvalidArea;
-  auto m = Read({{"PORTNUM", "2101"}, {"Mode", "local"}, {"PlanType", "sapen_db"}, {"HeightType", "orvel_db2"},
-                 {"HeightDB", "sub\\h.grd"}, {"1021/SourceNameCounter", "5"}, {"TargetNameCounter", "7"},
+  auto m = Read({{"PORTNUM", "2101"},
+                 {"Mode", "local"},
+                 {"PlanType", "sapen_db"},
+                 {"HeightType", "orvel_db2"},
+                 {"HeightDB", "sub\\h.grd"},
+                 {"1021/SourceNameCounter", "5"},
+                 {"TargetNameCounter", "7"},
                  {"Settings/RTCMFormat", " xml "}});
   ASSERT_EQ(result_, 1);
   const CConfigurationSettings& c = m->Settings();
@@ -107,23 +113,28 @@ TEST_F(Configuration, ActiveMessagesAndTheirChecks) {
   EXPECT_EQ(Count(*m, "InvolvedTransformationMessages"), 0);
 
   m = Read({{"ActiveMessages", "1023"}, {"InvolvedTransformationMessages", "0000000000"}});
-  EXPECT_TRUE(Has(*m, "Message 1023 which is set to active is not included in 'InvolvedTransformationMessages'."));
+  EXPECT_TRUE(
+      Has(*m, "Message 1023 which is set to active is not included in 'InvolvedTransformationMessages'."));
 
   m = Read({{"InvolvedTransformationMessages", "1111100000"}});
-  EXPECT_TRUE(Has(*m, "Message 1024 which is is set to active in 'InvolvedTransformationMessages' is not "
-                      "supported by Tarvik."));
-  EXPECT_TRUE(Has(*m, "Message 1026 which is is set to active in 'InvolvedTransformationMessages' is not "
-                      "supported by Tarvik."));
+  EXPECT_TRUE(Has(*m,
+                  "Message 1024 which is is set to active in 'InvolvedTransformationMessages' is not "
+                  "supported by Tarvik."));
+  EXPECT_TRUE(Has(*m,
+                  "Message 1026 which is is set to active in 'InvolvedTransformationMessages' is not "
+                  "supported by Tarvik."));
   EXPECT_LT(m->ModuleProblems().find("Message 1024"), m->ModuleProblems().find("Message 1026"));
 
   // Wrong length: reported, and the position checks still apply; positions
   // past a short string's end count as not set.
   m = Read({{"InvolvedTransformationMessages", "101000000"}});
-  EXPECT_TRUE(Has(*m, "Length of bit-string 'InvolvedTransformationMessages' must be 10. Current length is 9."));
+  EXPECT_TRUE(
+      Has(*m, "Length of bit-string 'InvolvedTransformationMessages' must be 10. Current length is 9."));
   EXPECT_EQ(Count(*m, "is not included"), 0);
   m = Read({{"InvolvedTransformationMessages", "1"}});
   EXPECT_EQ(Count(*m, "Current length is 1.\n\n"), 1);
-  EXPECT_TRUE(Has(*m, "Message 1025 which is set to active is not included in 'InvolvedTransformationMessages'."));
+  EXPECT_TRUE(
+      Has(*m, "Message 1025 which is set to active is not included in 'InvolvedTransformationMessages'."));
   EXPECT_EQ(Count(*m, "is is set"), 0);
 }
 
@@ -161,11 +172,12 @@ TEST_F(Configuration, DatabaseProblems) {
 
   std::ofstream(fs::path(general_.GeoidGridPath) / "header.grd") << "48 13\n47 14\n0.5 0.5\n2\n";
   m = Read({{"HeightDB", "header.grd"}});
-  EXPECT_TRUE(Has(*m, "Error initializing GeoidGrid-Access with database " + general_.GeoidGridPath +
-                          "/header.grd."));
+  EXPECT_TRUE(Has(
+      *m, "Error initializing GeoidGrid-Access with database " + general_.GeoidGridPath + "/header.grd."));
 
   m = Read({{"HeightType", "ORVEL_DB"}, {"HeightDB", "absent.orv"}});
-  EXPECT_TRUE(Has(*m, "Error initializing ORVEL-Access with database " + general_.OrvelDBPath + "/absent.orv."));
+  EXPECT_TRUE(
+      Has(*m, "Error initializing ORVEL-Access with database " + general_.OrvelDBPath + "/absent.orv."));
 }
 
 TEST_F(Configuration, LibraryCopyThatFailsLeavesTheBindingNotReady) {
@@ -174,7 +186,8 @@ TEST_F(Configuration, LibraryCopyThatFailsLeavesTheBindingNotReady) {
   fs::create_directories(Folder("Nord") / "MarloDLL.so" / "in-the-way");
   auto m = Read({});
   EXPECT_TRUE(Has(*m, "Unable to copy file " + (ExecutableFolder() / "MarloDLL.so").string() + " to " +
-                          (Folder("Nord") / "MarloDLL.so").string() + ". Check if directories are accessable."));
+                          (Folder("Nord") / "MarloDLL.so").string() +
+                          ". Check if directories are accessable."));
   EXPECT_FALSE(m->Settings().Marlo().IsReady());
   EXPECT_NE(m->ModuleProblems().find("Error initializing Marlo-Access with database " + general_.SapenDBPath +
                                      "/Demo.mdb. ErrorCode: " + MarloErrorText(-2006)),

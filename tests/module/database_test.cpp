@@ -69,12 +69,13 @@ TEST_F(Database, ParametersAndResidualsReproduceTheDatabase) {
     // The database's own answer for the node.
     double lon = 0, lat = 0, hh = 0;
     ASSERT_EQ(m->Settings().Marlo().TransformPoint_BLH_in_BLH_out(n.sourceLongitude, n.sourceLatitude,
-                                                                 n.sourceHeight, lon, lat, hh),
+                                                                  n.sourceHeight, lon, lat, hh),
               1);
     // What a rover computes: the 1021 transformation, then the residual.
     double src[3], dst[3], blh[3];
     projection.SetEllipsoid(h.SemimajorAxisOfSourceSystemEllipsoid, h.SemiminorAxisOfSourceSystemEllipsoid);
-    projection.GeographicToCartesian(n.sourceLatitude, n.sourceLongitude, n.sourceHeight, src[0], src[1], src[2]);
+    projection.GeographicToCartesian(n.sourceLatitude, n.sourceLongitude, n.sourceHeight, src[0], src[1],
+                                     src[2]);
     ApplyHelmert(h, src, dst);
     projection.SetEllipsoid(h.SemimajorAxisOfTargetSystemEllipsoid, h.SemiminorAxisOfTargetSystemEllipsoid);
     projection.CartesianToGeographic(dst[0], dst[1], dst[2], blh[0], blh[1], blh[2]);
@@ -90,8 +91,10 @@ TEST_F(Database, ParametersAndResidualsReproduceTheDatabase) {
 }
 
 TEST_F(Database, EveryHeightSourceExecutes) {
-  for (const auto& [type, file] : std::vector<std::pair<std::string, std::string>>{
-           {"GEOIDGRID", "Demo.grd"}, {"ORVEL_DB", "Demo.orv"}, {"ORVEL_DB2", "Demo.orv"}, {"SAPEN_DB", ""}}) {
+  for (const auto& [type, file] : std::vector<std::pair<std::string, std::string>>{{"GEOIDGRID", "Demo.grd"},
+                                                                                   {"ORVEL_DB", "Demo.orv"},
+                                                                                   {"ORVEL_DB2", "Demo.orv"},
+                                                                                   {"SAPEN_DB", ""}}) {
     auto m = Module({{"HeightType", type}, {"HeightDB", file}});
     RTCMMessageRequest r;
     EXPECT_EQ(Execute(*m, r, "4800.000", "01530.000"), 1) << type;

@@ -41,7 +41,9 @@ class Client {
   }
   ~Client() { ::close(fd_); }
   bool connected() const { return connected_; }
-  void Send(const std::string& text) { ASSERT_EQ(::send(fd_, text.data(), text.size(), 0), (ssize_t)text.size()); }
+  void Send(const std::string& text) {
+    ASSERT_EQ(::send(fd_, text.data(), text.size(), 0), (ssize_t)text.size());
+  }
   // Reads until `count` answers ending in "*" have arrived (or the peer stops).
   std::vector<std::string> Read(int count) {
     std::vector<std::string> answers;

@@ -20,8 +20,9 @@ TEST(OrvelGridFile, ReadsHeaderInAnyOrderAndValuesOnAnyLines) {
   ASSERT_EQ(orvel::Read(scratch.Write("a", SmallGrid()), grid), ORVEL_INIT_OK);
   EXPECT_EQ(grid.rows, 3);
   EXPECT_EQ(grid.At(2, 0), 44.0);
-  ASSERT_EQ(orvel::Read(scratch.Write("b", "ORVELGRID 1 columns 2 rows 2 dlon 1 dlat 1 "
-                                           "east 1 west 0 north 1 south 0 1 2 3 +4e0"),
+  ASSERT_EQ(orvel::Read(scratch.Write("b",
+                                      "ORVELGRID 1 columns 2 rows 2 dlon 1 dlat 1 "
+                                      "east 1 west 0 north 1 south 0 1 2 3 +4e0"),
                         grid),
             ORVEL_INIT_OK);
   EXPECT_EQ(grid.At(1, 1), 4.0);
@@ -46,8 +47,9 @@ TEST(OrvelGridFile, RejectsBrokenFiles) {
        ORVEL_INIT_BAD_HEADER},
       {"zero spacing", "ORVELGRID 1 south 47 north 47 west 13 east 13 dlat 0 dlon 0 rows 2 columns 2 1 2 3 4",
        ORVEL_INIT_BAD_HEADER},
-      {"huge", "ORVELGRID 1 south -90 north 90 west 0 east 360 dlat 0.00001 dlon 0.00001 "
-               "rows 18000001 columns 36000001\n1",
+      {"huge",
+       "ORVELGRID 1 south -90 north 90 west 0 east 360 dlat 0.00001 dlon 0.00001 "
+       "rows 18000001 columns 36000001\n1",
        ORVEL_INIT_TOO_LARGE},
       {"too few", header + "rows 2 columns 2\n1 2 3", ORVEL_INIT_BAD_VALUES},
       {"too many", header + "rows 2 columns 2\n1 2 3 4 5", ORVEL_INIT_BAD_VALUES},
@@ -68,7 +70,7 @@ TEST(OrvelInterpolation, BilinearWithinCellsAndOnBorders) {
   orvel::Grid grid;
   ASSERT_EQ(orvel::Read(scratch.Write("a", SmallGrid()), grid), ORVEL_INIT_OK);
   EXPECT_DOUBLE_EQ(SurfaceAt(grid, 47.0, 13.0), 40.0);
-  EXPECT_DOUBLE_EQ(SurfaceAt(grid, 48.0, 14.0), 46.0);   // north-east corner
+  EXPECT_DOUBLE_EQ(SurfaceAt(grid, 48.0, 14.0), 46.0);  // north-east corner
   EXPECT_DOUBLE_EQ(SurfaceAt(grid, 47.25, 13.25), 41.5);
   EXPECT_DOUBLE_EQ(SurfaceAt(grid, 47.6, 13.9), 40 + 2 * 1.2 + 1.8);  // a plane is reproduced
   orvel::Surface s;

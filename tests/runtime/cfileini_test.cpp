@@ -14,18 +14,15 @@ namespace {
 class IniFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("cfileini_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = fs::temp_directory_path() / ("cfileini_" + std::to_string(::getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     path_ = dir_ / "test.ini";
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  void Write(const std::string& content) {
-    std::ofstream(path_, std::ios::binary) << content;
-  }
+  void Write(const std::string& content) { std::ofstream(path_, std::ios::binary) << content; }
   std::string Content() const {
     std::ifstream in(path_, std::ios::binary);
     std::stringstream s;
@@ -37,30 +34,31 @@ class IniFile : public ::testing::Test {
 };
 
 TEST_F(IniFile, ReadsLikeThePrivateProfileReader) {
-  Write("\xEF\xBB\xBF; leading comment\r\n"
-        "orphan=before any section\r\n"
-        "  [ Settings ]  \r\n"
-        "  PortNum =  5001  \r\n"
-        "Active=1021;1023;1025\r\n"
-        ";Mode=REGIONAL\r\n"
-        "Mode=local\r\n"
-        "Quoted=\"  spaced  \"\r\n"
-        "Single='x'\r\n"
-        "Unbalanced=\"abc\r\n"
-        "Mode=second\r\n"
-        "[settings]\r\n"
-        "Late=never seen\r\n"
-        "[Other]\r\n"
-        "Last=no newline");
+  Write(
+      "\xEF\xBB\xBF; leading comment\r\n"
+      "orphan=before any section\r\n"
+      "  [ Settings ]  \r\n"
+      "  PortNum =  5001  \r\n"
+      "Active=1021;1023;1025\r\n"
+      ";Mode=REGIONAL\r\n"
+      "Mode=local\r\n"
+      "Quoted=\"  spaced  \"\r\n"
+      "Single='x'\r\n"
+      "Unbalanced=\"abc\r\n"
+      "Mode=second\r\n"
+      "[settings]\r\n"
+      "Late=never seen\r\n"
+      "[Other]\r\n"
+      "Last=no newline");
   CFileIni ini(path_);
   EXPECT_TRUE(ini.CanRead());
   EXPECT_EQ(ini.ReadInt("settings", "PORTNUM"), 5001);
   EXPECT_EQ(ini.ReadString("SETTINGS", "active"), "1021;1023;1025");  // ';' is not a comment here
-  EXPECT_EQ(ini.ReadString("Settings", "Mode"), "local");              // first wins, comment skipped
+  EXPECT_EQ(ini.ReadString("Settings", "Mode"), "local");             // first wins, comment skipped
   EXPECT_EQ(ini.ReadString("Settings", "Quoted"), "  spaced  ");
   EXPECT_EQ(ini.ReadString("Settings", "Single"), "x");
   EXPECT_EQ(ini.ReadString("Settings", "Unbalanced"), "\"abc");
-  EXPECT_EQ(ini.ReadString("Settings", "Late", "dflt"), "dflt");       // duplicate section ignored
+  EXPECT_EQ(ini.ReadString("Settings", "Late", "dflt"), "dflt");  // duplicate section ignored
   EXPECT_EQ(ini.ReadString("Other", "Last"), "no newline");
   EXPECT_EQ(ini.ReadString("Settings", "orphan"), "");
   EXPECT_EQ((std::vector<std::string>{"Settings", "Other"}), ini.ReadSectionNames());
@@ -69,8 +67,9 @@ TEST_F(IniFile, ReadsLikeThePrivateProfileReader) {
 }
 
 TEST_F(IniFile, DefaultsAndNumberConversions) {
-  Write("[N]\nEmpty=\nText=abc\nLead=  42abc\nNeg=-17\nPlus=+8\nHuge=99999999999999999999\n"
-        "NegHuge=-99999999999999999999\nD=-9999.5xyz\nE=1e3\nDQuoted=\"3.25\"\n");
+  Write(
+      "[N]\nEmpty=\nText=abc\nLead=  42abc\nNeg=-17\nPlus=+8\nHuge=99999999999999999999\n"
+      "NegHuge=-99999999999999999999\nD=-9999.5xyz\nE=1e3\nDQuoted=\"3.25\"\n");
   CFileIni ini(path_);
   EXPECT_EQ(ini.ReadInt("N", "Missing"), 0);
   EXPECT_EQ(ini.ReadInt("N", "Empty", 7), 7);  // empty counts as missing
@@ -100,15 +99,16 @@ TEST_F(IniFile, LongValuesAreCutToTheBuffer) {
 }
 
 TEST_F(IniFile, WritingKeepsEveryOtherLine) {
-  Write("; header comment\r\n[Settings]\r\nPORTNUM=5001\r\n; note\r\nTotalNumberOfRequests=3\r\n"
-        "\r\n[1021]\r\nA=1\r\nA=2");
+  Write(
+      "; header comment\r\n[Settings]\r\nPORTNUM=5001\r\n; note\r\nTotalNumberOfRequests=3\r\n"
+      "\r\n[1021]\r\nA=1\r\nA=2");
   CFileIni ini(path_);
   ASSERT_TRUE(ini.WriteInt("settings", "totalnumberofrequests", 12));
   EXPECT_EQ(Content(),
             "; header comment\r\n[Settings]\r\nPORTNUM=5001\r\n; note\r\nTotalNumberOfRequests=12\r\n"
             "\r\n[1021]\r\nA=1\r\nA=2");
   ASSERT_TRUE(ini.WriteString("Settings", "Mode", "LOCAL"));  // after the last entry of the section
-  ASSERT_TRUE(ini.WriteString("1021", "B", "x"));            // last line had no newline
+  ASSERT_TRUE(ini.WriteString("1021", "B", "x"));             // last line had no newline
   ASSERT_TRUE(ini.WriteString("New", "K", "v"));
   EXPECT_EQ(Content(),
             "; header comment\r\n[Settings]\r\nPORTNUM=5001\r\n; note\r\nTotalNumberOfRequests=12\r\n"

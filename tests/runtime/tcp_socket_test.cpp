@@ -216,7 +216,8 @@ TEST(SocketErrors, PortInUseAndRefusedConnection) {
   TCPSocketExt client(freePort);
   EXPECT_FALSE(client.connect("127.0.0.1", HostEntry::ByAddress));
   EXPECT_EQ(client.lastErrorCode(), 10061);
-  EXPECT_EQ(client.lastErrorText(), "error calling connect(): The attempt to connect was forcefully rejected.");
+  EXPECT_EQ(client.lastErrorText(),
+            "error calling connect(): The attempt to connect was forcefully rejected.");
 }
 
 TEST(SocketErrors, ConnectToAnUnresolvableHostFailsQuietly) {

@@ -156,7 +156,9 @@ TEST_F(ThreadLog, RunsTheRoutineWithItsArgumentAndLogsThreadExit) {
 }
 
 TEST_F(ThreadLog, UnnamedThreadLogsIntoTheProgramLogEvenIfNeverStarted) {
-  { PelThread t([](PelThreadArgument*) { return 0; }, nullptr); }
+  {
+    PelThread t([](PelThreadArgument*) { return 0; }, nullptr);
+  }
   EXPECT_EQ(testing::CountOf(testing::ReadFile(PelLog().currentPath()), "Thread exit"), 1);
 }
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/LoopbackPeer.h"
 #include "runtime/HostEntry.h"
+#include "runtime/LoopbackPeer.h"
 #include "runtime/PelLog.h"
 #include "runtime/ProgramFolder.h"
 #include "service/ModuleServer.h"
@@ -100,7 +100,9 @@ class FakeSessionHost : public ISessionHost {
   }
 
  private:
-  static bool isGGA(const std::string& r) { return !r.empty() && r[0] == '$' && r.find("GGA") != std::string::npos; }
+  static bool isGGA(const std::string& r) {
+    return !r.empty() && r[0] == '$' && r.find("GGA") != std::string::npos;
+  }
 
   struct Inside {
     explicit Inside(FakeSessionHost& h) : h(h) {

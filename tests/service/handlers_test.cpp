@@ -9,8 +9,8 @@
 #include "module/CRTCMTransformationMessageModule.h"
 #include "module/ModuleFixture.h"
 #include "rtcm/RtcmTestDecoder.h"
-#include "service/ResultText.h"
 #include "service/Responses.h"
+#include "service/ResultText.h"
 
 namespace tarvik::testing {
 namespace {
@@ -34,7 +34,8 @@ class Handlers : public ModuleHome {
     std::ofstream out(fs::path(general_.GeoidGridPath) / "geoid.grd");
     out << "48.5 13.5\n47.0 16.0\n0.5 0.5\n4 6\n";
     for (int r = 0; r < 4; ++r)
-      for (int c = 0; c < 6; ++c) out << 48.5 - 0.5 * r << " " << 13.5 + 0.5 * c << " " << 47.0 + 0.2 * c - 0.3 * r << "\n";
+      for (int c = 0; c < 6; ++c)
+        out << 48.5 - 0.5 * r << " " << 13.5 + 0.5 * c << " " << 47.0 + 0.2 * c - 0.3 * r << "\n";
   }
   // A module without plan database: heights from the geoid grid only.
   std::unique_ptr<CRTCMTransformationMessageModule> Module(std::map<std::string, std::string> edits) {
@@ -49,7 +50,8 @@ class Handlers : public ModuleHome {
 };
 
 TEST_F(Handlers, ExecutedRequestGivesOneResponsePerActiveMessageInOrder) {
-  auto m = Module({{"ActiveMessages", "1025;1021;1024;1023"}, {"InvolvedTransformationMessages", "1010000000"}});
+  auto m =
+      Module({{"ActiveMessages", "1025;1021;1024;1023"}, {"InvolvedTransformationMessages", "1010000000"}});
   std::vector<CRTCMASCIIResponse> ascii;
   EXPECT_EQ(m->HandleASCII(kGGA, ascii), 1);
   ASSERT_EQ(ascii.size(), 3u);  // 1024 gives nothing
@@ -59,7 +61,7 @@ TEST_F(Handlers, ExecutedRequestGivesOneResponsePerActiveMessageInOrder) {
   ASSERT_EQ(lines1023.size(), 65u);  // 64 lines and the end mark
   EXPECT_EQ(lines1023[0], "1023");
   EXPECT_EQ(Lines(ascii[1].text)[10], "47.7000");  // LOCAL: 1021 origin at the request
-  EXPECT_EQ(lines1023[4], "47.6994");               // the same in the Bessel frame
+  EXPECT_EQ(lines1023[4], "47.6994");              // the same in the Bessel frame
   EXPECT_EQ(lines1023[64], "*");
   // Plan code 0: no adjustment, latitude residuals 0; heights from the grid.
   EXPECT_EQ(lines1023[11], "0.00000");
@@ -96,7 +98,8 @@ TEST_F(Handlers, UnknownRequest) {
   EXPECT_EQ(ascii[0].text, "Error: Unknown request.");
   std::string log = LogText();
   EXPECT_NE(log.find("MessageType is not NMEA. Other message types are not supported."), std::string::npos);
-  EXPECT_NE(log.find("MessageType is neither not NMEA. Other message types are not supported."), std::string::npos);
+  EXPECT_NE(log.find("MessageType is neither not NMEA. Other message types are not supported."),
+            std::string::npos);
 
   std::vector<CRTCMXMLResponse> xml;
   m->HandleXML(kNotGGA, xml);
@@ -118,7 +121,8 @@ TEST_F(Handlers, FailedRequestsFollowTheErrorHandling) {
   std::vector<CRTCMXMLResponse> xml;
   m->HandleXML(kGGANoAltitude, xml);
   ASSERT_EQ(xml.size(), 2u);
-  for (const auto& doc : xml) EXPECT_NE(doc.text.find("ErrorMessage=\"Invalid NMEA-String.\""), std::string::npos);
+  for (const auto& doc : xml)
+    EXPECT_NE(doc.text.find("ErrorMessage=\"Invalid NMEA-String.\""), std::string::npos);
 
   m = Module({{"Mode", "REGIONAL"}, {"ActiveMessages", "1021;1025"}});
   std::vector<CRTCMASCIIResponse> ascii;

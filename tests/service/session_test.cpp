@@ -77,7 +77,7 @@ TEST_F(Session, GetmodeInAnyCaseAnswersTheFormatWord) {
       EXPECT_EQ(peer.read(word.size()), word) << cmd;
     }
   }
-  EXPECT_EQ(host_.handled.load(), 0);  // commands never reach the module
+  EXPECT_EQ(host_.handled.load(), 0);         // commands never reach the module
   EXPECT_EQ(host_.totalRequests.load(), 12);  // but they are counted
 }
 

@@ -9,139 +9,157 @@ namespace tarvik {
 namespace {
 
 struct Expect {
-    const char* element;
-    const char* attribute;
-    const char* value;
+  const char* element;
+  const char* attribute;
+  const char* value;
 };
 
 // Parses a document (without its final "*") and checks message children.
 class Parsed {
-public:
-    explicit Parsed(const std::string& text) {
-        EXPECT_EQ(text.back(), '*');
-        doc_.Parse(text.substr(0, text.size() - 1).c_str());
-        EXPECT_FALSE(doc_.Error()) << doc_.ErrorDesc();
+ public:
+  explicit Parsed(const std::string& text) {
+    EXPECT_EQ(text.back(), '*');
+    doc_.Parse(text.substr(0, text.size() - 1).c_str());
+    EXPECT_FALSE(doc_.Error()) << doc_.ErrorDesc();
+  }
+  TiXmlElement* root() { return doc_.RootElement(); }
+  TiXmlElement* message() { return root()->FirstChildElement(); }
+  std::vector<std::string> childNames() {
+    std::vector<std::string> names;
+    for (TiXmlElement* c = message()->FirstChildElement(); c; c = c->NextSiblingElement())
+      names.push_back(c->Value());
+    return names;
+  }
+  void check(std::initializer_list<Expect> expected) {
+    for (const Expect& e : expected) {
+      TiXmlElement* c = message()->FirstChildElement(e.element);
+      ASSERT_NE(c, nullptr) << e.element;
+      const char* v = c->Attribute(e.attribute);
+      EXPECT_STREQ(v ? v : "<missing>", e.value) << e.element << " " << e.attribute;
     }
-    TiXmlElement* root() { return doc_.RootElement(); }
-    TiXmlElement* message() { return root()->FirstChildElement(); }
-    std::vector<std::string> childNames() {
-        std::vector<std::string> names;
-        for (TiXmlElement* c = message()->FirstChildElement(); c; c = c->NextSiblingElement()) names.push_back(c->Value());
-        return names;
-    }
-    void check(std::initializer_list<Expect> expected) {
-        for (const Expect& e : expected) {
-            TiXmlElement* c = message()->FirstChildElement(e.element);
-            ASSERT_NE(c, nullptr) << e.element;
-            const char* v = c->Attribute(e.attribute);
-            EXPECT_STREQ(v ? v : "<missing>", e.value) << e.element << " " << e.attribute;
-        }
-    }
+  }
 
-private:
-    TiXmlDocument doc_;
+ private:
+  TiXmlDocument doc_;
 };
 
 const RenderRequest kExecuted{1, 1, kErrorHandlingErrorMessages, 0, {}, {}, {}};
 
 TEST(XMLDocuments, Document1025ByteForByte) {
-    ProjectionMessageData p;
-    p.SystemIdentificationNumber = 7, p.ProjectionType = 2, p.LatitudeOfNaturalOrigin = 48.1;
-    p.LongitudeOfNaturalOrigin = 13.333333333, p.ScaleFactorAtNaturalOrigin = 0.9996;
-    p.FalseEasting = 450000, p.FalseNorthing = -5000000.125;
-    EXPECT_EQ(xml1025(p, kExecuted),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
-              "<Response Version=\"\" User=\"\" Password=\"\">\n"
-              "\t<RTCMTransformationMesssage.1025>\n"
-              "\t\t<Message MessgaeNumber=\"1025\" />\n"
-              "\t\t<System SystemIdentificationNumber=\"7\" />\n"
-              "\t\t<ProjectionType ProjectionType=\"2\" />\n"
-              "\t\t<LatitudeOfNaturalOrigin LatitudeOfNaturalOrigin=\"48.1000\" />\n"
-              "\t\t<LongitudeOfNaturalOrigin LongitudeOfNaturalOrigin=\"13.3333\" />\n"
-              "\t\t<ScaleFactorAtNaturalOrigin ScaleFactorAtNaturalOrigin=\"1.00\" />\n"
-              "\t\t<FalseEasting FalseEasting=\"450000.00\" />\n"
-              "\t\t<FalseNorthing FalseNorthing=\"-5000000.12\" />\n"
-              "\t</RTCMTransformationMesssage.1025>\n"
-              "</Response>\n*");
+  ProjectionMessageData p;
+  p.SystemIdentificationNumber = 7, p.ProjectionType = 2, p.LatitudeOfNaturalOrigin = 48.1;
+  p.LongitudeOfNaturalOrigin = 13.333333333, p.ScaleFactorAtNaturalOrigin = 0.9996;
+  p.FalseEasting = 450000, p.FalseNorthing = -5000000.125;
+  EXPECT_EQ(xml1025(p, kExecuted),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
+            "<Response Version=\"\" User=\"\" Password=\"\">\n"
+            "\t<RTCMTransformationMesssage.1025>\n"
+            "\t\t<Message MessgaeNumber=\"1025\" />\n"
+            "\t\t<System SystemIdentificationNumber=\"7\" />\n"
+            "\t\t<ProjectionType ProjectionType=\"2\" />\n"
+            "\t\t<LatitudeOfNaturalOrigin LatitudeOfNaturalOrigin=\"48.1000\" />\n"
+            "\t\t<LongitudeOfNaturalOrigin LongitudeOfNaturalOrigin=\"13.3333\" />\n"
+            "\t\t<ScaleFactorAtNaturalOrigin ScaleFactorAtNaturalOrigin=\"1.00\" />\n"
+            "\t\t<FalseEasting FalseEasting=\"450000.00\" />\n"
+            "\t\t<FalseNorthing FalseNorthing=\"-5000000.12\" />\n"
+            "\t</RTCMTransformationMesssage.1025>\n"
+            "</Response>\n*");
 }
 
 TEST(XMLDocuments, Document1021ValuesAndOrder) {
-    HelmertMessageData h;
-    h.SourceNameCounter = 6, h.SourceName = "ETRS89", h.TargetNameCounter = 5, h.TargetName = "A&B<C";
-    h.SystemIdentificationNumber = 7, h.InvolvedTransformationMessages = "1010000000";
-    h.PlateNumber = 17, h.ComputationIndicator = 1, h.HeightIndicator = 2;
-    h.LatitudeOfOriginAreaOfValidity = 48.1, h.LongitudeOfOriginAreaOfValidity = -11.51667;
-    h.LatitudeExtensionAreaOfValidity = 0.05, h.LongitudeExtensionAreaOfValidity = 0.075;
-    h.DX = -577.3256, h.R1 = 5.137 / 3600, h.R2 = -1.474 / 3600, h.ScaleFactor = 1 + 2.4232e-6;
-    h.SemimajorAxisOfSourceSystemEllipsoid = 6378137.0, h.SemiminorAxisOfSourceSystemEllipsoid = 6356752.3141;
-    h.SemimajorAxisOfTargetSystemEllipsoid = 6377397.155, h.SemiminorAxisOfTargetSystemEllipsoid = 6356078.963;
-    h.HorizontalHelmertMolodenskiQualityIndicator = 5, h.VerticalHelmertMolodenskiQualityIndicator = 3;
-    Parsed d(xml1021(h, kExecuted));  // plan code 0 still writes the parameters
-    EXPECT_STREQ(d.message()->Value(), "RTCMTransformationMesssage.1021");
-    EXPECT_EQ(d.childNames(), (std::vector<std::string>{"Message", "Source", "Target", "System", "TransformationMessages",
-                                                        "Plate", "Computation", "Origin", "AreaExtension",
-                                                        "TransformationParameters", "SourceEllipsoid",
-                                                        "TargetEllipsoid", "Quality"}));
-    d.check({{"Message", "MessgaeNumber", "1021"}, {"Source", "SourceNameCounter", "6"},
-             {"Source", "SourceName", "ETRS89"}, {"Target", "TargetName", "A&B<C"},
-             {"TransformationMessages", "InvolvedTransformationMessage", "1010000000"},
-             {"Computation", "HeightIndicator", "2"}, {"Origin", "Latitude", "48.1000"},
-             {"Origin", "Longitude", "-11.5167"}, {"AreaExtension", "Longitude", "0.0750"},
-             {"TransformationParameters", "DX", "-577.326"}, {"TransformationParameters", "DZ", "0.000"},
-             {"TransformationParameters", "R1", "5.13700"}, {"TransformationParameters", "R2", "-1.47400"},
-             {"TransformationParameters", "DS", "0.24232"}, {"SourceEllipsoid", "a", "8137.000"},
-             {"SourceEllipsoid", "b", "6752.314"}, {"TargetEllipsoid", "b", "6078.963"},
-             {"Quality", "Horizontal7PQualityIndicator", "5"}, {"Quality", "Vertical7PQualityIndicator", "3"}});
+  HelmertMessageData h;
+  h.SourceNameCounter = 6, h.SourceName = "ETRS89", h.TargetNameCounter = 5, h.TargetName = "A&B<C";
+  h.SystemIdentificationNumber = 7, h.InvolvedTransformationMessages = "1010000000";
+  h.PlateNumber = 17, h.ComputationIndicator = 1, h.HeightIndicator = 2;
+  h.LatitudeOfOriginAreaOfValidity = 48.1, h.LongitudeOfOriginAreaOfValidity = -11.51667;
+  h.LatitudeExtensionAreaOfValidity = 0.05, h.LongitudeExtensionAreaOfValidity = 0.075;
+  h.DX = -577.3256, h.R1 = 5.137 / 3600, h.R2 = -1.474 / 3600, h.ScaleFactor = 1 + 2.4232e-6;
+  h.SemimajorAxisOfSourceSystemEllipsoid = 6378137.0, h.SemiminorAxisOfSourceSystemEllipsoid = 6356752.3141;
+  h.SemimajorAxisOfTargetSystemEllipsoid = 6377397.155, h.SemiminorAxisOfTargetSystemEllipsoid = 6356078.963;
+  h.HorizontalHelmertMolodenskiQualityIndicator = 5, h.VerticalHelmertMolodenskiQualityIndicator = 3;
+  Parsed d(xml1021(h, kExecuted));  // plan code 0 still writes the parameters
+  EXPECT_STREQ(d.message()->Value(), "RTCMTransformationMesssage.1021");
+  EXPECT_EQ(d.childNames(), (std::vector<std::string>{"Message", "Source", "Target", "System",
+                                                      "TransformationMessages", "Plate", "Computation",
+                                                      "Origin", "AreaExtension", "TransformationParameters",
+                                                      "SourceEllipsoid", "TargetEllipsoid", "Quality"}));
+  d.check({{"Message", "MessgaeNumber", "1021"},
+           {"Source", "SourceNameCounter", "6"},
+           {"Source", "SourceName", "ETRS89"},
+           {"Target", "TargetName", "A&B<C"},
+           {"TransformationMessages", "InvolvedTransformationMessage", "1010000000"},
+           {"Computation", "HeightIndicator", "2"},
+           {"Origin", "Latitude", "48.1000"},
+           {"Origin", "Longitude", "-11.5167"},
+           {"AreaExtension", "Longitude", "0.0750"},
+           {"TransformationParameters", "DX", "-577.326"},
+           {"TransformationParameters", "DZ", "0.000"},
+           {"TransformationParameters", "R1", "5.13700"},
+           {"TransformationParameters", "R2", "-1.47400"},
+           {"TransformationParameters", "DS", "0.24232"},
+           {"SourceEllipsoid", "a", "8137.000"},
+           {"SourceEllipsoid", "b", "6752.314"},
+           {"TargetEllipsoid", "b", "6078.963"},
+           {"Quality", "Horizontal7PQualityIndicator", "5"},
+           {"Quality", "Vertical7PQualityIndicator", "3"}});
 }
 
 TEST(XMLDocuments, Document1023ResidualsAndDoubleForms) {
-    ResidualGridMessageData g;
-    g.GridOriginLatitude = 48.1, g.MeanLatitudeOffset = 0.05, g.MeanLongitudeOffset = -0.127, g.MeanHeightOffset = 1.5;
-    g.HorizontalInterpolationMethodIndicator = 1, g.VerticalGridQualityIndicator = 4;
-    std::vector<GridResidual> nodes;
-    for (int i = 0; i < 16; ++i) nodes.push_back({0.001 * i, -0.002 * i, 0.0105 * i});
-    const std::string text = xml1023(g, nodes, kExecuted);
-    EXPECT_LT(text.size(), 4096u);  // fits the session's send buffer
-    Parsed d(text);
-    EXPECT_EQ(d.childNames(), (std::vector<std::string>{"Message", "System", "Shift", "Origin", "AreaExtension", "Offset",
-                                                        "Residuals", "Interpolation", "Quality", "MJD"}));
-    d.check({{"Message", "MessgaeNumber", "1023"}, {"Origin", "Latitude", "48.1000"},
-             {"Offset", "MeanLatitudeOffset", "0.050000"}, {"Offset", "MeanLogitudeOffset", "-0.127000"},
-             {"Offset", "MeanHeightOffset", "1.500000"},
-             {"Interpolation", "HorizontalInterpolationMethodIndicaton", "1.000000"},
-             {"Interpolation", "VerticalInterpolationMethodIndicator", "0.000000"},
-             {"Quality", "VerticalGridQualityIndicator", "4.000000"}, {"MJD", "ModifiedJulianDayNumber", "???"}});
-    int id = 0;
-    for (TiXmlElement* r = d.message()->FirstChildElement("Residuals")->FirstChildElement(); r; r = r->NextSiblingElement()) {
-        EXPECT_STREQ(r->Value(), "Residual");
-        EXPECT_EQ(std::string(r->Attribute("ID")), std::to_string(++id));
-    }
-    EXPECT_EQ(id, 16);
-    EXPECT_NE(text.find("<Residual ID=\"16\" dLatitude=\"0.01500\" dLongitude=\"-0.03000\" dHeight=\"0.158\" />"),
-              std::string::npos);
+  ResidualGridMessageData g;
+  g.GridOriginLatitude = 48.1, g.MeanLatitudeOffset = 0.05, g.MeanLongitudeOffset = -0.127,
+  g.MeanHeightOffset = 1.5;
+  g.HorizontalInterpolationMethodIndicator = 1, g.VerticalGridQualityIndicator = 4;
+  std::vector<GridResidual> nodes;
+  for (int i = 0; i < 16; ++i) nodes.push_back({0.001 * i, -0.002 * i, 0.0105 * i});
+  const std::string text = xml1023(g, nodes, kExecuted);
+  EXPECT_LT(text.size(), 4096u);  // fits the session's send buffer
+  Parsed d(text);
+  EXPECT_EQ(d.childNames(),
+            (std::vector<std::string>{"Message", "System", "Shift", "Origin", "AreaExtension", "Offset",
+                                      "Residuals", "Interpolation", "Quality", "MJD"}));
+  d.check({{"Message", "MessgaeNumber", "1023"},
+           {"Origin", "Latitude", "48.1000"},
+           {"Offset", "MeanLatitudeOffset", "0.050000"},
+           {"Offset", "MeanLogitudeOffset", "-0.127000"},
+           {"Offset", "MeanHeightOffset", "1.500000"},
+           {"Interpolation", "HorizontalInterpolationMethodIndicaton", "1.000000"},
+           {"Interpolation", "VerticalInterpolationMethodIndicator", "0.000000"},
+           {"Quality", "VerticalGridQualityIndicator", "4.000000"},
+           {"MJD", "ModifiedJulianDayNumber", "???"}});
+  int id = 0;
+  for (TiXmlElement* r = d.message()->FirstChildElement("Residuals")->FirstChildElement(); r;
+       r = r->NextSiblingElement()) {
+    EXPECT_STREQ(r->Value(), "Residual");
+    EXPECT_EQ(std::string(r->Attribute("ID")), std::to_string(++id));
+  }
+  EXPECT_EQ(id, 16);
+  EXPECT_NE(
+      text.find("<Residual ID=\"16\" dLatitude=\"0.01500\" dLongitude=\"-0.03000\" dHeight=\"0.158\" />"),
+      std::string::npos);
 }
 
 TEST(XMLDocuments, FailedRequestGetsTheErrorElementWhateverTheErrorHandling) {
-    const std::string expected =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
-        "<Response Version=\"\" User=\"\" Password=\"\">\n"
-        "\t<Error ErrorMessage=\"Invalid NMEA-String.\" />\n"
-        "</Response>\n*";
-    for (int handling : {kErrorHandlingErrorMessages, kErrorHandlingInvalidArea}) {
-        RenderRequest failed{0, -1003, handling, 1, {}, {}, {}};
-        EXPECT_EQ(xml1021({}, failed), expected);
-        EXPECT_EQ(xml1023({}, {}, failed), expected);
-        EXPECT_EQ(xml1025({}, failed), expected);
-    }
-    Parsed d(xml1021({}, RenderRequest{0, -2009, kErrorHandlingErrorMessages, 1, "2", "u\"", "p"}));
-    EXPECT_STREQ(d.root()->Attribute("User"), "u\"");
-    EXPECT_STREQ(d.message()->Attribute("ErrorMessage"), "Error: The computation mode 'regional' is not yet implemented.");
+  const std::string expected =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
+      "<Response Version=\"\" User=\"\" Password=\"\">\n"
+      "\t<Error ErrorMessage=\"Invalid NMEA-String.\" />\n"
+      "</Response>\n*";
+  for (int handling : {kErrorHandlingErrorMessages, kErrorHandlingInvalidArea}) {
+    RenderRequest failed{0, -1003, handling, 1, {}, {}, {}};
+    EXPECT_EQ(xml1021({}, failed), expected);
+    EXPECT_EQ(xml1023({}, {}, failed), expected);
+    EXPECT_EQ(xml1025({}, failed), expected);
+  }
+  Parsed d(xml1021({}, RenderRequest{0, -2009, kErrorHandlingErrorMessages, 1, "2", "u\"", "p"}));
+  EXPECT_STREQ(d.root()->Attribute("User"), "u\"");
+  EXPECT_STREQ(d.message()->Attribute("ErrorMessage"),
+               "Error: The computation mode 'regional' is not yet implemented.");
 }
 
 TEST(XMLDocuments, NumberForms) {
-    EXPECT_EQ(XMLFixed(-0.00001, 3), "-0.000");
-    EXPECT_EQ(XMLDouble(1), "1.000000");
-    EXPECT_EQ(XMLFixed(1e300, 2).size(), 301u + 3u);  // wide numbers are not cut
+  EXPECT_EQ(XMLFixed(-0.00001, 3), "-0.000");
+  EXPECT_EQ(XMLDouble(1), "1.000000");
+  EXPECT_EQ(XMLFixed(1e300, 2).size(), 301u + 3u);  // wide numbers are not cut
 }
 
 }  // namespace

@@ -13,8 +13,8 @@ std::string NmeaChecksum(const std::string& body);
 // (south and west negative) and an ellipsoidal height in metres. The
 // altitude field gets height minus separation, so that the server, which
 // adds the two, arrives at the given ellipsoidal height.
-std::string MakeGga(double latitude, double longitude, double height,
-                    double separation = 0.0, const std::string& utc = "");
+std::string MakeGga(double latitude, double longitude, double height, double separation = 0.0,
+                    const std::string& utc = "");
 
 // Prepares one line of a receiver's output for sending: strips the line end
 // (left in the stream it would start the next request and disable the

@@ -19,39 +19,39 @@ std::uint32_t Crc24q(const std::uint8_t* data, std::size_t size);
 // Reads fields most significant bit first. Reading past the end yields
 // zero bits and sets the overrun flag instead of touching foreign memory.
 class BitReader {
-public:
-    BitReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    std::uint64_t Unsigned(int width);
-    std::int64_t Signed(int width);
-    std::size_t BitPosition() const { return pos_; }
-    bool Overrun() const { return overrun_; }
+ public:
+  BitReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  std::uint64_t Unsigned(int width);
+  std::int64_t Signed(int width);
+  std::size_t BitPosition() const { return pos_; }
+  bool Overrun() const { return overrun_; }
 
-private:
-    const std::uint8_t* data_;
-    std::size_t size_;
-    std::size_t pos_ = 0;
-    bool overrun_ = false;
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+  bool overrun_ = false;
 };
 
 // One decoded field: the raw integer of the message, its value in the
 // unit shown to the user, and the unit text ("" for counts and flags).
 struct Field {
-    std::string name;
-    std::int64_t raw = 0;
-    double value = 0.0;
-    std::string unit;
-    std::string text;  // for text fields (names, bit strings)
+  std::string name;
+  std::int64_t raw = 0;
+  double value = 0.0;
+  std::string unit;
+  std::string text;  // for text fields (names, bit strings)
 };
 
 struct DecodedMessage {
-    int number = 0;
-    std::vector<Field> fields;
-    std::vector<std::string> problems;  // layout disagreements, unknown message
+  int number = 0;
+  std::vector<Field> fields;
+  std::vector<std::string> problems;  // layout disagreements, unknown message
 
-    // The field with that name, or nothing.
-    const Field* Find(const std::string& name) const;
-    // Value of a field; NaN when missing.
-    double Value(const std::string& name) const;
+  // The field with that name, or nothing.
+  const Field* Find(const std::string& name) const;
+  // Value of a field; NaN when missing.
+  double Value(const std::string& name) const;
 };
 
 // Decodes a message body (the bytes between the 3-byte frame header and
@@ -60,10 +60,10 @@ DecodedMessage DecodeMessage(const std::uint8_t* body, std::size_t size);
 
 // A whole frame checked and decoded.
 struct Frame {
-    std::vector<std::uint8_t> bytes;
-    unsigned length = 0;  // the 10-bit length field
-    bool crcOk = false;
-    DecodedMessage message;
+  std::vector<std::uint8_t> bytes;
+  unsigned length = 0;  // the 10-bit length field
+  bool crcOk = false;
+  DecodedMessage message;
 };
 
 // Checks and decodes one complete frame (header, body, CRC).

@@ -41,135 +41,149 @@ const char* kUsage =
     "3 the server closed the connection.\n";
 
 struct Options {
-    std::string host, port;
-    std::vector<std::string> items;  // texts to send, in order
-    bool relayStdin = false;
-    int waitMs = 1500;
-    int expect = 0;
-    bool quit = true;
-    bool hex = false;
+  std::string host, port;
+  std::vector<std::string> items;  // texts to send, in order
+  bool relayStdin = false;
+  int waitMs = 1500;
+  int expect = 0;
+  bool quit = true;
+  bool hex = false;
 };
 
 bool ParseArgs(int argc, char** argv, Options& o) {
-    if (argc < 3) return false;
-    o.host = argv[1];
-    o.port = argv[2];
-    bool haveLat = false, haveLon = false;
-    double lat = 0, lon = 0, height = 200, sep = 0;
-    int repeat = 1;
-    std::vector<std::string> raw;
-    for (int i = 3; i < argc; ++i) {
-        std::string a = argv[i];
-        auto next = [&](const char*& v) {
-            if (i + 1 >= argc) return false;
-            v = argv[++i];
-            return true;
-        };
-        const char* v = nullptr;
-        if (a == "--lat" && next(v)) { lat = std::atof(v); haveLat = true; }
-        else if (a == "--lon" && next(v)) { lon = std::atof(v); haveLon = true; }
-        else if (a == "--height" && next(v)) height = std::atof(v);
-        else if (a == "--sep" && next(v)) sep = std::atof(v);
-        else if (a == "--repeat" && next(v)) repeat = std::atoi(v);
-        else if (a == "--send" && next(v)) raw.push_back(v);
-        else if (a == "--wait" && next(v)) o.waitMs = std::atoi(v);
-        else if (a == "--expect" && next(v)) o.expect = std::atoi(v);
-        else if (a == "--stdin") o.relayStdin = true;
-        else if (a == "--no-quit") o.quit = false;
-        else if (a == "--hex") o.hex = true;
-        else return false;
-    }
-    if (haveLat != haveLon) return false;
-    if (haveLat)
-        for (int r = 0; r < repeat; ++r) o.items.push_back(MakeGga(lat, lon, height, sep));
-    o.items.insert(o.items.end(), raw.begin(), raw.end());
-    if (o.items.empty() && !o.relayStdin) return false;
-    return true;
+  if (argc < 3) return false;
+  o.host = argv[1];
+  o.port = argv[2];
+  bool haveLat = false, haveLon = false;
+  double lat = 0, lon = 0, height = 200, sep = 0;
+  int repeat = 1;
+  std::vector<std::string> raw;
+  for (int i = 3; i < argc; ++i) {
+    std::string a = argv[i];
+    auto next = [&](const char*& v) {
+      if (i + 1 >= argc) return false;
+      v = argv[++i];
+      return true;
+    };
+    const char* v = nullptr;
+    if (a == "--lat" && next(v)) {
+      lat = std::atof(v);
+      haveLat = true;
+    } else if (a == "--lon" && next(v)) {
+      lon = std::atof(v);
+      haveLon = true;
+    } else if (a == "--height" && next(v))
+      height = std::atof(v);
+    else if (a == "--sep" && next(v))
+      sep = std::atof(v);
+    else if (a == "--repeat" && next(v))
+      repeat = std::atoi(v);
+    else if (a == "--send" && next(v))
+      raw.push_back(v);
+    else if (a == "--wait" && next(v))
+      o.waitMs = std::atoi(v);
+    else if (a == "--expect" && next(v))
+      o.expect = std::atoi(v);
+    else if (a == "--stdin")
+      o.relayStdin = true;
+    else if (a == "--no-quit")
+      o.quit = false;
+    else if (a == "--hex")
+      o.hex = true;
+    else
+      return false;
+  }
+  if (haveLat != haveLon) return false;
+  if (haveLat)
+    for (int r = 0; r < repeat; ++r) o.items.push_back(MakeGga(lat, lon, height, sep));
+  o.items.insert(o.items.end(), raw.begin(), raw.end());
+  if (o.items.empty() && !o.relayStdin) return false;
+  return true;
 }
 
 int Connect(const Options& o) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    int rc = getaddrinfo(o.host.c_str(), o.port.c_str(), &hints, &list);
-    if (rc != 0) {
-        std::fprintf(stderr, "tarvik-client: %s: %s\n", o.host.c_str(), gai_strerror(rc));
-        return -1;
-    }
-    int fd = -1;
-    for (addrinfo* a = list; a; a = a->ai_next) {
-        fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-        if (fd < 0) continue;
-        if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) break;
-        close(fd);
-        fd = -1;
-    }
-    freeaddrinfo(list);
-    if (fd < 0)
-        std::fprintf(stderr, "tarvik-client: cannot connect to %s:%s: %s\n", o.host.c_str(),
-                     o.port.c_str(), std::strerror(errno));
-    return fd;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  int rc = getaddrinfo(o.host.c_str(), o.port.c_str(), &hints, &list);
+  if (rc != 0) {
+    std::fprintf(stderr, "tarvik-client: %s: %s\n", o.host.c_str(), gai_strerror(rc));
+    return -1;
+  }
+  int fd = -1;
+  for (addrinfo* a = list; a; a = a->ai_next) {
+    fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+    if (fd < 0) continue;
+    if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) break;
+    close(fd);
+    fd = -1;
+  }
+  freeaddrinfo(list);
+  if (fd < 0)
+    std::fprintf(stderr, "tarvik-client: cannot connect to %s:%s: %s\n", o.host.c_str(), o.port.c_str(),
+                 std::strerror(errno));
+  return fd;
 }
 
 bool SendAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
 }
 
 class Printer {
-public:
-    explicit Printer(bool hex) : hex_(hex) {}
-    // Prints the replies; returns how many replies were completed.
-    int Print(const std::vector<Reply>& replies) {
-        int completed = 0;
-        for (const auto& r : replies) {
-            if (!r.isFrame) {
-                // Every text reply ends with "*": a line break after it keeps
-                // the next reply on a line of its own.
-                for (char c : r.text) {
-                    std::fputc(c, stdout);
-                    if (c == '*') {
-                        std::fputc('\n', stdout);
-                        ++completed;
-                    }
-                }
-                midText_ = !r.text.empty() && r.text.back() != '*';
-            } else {
-                const Frame& f = r.frame;
-                if (midText_) std::fputc('\n', stdout);
-                midText_ = false;
-                std::fputs(FormatFrame(f).c_str(), stdout);
-                if (hex_ && f.crcOk) {
-                    std::fputs("  bytes:", stdout);
-                    for (auto b : f.bytes) std::printf(" %02X", b);
-                    std::fputc('\n', stdout);
-                }
-                if (!f.crcOk || !f.message.problems.empty()) damaged_ = true;
-                ++completed;
-            }
+ public:
+  explicit Printer(bool hex) : hex_(hex) {}
+  // Prints the replies; returns how many replies were completed.
+  int Print(const std::vector<Reply>& replies) {
+    int completed = 0;
+    for (const auto& r : replies) {
+      if (!r.isFrame) {
+        // Every text reply ends with "*": a line break after it keeps
+        // the next reply on a line of its own.
+        for (char c : r.text) {
+          std::fputc(c, stdout);
+          if (c == '*') {
+            std::fputc('\n', stdout);
+            ++completed;
+          }
         }
-        std::fflush(stdout);
-        return completed;
-    }
-    // Text without "*" (the bare error of an unknown request) ends a reply
-    // only when the stream falls quiet.
-    void Quiet() {
+        midText_ = !r.text.empty() && r.text.back() != '*';
+      } else {
+        const Frame& f = r.frame;
         if (midText_) std::fputc('\n', stdout);
         midText_ = false;
-        std::fflush(stdout);
+        std::fputs(FormatFrame(f).c_str(), stdout);
+        if (hex_ && f.crcOk) {
+          std::fputs("  bytes:", stdout);
+          for (auto b : f.bytes) std::printf(" %02X", b);
+          std::fputc('\n', stdout);
+        }
+        if (!f.crcOk || !f.message.problems.empty()) damaged_ = true;
+        ++completed;
+      }
     }
-    bool Damaged() const { return damaged_; }
+    std::fflush(stdout);
+    return completed;
+  }
+  // Text without "*" (the bare error of an unknown request) ends a reply
+  // only when the stream falls quiet.
+  void Quiet() {
+    if (midText_) std::fputc('\n', stdout);
+    midText_ = false;
+    std::fflush(stdout);
+  }
+  bool Damaged() const { return damaged_; }
 
-private:
-    bool hex_;
-    bool midText_ = false;
-    bool damaged_ = false;
+ private:
+  bool hex_;
+  bool midText_ = false;
+  bool damaged_ = false;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -177,107 +191,106 @@ using Clock = std::chrono::steady_clock;
 }  // namespace
 
 int main(int argc, char** argv) {
-    Options o;
-    if (!ParseArgs(argc, argv, o)) {
-        std::fputs(kUsage, stderr);
-        return 1;
+  Options o;
+  if (!ParseArgs(argc, argv, o)) {
+    std::fputs(kUsage, stderr);
+    return 1;
+  }
+  int fd = Connect(o);
+  if (fd < 0) return 1;
+
+  ReplyScanner scanner;
+  Printer printer(o.hex);
+  std::size_t nextItem = 0;
+  bool stdinOpen = o.relayStdin;
+  bool closedByServer = false;
+  bool awaiting = false;  // replies to the last request still coming
+  int repliesSeen = 0;
+  auto lastActivity = Clock::now();
+  std::string stdinLine;
+
+  auto sendText = [&](const std::string& text) {
+    std::printf("> %s\n", text.c_str());
+    std::fflush(stdout);
+    if (!SendAll(fd, text)) {
+      std::fprintf(stderr, "tarvik-client: send failed: %s\n", std::strerror(errno));
+      return false;
     }
-    int fd = Connect(o);
-    if (fd < 0) return 1;
+    awaiting = true;
+    repliesSeen = 0;
+    lastActivity = Clock::now();
+    return true;
+  };
 
-    ReplyScanner scanner;
-    Printer printer(o.hex);
-    std::size_t nextItem = 0;
-    bool stdinOpen = o.relayStdin;
-    bool closedByServer = false;
-    bool awaiting = false;  // replies to the last request still coming
-    int repliesSeen = 0;
-    auto lastActivity = Clock::now();
-    std::string stdinLine;
-
-    auto sendText = [&](const std::string& text) {
-        std::printf("> %s\n", text.c_str());
-        std::fflush(stdout);
-        if (!SendAll(fd, text)) {
-            std::fprintf(stderr, "tarvik-client: send failed: %s\n", std::strerror(errno));
-            return false;
-        }
-        awaiting = true;
-        repliesSeen = 0;
-        lastActivity = Clock::now();
-        return true;
-    };
-
-    while (true) {
-        if (!awaiting && nextItem < o.items.size()) {
-            if (!sendText(o.items[nextItem++])) break;
-            continue;
-        }
-        if (!awaiting && nextItem >= o.items.size() && !stdinOpen) break;
-
-        pollfd fds[2] = {{fd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-        // Stdin waits until the command-line items are done.
-        nfds_t count = (stdinOpen && nextItem >= o.items.size()) ? 2 : 1;
-        int timeout = -1;
-        if (awaiting) {
-            auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
-                                                                                 lastActivity);
-            timeout = std::max(0, o.waitMs - static_cast<int>(elapsed.count()));
-        }
-        int n = poll(fds, count, timeout);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (n == 0) {  // quiet: the replies to the last request are over
-            printer.Quiet();
-            awaiting = false;
-            continue;
-        }
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            std::uint8_t buf[4096];
-            ssize_t got = recv(fd, buf, sizeof buf, 0);
-            if (got <= 0) {
-                printer.Print(scanner.Finish());
-                printer.Quiet();
-                std::fprintf(stderr, "tarvik-client: connection closed by the server\n");
-                closedByServer = true;
-                break;
-            }
-            repliesSeen += printer.Print(scanner.Feed(buf, static_cast<std::size_t>(got)));
-            lastActivity = Clock::now();
-            if (awaiting && o.expect > 0 && repliesSeen >= o.expect) awaiting = false;
-        }
-        if (count == 2 && (fds[1].revents & (POLLIN | POLLHUP))) {
-            char buf[1024];
-            ssize_t got = read(STDIN_FILENO, buf, sizeof buf);
-            if (got <= 0) {
-                stdinOpen = false;
-                if (!stdinLine.empty()) {
-                    std::string s = GgaLineToSend(stdinLine);
-                    stdinLine.clear();
-                    if (!s.empty()) o.items.push_back(s);
-                }
-                continue;
-            }
-            stdinLine.append(buf, static_cast<std::size_t>(got));
-            std::size_t eol;
-            // Queued: each request is sent once the replies to the one
-            // before are complete, so replies never mix.
-            while ((eol = stdinLine.find('\n')) != std::string::npos) {
-                std::string s = GgaLineToSend(stdinLine.substr(0, eol));
-                stdinLine.erase(0, eol + 1);
-                if (!s.empty()) o.items.push_back(s);
-            }
-        }
+  while (true) {
+    if (!awaiting && nextItem < o.items.size()) {
+      if (!sendText(o.items[nextItem++])) break;
+      continue;
     }
+    if (!awaiting && nextItem >= o.items.size() && !stdinOpen) break;
 
-    if (!closedByServer && o.quit) {
-        std::printf("> quit*\n");
-        SendAll(fd, "quit*");
+    pollfd fds[2] = {{fd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    // Stdin waits until the command-line items are done.
+    nfds_t count = (stdinOpen && nextItem >= o.items.size()) ? 2 : 1;
+    int timeout = -1;
+    if (awaiting) {
+      auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastActivity);
+      timeout = std::max(0, o.waitMs - static_cast<int>(elapsed.count()));
     }
-    close(fd);
-    if (printer.Damaged()) return 2;
-    if (closedByServer) return 3;
-    return 0;
+    int n = poll(fds, count, timeout);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (n == 0) {  // quiet: the replies to the last request are over
+      printer.Quiet();
+      awaiting = false;
+      continue;
+    }
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+      std::uint8_t buf[4096];
+      ssize_t got = recv(fd, buf, sizeof buf, 0);
+      if (got <= 0) {
+        printer.Print(scanner.Finish());
+        printer.Quiet();
+        std::fprintf(stderr, "tarvik-client: connection closed by the server\n");
+        closedByServer = true;
+        break;
+      }
+      repliesSeen += printer.Print(scanner.Feed(buf, static_cast<std::size_t>(got)));
+      lastActivity = Clock::now();
+      if (awaiting && o.expect > 0 && repliesSeen >= o.expect) awaiting = false;
+    }
+    if (count == 2 && (fds[1].revents & (POLLIN | POLLHUP))) {
+      char buf[1024];
+      ssize_t got = read(STDIN_FILENO, buf, sizeof buf);
+      if (got <= 0) {
+        stdinOpen = false;
+        if (!stdinLine.empty()) {
+          std::string s = GgaLineToSend(stdinLine);
+          stdinLine.clear();
+          if (!s.empty()) o.items.push_back(s);
+        }
+        continue;
+      }
+      stdinLine.append(buf, static_cast<std::size_t>(got));
+      std::size_t eol;
+      // Queued: each request is sent once the replies to the one
+      // before are complete, so replies never mix.
+      while ((eol = stdinLine.find('\n')) != std::string::npos) {
+        std::string s = GgaLineToSend(stdinLine.substr(0, eol));
+        stdinLine.erase(0, eol + 1);
+        if (!s.empty()) o.items.push_back(s);
+      }
+    }
+  }
+
+  if (!closedByServer && o.quit) {
+    std::printf("> quit*\n");
+    SendAll(fd, "quit*");
+  }
+  close(fd);
+  if (printer.Damaged()) return 2;
+  if (closedByServer) return 3;
+  return 0;
 }

@@ -10,23 +10,23 @@
 namespace marlogen {
 
 struct Options {
-    enum class Mode {
-        Demo,     // regional variation, several parameter types, residuals
-        Uniform,  // every area carries the one published set (type 1)
-        Zero,     // all parameters 0, no shift, target ellipsoid = source
-    };
-    Mode mode = Mode::Demo;
-    int meshColumns = 20;
-    int meshRows = 16;
-    int pointsPerArea = 5;
-    unsigned seed = 20261208u;
+  enum class Mode {
+    Demo,     // regional variation, several parameter types, residuals
+    Uniform,  // every area carries the one published set (type 1)
+    Zero,     // all parameters 0, no shift, target ellipsoid = source
+  };
+  Mode mode = Mode::Demo;
+  int meshColumns = 20;
+  int meshRows = 16;
+  int pointsPerArea = 5;
+  unsigned seed = 20261208u;
 };
 
 // The published set, ETRS89 -> MGI, coordinate frame rotations.
 struct Helmert {
-    double tx, ty, tz;  // metres
-    double rx, ry, rz;  // arc seconds
-    double ppm;         // scale, parts per million
+  double tx, ty, tz;  // metres
+  double rx, ry, rz;  // arc seconds
+  double ppm;         // scale, parts per million
 };
 Helmert PublishedEtrs89ToMgi();
 

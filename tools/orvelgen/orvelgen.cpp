@@ -41,14 +41,13 @@ bool WriteOrvel(const std::string& path, const Box& box) {
   const int rows = box.Rows(), columns = box.Columns();
   std::fprintf(f, "# Demo height reference surface written by orvelgen (metres).\n");
   std::fprintf(f, "ORVELGRID 1\n");
-  std::fprintf(f, "south %.6f north %.6f west %.6f east %.6f\n", box.south,
-               box.south + (rows - 1) * box.step, box.west, box.west + (columns - 1) * box.step);
+  std::fprintf(f, "south %.6f north %.6f west %.6f east %.6f\n", box.south, box.south + (rows - 1) * box.step,
+               box.west, box.west + (columns - 1) * box.step);
   std::fprintf(f, "dlat %.6f dlon %.6f\n", box.step, box.step);
   std::fprintf(f, "rows %d columns %d\n", rows, columns);
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < columns; ++c)
-      std::fprintf(f, c == 0 ? "%.4f" : " %.4f",
-                   Surface(box.south + r * box.step, box.west + c * box.step));
+      std::fprintf(f, c == 0 ? "%.4f" : " %.4f", Surface(box.south + r * box.step, box.west + c * box.step));
     std::fprintf(f, "\n");
   }
   return std::fclose(f) == 0;
@@ -86,13 +85,20 @@ int main(int argc, char** argv) {
       return 2;
     }
     const char* value = argv[++i];
-    if (option == "--orvel") orvel = value;
-    else if (option == "--geoid") geoid = value;
-    else if (option == "--south") box.south = std::atof(value);
-    else if (option == "--north") box.north = std::atof(value);
-    else if (option == "--west") box.west = std::atof(value);
-    else if (option == "--east") box.east = std::atof(value);
-    else if (option == "--step") box.step = std::atof(value);
+    if (option == "--orvel")
+      orvel = value;
+    else if (option == "--geoid")
+      geoid = value;
+    else if (option == "--south")
+      box.south = std::atof(value);
+    else if (option == "--north")
+      box.north = std::atof(value);
+    else if (option == "--west")
+      box.west = std::atof(value);
+    else if (option == "--east")
+      box.east = std::atof(value);
+    else if (option == "--step")
+      box.step = std::atof(value);
     else {
       std::fprintf(stderr, "orvelgen: unknown option %s\n", option.c_str());
       return 2;
@@ -104,8 +110,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (orvel.empty() && geoid.empty()) {
-    std::fprintf(stderr, "usage: orvelgen [--orvel FILE] [--geoid FILE] [--south D] [--north D] "
-                         "[--west D] [--east D] [--step D]\n");
+    std::fprintf(stderr,
+                 "usage: orvelgen [--orvel FILE] [--geoid FILE] [--south D] [--north D] "
+                 "[--west D] [--east D] [--step D]\n");
     return 2;
   }
   if (!orvel.empty() && !WriteOrvel(orvel, box)) {

@@ -5,7 +5,6 @@
 
 FAKE_EXPORT int InitOrvelDB(const char*) { throw std::runtime_error("init"); }
 
-FAKE_EXPORT int GetNFEMbyLatLongH(double, double, double, double, double*, double*, double*,
-                                  double*) {
+FAKE_EXPORT int GetNFEMbyLatLongH(double, double, double, double, double*, double*, double*, double*) {
   throw std::logic_error("surface");
 }

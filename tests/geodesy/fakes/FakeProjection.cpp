@@ -13,8 +13,7 @@
 #endif
 
 extern "C" {
-void InitializeDLL(double, int, double, double, double, double, double, double, double, int, int,
-                   int) {}
+void InitializeDLL(double, int, double, double, double, double, double, double, double, int, int, int) {}
 void SetL0(double) {}
 double GetL0(void) { return 0; }
 void SetL0Auto(int) {}

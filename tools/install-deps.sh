@@ -8,6 +8,8 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 PACKAGES=(
   build-essential cmake ninja-build g++ pkg-config
+  # the style check of the test command
+  clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   libtinyxml-dev libcpp-httplib-dev nlohmann-json3-dev
   # test oracles for the geodesy, never linked into the deliverables

@@ -5,6 +5,7 @@ set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/tools/install-deps.sh"
 "$top/tools/check_format.sh"
+"$top/tools/check_layers.sh"
 jobs="${TARVIK_JOBS:-$(nproc)}"
 
 "$top/tools/build.sh" release

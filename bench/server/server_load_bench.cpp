@@ -11,12 +11,11 @@
 #include <filesystem>
 
 #include "LoadClient.h"
+#include "module/CConfigurationSettings.h"
 #include "runtime/ProgramFolder.h"
 #include "service/ModuleServer.h"
 
 namespace {
-
-using tarvik::SessionBinaryResponse;
 
 // Frame of an RTCM 3 message: preamble, length, payload, CRC.
 std::vector<unsigned char> Frame(int number, size_t payload) {
@@ -31,25 +30,18 @@ class StandInModule : public tarvik::ISessionHost {
  public:
   std::string configurationName() const override { return "Load"; }
   int port() const override { return 0; }
-  int responseFormat() const override { return tarvik::kFormatBinary; }
+  int responseFormat() const override { return tarvik::kRTCMFormatBinary; }
   void countRequest() override {
     ++sinceStart_;
     ++total_;
   }
-  int handleASCII(const std::string&, std::vector<std::string>& out) override {
-    out.push_back("1021\n*");
-    return 1;
-  }
-  int handleXML(const std::string&, std::vector<std::string>& out) override {
-    out.push_back("<x/>\n*");
-    return 1;
-  }
-  int handleBinary(const std::string&, std::vector<SessionBinaryResponse>& out) override {
+  int answerRequest(const std::string&, std::vector<tarvik::SessionReply>& out) override {
     // Payload sizes of 1021 (with two short datum names), 1023 and 1025.
-    out.push_back({1021, Frame(1021, 62)});
-    out.push_back({1023, Frame(1023, 74)});
-    out.push_back({1025, Frame(1025, 25)});
-    return 1;
+    for (auto [number, payload] : {std::pair{1021, 62}, {1023, 74}, {1025, 25}}) {
+      std::vector<unsigned char> frame = Frame(number, static_cast<size_t>(payload));
+      out.push_back({number, std::string(frame.begin(), frame.end())});
+    }
+    return tarvik::kRTCMFormatBinary;
   }
 
  private:

@@ -35,6 +35,21 @@
 extern "C" {
 #endif
 
+/* Result codes of the database and transformation exports. */
+#define MARLO_OK 1
+#define MARLO_AREA_NOT_FOUND (-1000)  /* no area contains the point */
+#define MARLO_OUT_OF_RANGE (-1001)    /* latitude or longitude outside its range */
+#define MARLO_CANNOT_OPEN (-1002)     /* database file cannot be opened */
+#define MARLO_BAD_DATABASE (-1003)    /* a line missing or malformed, an unknown area id */
+#define MARLO_NO_GRID (-1004)         /* the index grid has no columns or no rows */
+#define MARLO_NO_AREAS (-1005)        /* the database holds no area */
+#define MARLO_BAD_VERSION (-1006)     /* database version below 4.0 */
+#define MARLO_NOT_INITIALIZED (-1007) /* no database loaded */
+/* Codes of CreateCoefficientVector. */
+#define MARLO_SETTINGS_CANNOT_OPEN (-1006) /* settings file cannot be opened */
+#define MARLO_SETTINGS_KEY_MISSING (-1007) /* a required key is missing or empty */
+#define MARLO_VECTOR_CANNOT_WRITE (-1008)  /* a vector file cannot be created */
+
 #if defined(__GNUC__)
 #define MARLODLL_API __attribute__((visibility("default")))
 #else

@@ -15,6 +15,7 @@
 #include "app/CTarvikSettings.h"
 #include "app/CommandLine.h"
 #include "app/SecurityToken.h"
+#include "runtime/CFileIni.h"
 #include "runtime/PelLog.h"
 #include "runtime/ProgramFolder.h"
 
@@ -115,7 +116,7 @@ int Edit(const CTarvikSettings& settings, CConfigurationSet& set, const std::str
     return 1;
   }
   set.WriteBackTotal(name);
-  const std::string editor = CTarvikSettings::NormalisedPath(settings.TextEditor);
+  const std::string editor = CFileIni::NormalisedPath(settings.TextEditor);
   const std::string file = set.IniFileOf(name).string();
   pid_t pid = fork();
   if (pid == 0) {

@@ -26,6 +26,10 @@ std::string JoinFolder(const std::filesystem::path& folder, const std::string& r
 
 }  // namespace
 
+int CTarvikSettings::ParseErrorHandling(std::string_view text) {
+  return CFileIni::UpperTrimmed(text) == "INVALIDAREA" ? kInvalidArea : kErrorMessages;
+}
+
 const char* CTarvikSettings::RTCMFormatName(int format) {
   switch (format) {
     case kRTCMFormatASCII:
@@ -40,14 +44,14 @@ const char* CTarvikSettings::RTCMFormatName(int format) {
 }
 
 std::string CTarvikSettings::DatabasePath(const std::filesystem::path& programFolder, std::string value) {
-  value = NormalisedPath(std::move(value));
+  value = CFileIni::NormalisedPath(std::move(value));
   if (!value.empty() && value.front() == '.') return JoinFolder(programFolder, value);
   return value;
 }
 
 std::string CTarvikSettings::ConfigurationsPathOf(const std::filesystem::path& programFolder,
                                                   std::string value) {
-  value = NormalisedPath(std::move(value));
+  value = CFileIni::NormalisedPath(std::move(value));
   if (value.empty() || value.front() != '.') return value;
   // "./Configs" loses its "./"; a value like "../Configs" would lose half of
   // its "..", so it is kept whole below the program folder instead.

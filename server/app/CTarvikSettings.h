@@ -24,29 +24,24 @@
 #include <string_view>
 #include <vector>
 
+#include "module/CConfigurationSettings.h"
+
 namespace tarvik {
 
 class PelLog;
 
-constexpr int kRTCMFormatASCII = 1;
-constexpr int kRTCMFormatBinary = 2;
-constexpr int kRTCMFormatXML = 3;
-
-class CTarvikSettings {
+// The values every configuration takes over (RTCMFormat, ErrorHandling and
+// the three database paths) are those of the base class.
+class CTarvikSettings : public CGeneralModuleSettings {
  public:
   static constexpr const char* kFileName = "Tarvik_General.ini";
   // ErrorHandling codes.
-  static constexpr int kErrorMessages = 1;  // ERRORMESSAGES
-  static constexpr int kInvalidArea = 2;    // INVALIDAREA
+  static constexpr int kErrorMessages = kErrorHandlingErrorMessages;  // ERRORMESSAGES
+  static constexpr int kInvalidArea = kErrorHandlingInvalidArea;      // INVALIDAREA
 
   std::string TextEditor;
-  int RTCMFormat = kRTCMFormatASCII;
-  int ErrorHandling = kErrorMessages;
-  std::string OrvelDBPath;
   std::vector<std::string> OrvelDBs;
-  std::string SapenDBPath;
   std::vector<std::string> SapenDBs;
-  std::string GeoidGridPath;
   std::vector<std::string> GeoidGrids;
   std::string ConfigurationsPath;
   std::vector<std::string> Configurations;
@@ -61,41 +56,13 @@ class CTarvikSettings {
 
   std::filesystem::path GeneralSettingsFile() const { return ProgramDirectory / kFileName; }
 
-  // Value normalisation, also used for a configuration's own RTCMFormat
-  // (inline: the module layer uses them without linking the application).
-  static int ParseRTCMFormat(std::string_view text) {
-    std::string v = UpperTrimmed(text);
-    if (v == "BINARY") return kRTCMFormatBinary;
-    if (v == "XML") return kRTCMFormatXML;
-    return kRTCMFormatASCII;
-  }
-  static int ParseErrorHandling(std::string_view text) {
-    return UpperTrimmed(text) == "INVALIDAREA" ? kInvalidArea : kErrorMessages;
-  }
-  // Blanks removed at both ends, ASCII letters in upper case.
-  static std::string UpperTrimmed(std::string_view text) {
-    auto blank = [](char c) {
-      return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-    };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    std::string out(text);
-    for (char& c : out)
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return out;
-  }
+  static int ParseErrorHandling(std::string_view text);
   // "ASCII", "BINARY", "XML" of a format code ("Unknown" otherwise).
   static const char* RTCMFormatName(int format);
 
   // Path rules (exposed for the configuration set and tests).
   static std::string DatabasePath(const std::filesystem::path& programFolder, std::string value);
   static std::string ConfigurationsPathOf(const std::filesystem::path& programFolder, std::string value);
-  // Backslashes to slashes.
-  static std::string NormalisedPath(std::string value) {
-    for (char& c : value)
-      if (c == '\\') c = '/';
-    return value;
-  }
 };
 
 }  // namespace tarvik

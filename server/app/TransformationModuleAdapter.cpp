@@ -4,6 +4,7 @@
 #include "app/CTarvikApp.h"
 #include "app/CTarvikSettings.h"
 #include "module/CRTCMTransformationMessageModule.h"
+#include "service/ModuleHost.h"
 
 namespace tarvik {
 namespace {
@@ -12,18 +13,22 @@ class TransformationModuleAdapter : public IConfigurationModule {
  public:
   TransformationModuleAdapter(const CTarvikSettings& settings, const std::string& name,
                               const std::filesystem::path& folder)
-      : settings_(settings), module_(std::make_unique<CRTCMTransformationMessageModule>(name, folder)) {}
+      : settings_(settings),
+        module_(std::make_unique<CRTCMTransformationMessageModule>(name, folder)),
+        host_(std::make_unique<ModuleHost>(*module_)) {}
+  // The server stops before the module it serves goes.
+  ~TransformationModuleAdapter() override { host_.reset(); }
 
   std::string Name() const override { return module_->Name(); }
   int Port() const override { return module_->Port(); }
   int ReadConfiguration() override { return module_->ReadConfiguration(settings_); }
   bool IsValid() const override { return module_->ModuleValid(); }
   std::string Problems() const override { return module_->ModuleProblems(); }
-  int Start() override { return module_->StartServer(); }
-  void Stop() override { module_->StopServer(); }
-  bool IsRunning() const override { return module_->IsRunning(); }
+  int Start() override { return host_->Start(); }
+  void Stop() override { host_->Stop(); }
+  bool IsRunning() const override { return host_->IsRunning(); }
   std::optional<std::chrono::system_clock::time_point> StartTime() const override {
-    return module_->StartTime();
+    return host_->StartTime();
   }
   long RequestsSinceStart() const override { return module_->RequestsSinceStart(); }
   long TotalRequests() const override { return module_->TotalNumberOfRequests(); }
@@ -31,6 +36,7 @@ class TransformationModuleAdapter : public IConfigurationModule {
  private:
   const CTarvikSettings& settings_;
   std::unique_ptr<CRTCMTransformationMessageModule> module_;
+  std::unique_ptr<ModuleHost> host_;
 };
 
 }  // namespace

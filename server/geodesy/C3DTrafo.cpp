@@ -125,7 +125,7 @@ void C3DTrafo::TransformInverse(double Xt, double Yt, double Zt, double& X, doub
 int C3DTrafo::Adjust() {
   passes_ = 0;
   identical_.clear();
-  if (source_.empty() || target_.empty()) return 0;
+  if (source_.empty() || target_.empty()) return kAdjustFailed;
   for (const CPointEx& s : source_) {
     for (const CPointEx& t : target_) {
       if (t.Id == s.Id) {
@@ -177,13 +177,13 @@ int C3DTrafo::Adjust() {
     // radians and translations in metres: N = D Ns D with D = sqrt(diag N).
     double d[7];
     for (int i = 0; i < 7; ++i) {
-      if (!(N[i][i] > 0.0) || !std::isfinite(N[i][i])) return 0;
+      if (!(N[i][i] > 0.0) || !std::isfinite(N[i][i])) return kAdjustFailed;
       d[i] = std::sqrt(N[i][i]);
     }
     CMatrix Ns(7, 7, 0.0);
     for (int i = 0; i < 7; ++i)
       for (int j = 0; j < 7; ++j) Ns[i][j] = N[i][j] / (d[i] * d[j]);
-    if (!Ns.InvertFullPivot(kSingularBound)) return 0;
+    if (!Ns.InvertFullPivot(kSingularBound)) return kAdjustFailed;
     CMatrix Ninv(7, 7, 0.0);
     for (int i = 0; i < 7; ++i)
       for (int j = 0; j < 7; ++j) Ninv[i][j] = Ns[i][j] / (d[i] * d[j]);
@@ -196,7 +196,7 @@ int C3DTrafo::Adjust() {
     p.TX += delta[4][0];
     p.TY += delta[5][0];
     p.TZ += delta[6][0];
-    if (!Finite(p)) return 0;
+    if (!Finite(p)) return kAdjustFailed;
 
     const double rotation =
         std::sqrt(delta[0][0] * delta[0][0] + delta[1][0] * delta[1][0] + delta[2][0] * delta[2][0]);
@@ -213,7 +213,7 @@ int C3DTrafo::Adjust() {
   }
   // Corrections still changing after the last pass: the point set does not
   // pin the parameters down, so the values are no result.
-  if (!converged) return 0;
+  if (!converged) return kAdjustFailed;
 
   p_ = p;
   for (CIdPoint& q : identical_) {
@@ -223,7 +223,7 @@ int C3DTrafo::Adjust() {
     q.vY = y - q.YTarget;
     q.vZ = z - q.ZTarget;
   }
-  return 1;
+  return kAdjustOK;
 }
 
 }  // namespace tarvik

@@ -63,7 +63,9 @@ class C3DTrafo {
   void TransformForward(double X, double Y, double Z, double& Xt, double& Yt, double& Zt) const;
   void TransformInverse(double Xt, double Yt, double Zt, double& X, double& Y, double& Z) const;
 
-  // 1 on success, 0 on failure (see above).
+  static constexpr int kAdjustOK = 1;
+  static constexpr int kAdjustFailed = 0;
+  // kAdjustOK on success, kAdjustFailed on failure (see above).
   int Adjust();
 
   // Identical points of the last adjustment, in source list order, with residuals.

@@ -29,6 +29,7 @@ struct tGeoidPoint {
   double Height = 0.0;     // geoid height, metres
 };
 
+constexpr int kGeoidOK = 1;
 constexpr int kGeoidNotAccessible = -1000;  // file cannot be opened
 constexpr int kGeoidOutside = -1001;        // position not served by the grid
 constexpr int kGeoidFormatError = -1002;    // a node line fails, or 3 nodes or fewer

@@ -29,31 +29,31 @@ int CMarloDll::InitDB(const std::string& databasePath) {
 
 int CMarloDll::TransformPoint_BLH_in_BLH_out(double longitude, double latitude, double height,
                                              double& longitudeOut, double& latitudeOut, double& heightOut) {
-  if (!ready_) return 0;
+  if (!ready_) return kMarloCallFailed;
   try {
     return transform_(longitude, latitude, height, &longitudeOut, &latitudeOut, &heightOut);
   } catch (...) {
-    return 0;
+    return kMarloCallFailed;
   }
 }
 
 std::string MarloErrorText(int code) {
   switch (code) {
-    case -1000:
+    case MARLO_AREA_NOT_FOUND:
       return "Area not found";
-    case -1001:
+    case MARLO_OUT_OF_RANGE:
       return "Area not supported";
-    case -1002:
+    case MARLO_CANNOT_OPEN:
       return "Error reading database. Database file might be corrupt.";
-    case -1003:
+    case MARLO_BAD_DATABASE:
       return "Database is not ready";
-    case -1004:
+    case MARLO_NO_GRID:
       return "Database does not contain grid information.";
-    case -1005:
+    case MARLO_NO_AREAS:
       return "Database does not contain area information.";
-    case -1006:
+    case MARLO_BAD_VERSION:
       return "Database version is not compatible with current software version.";
-    case -1007:
+    case MARLO_NOT_INITIALIZED:
       return "Marlo Access DLL is not initialized";
     case kMarloNotReady:
       return "Marlo Access DLL could not be loaded or lacks an entry point.";

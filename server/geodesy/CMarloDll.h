@@ -22,6 +22,9 @@ namespace tarvik {
 // Codes of the binding itself (next to the library's own codes).
 constexpr int kMarloNotReady = -2006;       // library not loaded or an entry missing
 constexpr int kMarloCallException = -2007;  // the library call threw
+// What a point transformation gives when no library result exists (not
+// ready, or the call threw): neither success nor one of the library's codes.
+constexpr int kMarloCallFailed = 0;
 
 class CMarloDll {
  public:

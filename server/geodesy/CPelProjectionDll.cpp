@@ -117,7 +117,7 @@ int CPelProjectionDll::SetEllipsoid(double a, double b) {
   } catch (...) {
     return kProjectionCallException;
   }
-  return 1;
+  return kProjectionOK;
 }
 
 int CPelProjectionDll::GeographicToCartesian(double latitude, double longitude, double height, double& X,
@@ -129,7 +129,7 @@ int CPelProjectionDll::GeographicToCartesian(double latitude, double longitude, 
   } catch (...) {
     return kProjectionCallException;
   }
-  return 1;
+  return kProjectionOK;
 }
 
 int CPelProjectionDll::CartesianToGeographic(double X, double Y, double Z, double& latitude,
@@ -141,7 +141,7 @@ int CPelProjectionDll::CartesianToGeographic(double X, double Y, double Z, doubl
   } catch (...) {
     return kProjectionCallException;
   }
-  return 1;
+  return kProjectionOK;
 }
 
 }  // namespace tarvik

@@ -25,8 +25,10 @@
 
 namespace tarvik {
 
-constexpr int kProjectionNotReady = -1000;
-constexpr int kProjectionCallException = -2000;
+// Results of the binding's operations.
+constexpr int kProjectionOK = 1;
+constexpr int kProjectionNotReady = -1000;       // nothing was called, outputs untouched
+constexpr int kProjectionCallException = -2000;  // the library call threw
 
 // The twelve state values in the order of InitializeDLL.
 struct ProjectionStateValues {

@@ -10,7 +10,6 @@
 #include "geodesy/CORVELDll.h"
 #include "geodesy/CPelProjectionDll.h"
 #include "module/CConfigurationSettings.h"
-#include "service/ResultText.h"
 
 namespace tarvik {
 
@@ -28,27 +27,27 @@ CComputationChain::CComputationChain(CConfigurationSettings& configuration, CPel
 bool CComputationChain::UseEllipsoid(double a, double b) {
   const ProjectionStateValues& state = projection_.State();
   if (state.a == a && state.b == b && projection_.IsReady()) return true;
-  return projection_.SetEllipsoid(a, b) == 1;
+  return projection_.SetEllipsoid(a, b) == kProjectionOK;
 }
 
 bool CComputationChain::ToCartesian(double a, double b, double lat, double lon, double h, double& x,
                                     double& y, double& z) {
-  return UseEllipsoid(a, b) && projection_.GeographicToCartesian(lat, lon, h, x, y, z) == 1;
+  return UseEllipsoid(a, b) && projection_.GeographicToCartesian(lat, lon, h, x, y, z) == kProjectionOK;
 }
 
 bool CComputationChain::ToGeographic(double a, double b, double x, double y, double z, double& lat,
                                      double& lon, double& h) {
-  return UseEllipsoid(a, b) && projection_.CartesianToGeographic(x, y, z, lat, lon, h) == 1;
+  return UseEllipsoid(a, b) && projection_.CartesianToGeographic(x, y, z, lat, lon, h) == kProjectionOK;
 }
 
 int CComputationChain::Run(double latitude, double longitude, double height) {
   int result = OriginByMode(latitude, longitude);
-  if (result == 1) result = Grid(height);
-  if (result == 1 && cfg_.PlanCode == kPlanSapenDB) result = PlanPositions(height);
-  if (result == 1 && (cfg_.HeightCode == kHeightOrvelDB || cfg_.HeightCode == kHeightOrvelDB2))
+  if (result == kResultSuccess) result = Grid(height);
+  if (result == kResultSuccess && cfg_.PlanCode == kPlanSapenDB) result = PlanPositions(height);
+  if (result == kResultSuccess && (cfg_.HeightCode == kHeightOrvelDB || cfg_.HeightCode == kHeightOrvelDB2))
     result = HeightLibrary();
-  if (result == 1 && cfg_.HeightCode == kHeightGeoidGrid) result = GeoidGrid();
-  if (result == 1 && cfg_.PlanCode == kPlanSapenDB) result = HelmertAdjustment();
+  if (result == kResultSuccess && cfg_.HeightCode == kHeightGeoidGrid) result = GeoidGrid();
+  if (result == kResultSuccess && cfg_.PlanCode == kPlanSapenDB) result = HelmertAdjustment();
   return result;
 }
 
@@ -64,7 +63,7 @@ int CComputationChain::OriginByMode(double latitude, double longitude) {
   }
   g.GridExtensionLatitude = h.LatitudeExtensionAreaOfValidity;
   g.GridExtensionLongitude = h.LongitudeExtensionAreaOfValidity;
-  return 1;
+  return kResultSuccess;
 }
 
 int CComputationChain::Grid(double height) {
@@ -103,7 +102,7 @@ int CComputationChain::Grid(double height) {
       nodes_.push_back(node);
     }
   }
-  return 1;
+  return kResultSuccess;
 }
 
 int CComputationChain::PlanPositions(double height) {
@@ -111,13 +110,13 @@ int CComputationChain::PlanPositions(double height) {
     double lon = 0.0, lat = 0.0, h = 0.0;
     int result = cfg_.Marlo().TransformPoint_BLH_in_BLH_out(node.sourceLongitude, node.sourceLatitude,
                                                             node.sourceHeight, lon, lat, h);
-    if (result == -1000) return kResultOutsideDatabase;
-    if (result != 1) return kResultMarloAccess;
+    if (result == MARLO_AREA_NOT_FOUND) return kResultOutsideDatabase;
+    if (result != MARLO_OK) return kResultMarloAccess;
     node.targetLongitude = lon;
     node.targetLatitude = lat;
     node.targetHeight = height - cfg_.MeanGeoidHeight;
   }
-  return 1;
+  return kResultSuccess;
 }
 
 double CComputationChain::HeightLibraryLongitude(int heightCode, double longitude) {
@@ -126,7 +125,7 @@ double CComputationChain::HeightLibraryLongitude(int heightCode, double longitud
 }
 
 int CComputationChain::MeanHeightResiduals() {
-  if (nodes_.empty()) return 1;
+  if (nodes_.empty()) return kResultSuccess;
   double sum = 0.0;
   for (const CGeoPoint& node : nodes_) sum += node.heightAnomaly;
   const double mean = sum / static_cast<double>(nodes_.size());
@@ -140,7 +139,7 @@ int CComputationChain::CheckHeightResiduals(const std::vector<CGeoPoint>& nodes,
   if (!(std::fabs(meanHeightOffset) <= kMaxMeanHeightOffset)) return kResultMeanHeightOverrun;
   for (const CGeoPoint& node : nodes)
     if (!(std::fabs(node.heightResidual) <= kMaxHeightResidual)) return kResultResidualOverrun;
-  return 1;
+  return kResultSuccess;
 }
 
 int CComputationChain::HeightLibrary() {
@@ -149,7 +148,7 @@ int CComputationChain::HeightLibrary() {
     int result = cfg_.Orvel().GetNFEMbyLatLongH(node.sourceLatitude,
                                                 HeightLibraryLongitude(cfg_.HeightCode, node.sourceLongitude),
                                                 node.sourceHeight, 1.0, out);
-    if (result != 0) return kResultOrvelAccess;
+    if (result != ORVEL_OK) return kResultOrvelAccess;
     node.targetHeight = out.surfaceHeight;
     node.heightAnomaly = node.sourceHeight - out.surfaceHeight;
   }
@@ -159,7 +158,7 @@ int CComputationChain::HeightLibrary() {
 int CComputationChain::GeoidGrid() {
   for (CGeoPoint& node : nodes_) {
     double n = 0.0;
-    if (cfg_.GeoidGrid().Lookup(node.sourceLatitude, node.sourceLongitude, n) != 1)
+    if (cfg_.GeoidGrid().Lookup(node.sourceLatitude, node.sourceLongitude, n) != kGeoidOK)
       return kResultGeoidGridAccess;
     node.heightAnomaly = n;
   }
@@ -176,13 +175,13 @@ int CComputationChain::CheckResiduals(std::vector<CGeoPoint>& nodes, double mean
     node.longitudeResidual -= meanLongitudeOffset;
     if (std::fabs(node.longitudeResidual) > kMaxResidual) return kResultResidualOverrun;
   }
-  return 1;
+  return kResultSuccess;
 }
 
 int CComputationChain::HelmertAdjustment() {
   if (!projection_.IsReady()) return kResultPelProjectionAccess;
   HelmertMessageData& h = cfg_.Helmert;
-  if (h.ComputationIndicator != 1) return kResultComputationNotSupported;
+  if (h.ComputationIndicator != kComputationStrictHelmert) return kResultComputationNotSupported;
   const double ta = h.SemimajorAxisOfTargetSystemEllipsoid, tb = h.SemiminorAxisOfTargetSystemEllipsoid;
 
   // Source points: the Cartesian coordinates the grid step converted the
@@ -199,7 +198,7 @@ int CComputationChain::HelmertAdjustment() {
       return kResultPelProjectionAccess;
     trafo.AddTargetPoint(id, x, y, z);
   }
-  if (trafo.Adjust() != 1) return kResultHelmertFailed;
+  if (trafo.Adjust() != C3DTrafo::kAdjustOK) return kResultHelmertFailed;
 
   double omega, phi, kappa, tx, ty, tz, m;
   trafo.GetParameters(omega, phi, kappa, tx, ty, tz, m);

@@ -32,6 +32,28 @@ class CConfigurationSettings;
 class CPelProjectionDll;
 class C3DTrafo;
 
+// Results of the chain's steps: 1 to go on, or the code that ends the
+// request (its text is ResultText's).
+enum ComputationResult : int {
+  kResultSuccess = 1,
+  kResultMarloAccess = -2001,              // a database failure other than the position outside it
+  kResultPelProjectionAccess = -2002,      // projection binding not ready, or a conversion failed
+  kResultHelmertFailed = -2003,            // the adjustment found no solution
+  kResultComputationNotSupported = -2005,  // ComputationIndicator is not 1
+  kResultOutsideDatabase = -2007,          // no area of the database contains a node
+  kResultRegionalNotImplemented = -2009,   // Mode REGIONAL
+  kResultOrvelAccess = -2020,              // the height library failed
+  kResultGeoidGridAccess = -2030,          // a node outside the geoid grid
+  kResultResidualOverrun = -2040,          // a residual beyond its field
+  kResultMeanLatitudeOverrun = -2041,
+  kResultMeanLongitudeOverrun = -2042,
+  kResultMeanHeightOverrun = -2043,
+};
+
+// The one ComputationIndicator of message 1021 the chain computes for: the
+// strict seven-parameter Helmert transformation.
+constexpr int kComputationStrictHelmert = 1;
+
 // Range bounds of the residual grid (arc-seconds); a value exactly at a
 // bound passes.
 constexpr double kMaxMeanOffset = 0.127;

@@ -3,8 +3,16 @@
 #include "geodesy/CGeoidGrid.h"
 #include "geodesy/CMarloDll.h"
 #include "geodesy/CORVELDll.h"
+#include "runtime/CFileIni.h"
 
 namespace tarvik {
+
+int ParseRTCMFormat(std::string_view text) {
+  const std::string v = CFileIni::UpperTrimmed(text);
+  if (v == "BINARY") return kRTCMFormatBinary;
+  if (v == "XML") return kRTCMFormatXML;
+  return kRTCMFormatASCII;
+}
 
 CConfigurationSettings::CConfigurationSettings()
     : marlo_(std::make_unique<CMarloDll>()),
@@ -18,8 +26,8 @@ void CConfigurationSettings::Reset() {
   marlo_.reset();
   orvel_.reset();
   geoidGrid_.reset();
-  RTCMFormat = 1;
-  ErrorHandling = 1;
+  RTCMFormat = kRTCMFormatASCII;
+  ErrorHandling = kErrorHandlingErrorMessages;
   ConfigurationName.clear();
   PORTNUM = 0;
   RequestType = 0;
@@ -32,7 +40,7 @@ void CConfigurationSettings::Reset() {
   HeightType.clear();
   HeightDB.clear();
   HeightCode = kHeightNone;
-  MeanGeoidHeight = 42.0;
+  MeanGeoidHeight = kDefaultMeanGeoidHeight;
   RX = RY = RZ = TX = TY = TZ = 0.0;
   S = 1.0;
   Helmert = HelmertMessageData();

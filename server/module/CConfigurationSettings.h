@@ -6,11 +6,32 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "rtcm/ASCIIRendering.h"
 #include "rtcm/MessageData.h"
 
 namespace tarvik {
+
+// Response formats of a configuration (RTCMFormat).
+constexpr int kRTCMFormatASCII = 1;
+constexpr int kRTCMFormatBinary = 2;
+constexpr int kRTCMFormatXML = 3;
+
+// "BINARY" and "XML" in any case and with blanks around; anything else is ASCII.
+int ParseRTCMFormat(std::string_view text);
+
+// What a configuration takes over from the program-wide settings each time
+// it is read: the defaults of its format and error handling, and the
+// folders its database file names are relative to.
+struct CGeneralModuleSettings {
+  int RTCMFormat = kRTCMFormatASCII;
+  int ErrorHandling = kErrorHandlingErrorMessages;
+  std::string SapenDBPath;
+  std::string OrvelDBPath;
+  std::string GeoidGridPath;
+};
 
 class CMarloDll;
 class CORVELDll;
@@ -30,6 +51,13 @@ constexpr int kHeightOrvelDB = 2;   // height library, longitudes 0..360
 constexpr int kHeightOrvelDB2 = 3;  // height library, longitudes -180..180
 constexpr int kHeightGeoidGrid = 4;
 
+// The height the plan step subtracts from the request's height when no
+// height source is configured: a typical geoid undulation over Central
+// Europe, the region the program was first run for.
+constexpr double kDefaultMeanGeoidHeight = 42.0;
+// Written into MeanGeoidHeight by configuration tools for "not set".
+constexpr double kMeanGeoidHeightNotSet = -9999.0;
+
 class CConfigurationSettings {
  public:
   CConfigurationSettings();
@@ -37,8 +65,8 @@ class CConfigurationSettings {
   CConfigurationSettings(const CConfigurationSettings&) = delete;
   CConfigurationSettings& operator=(const CConfigurationSettings&) = delete;
 
-  int RTCMFormat = 1;     // 1 ASCII, 2 BINARY, 3 XML
-  int ErrorHandling = 1;  // 1 ERRORMESSAGES, 2 INVALIDAREA
+  int RTCMFormat = kRTCMFormatASCII;
+  int ErrorHandling = kErrorHandlingErrorMessages;
   std::string ConfigurationName;
   int PORTNUM = 0;
   int RequestType = 0;
@@ -51,7 +79,7 @@ class CConfigurationSettings {
   std::string HeightType;  // upper case
   std::string HeightDB;    // full path for the height codes 2, 3, 4
   int HeightCode = kHeightNone;
-  double MeanGeoidHeight = 42.0;
+  double MeanGeoidHeight = kDefaultMeanGeoidHeight;
   // Configured ITRF-to-target Helmert transformation: rotations in degrees,
   // translations in metres, scale as a factor.
   double RX = 0.0, RY = 0.0, RZ = 0.0;

@@ -1,7 +1,8 @@
 #pragma once
-// One configuration of the server: one TCP port, one INI file, private copies
-// of the database libraries, the three message records and, while running,
-// the server (lock, listening socket, accept thread, sessions).
+// One configuration of the server: its INI file, its configuration values
+// (with private copies of the database libraries and the three message
+// records) and its request counters. Serving the configuration over TCP is
+// the service layer's (ModuleHost); the module only computes.
 //
 // The configuration file <folder>/<name>.ini:
 //   [Settings]  PORTNUM, RequestType, TotalNumberOfRequests (written back),
@@ -15,47 +16,39 @@
 //   [Transformation_ITRF_To_Target]  RX RY RZ (degrees) TX TY TZ (metres) S
 //   [1021] [1023] [1025]  fixed fields of the message records
 //
-// Thread safety: the accessors may be called from any thread. Requests and
-// ReadConfiguration are serialised by the module, so the configuration may
-// be read again while the server runs; a request already being computed
+// Thread safety: the accessors may be called from any thread. Requests (under
+// ComputeLock()) and ReadConfiguration are serialised, so the configuration
+// may be read again while it is served; a request already being computed
 // finishes first.
 
 #include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "module/CConfigurationSettings.h"
 #include "runtime/PelLog.h"
-#include "service/ModuleServer.h"
 
 namespace tarvik {
 
-class CTarvikSettings;
-class CRTCMASCIIResponse;
-class CRTCMXMLResponse;
-class CRTCMBinaryResponse;
-
-class CRTCMTransformationMessageModule : public ISessionHost {
+class CRTCMTransformationMessageModule {
  public:
   // The module of configuration `name` in `folder`; nothing is read yet.
   CRTCMTransformationMessageModule(std::string name, std::filesystem::path folder);
-  // Stops the server, releases the libraries and writes TotalNumberOfRequests
-  // back into the INI file (when it was read once).
-  ~CRTCMTransformationMessageModule() override;
+  // Releases the libraries and writes TotalNumberOfRequests back into the
+  // INI file (when it was read once). Whoever serves the module stops first.
+  ~CRTCMTransformationMessageModule();
   CRTCMTransformationMessageModule(const CRTCMTransformationMessageModule&) = delete;
   CRTCMTransformationMessageModule& operator=(const CRTCMTransformationMessageModule&) = delete;
 
   // Reads <folder>/<name>.ini: copies and loads the libraries, reads every
-  // key, opens the databases. 1 when the file was read, 0 when it is
-  // missing. Problems clear ModuleValid and are collected in ModuleProblems.
-  int ReadConfiguration(const CTarvikSettings& general, const std::filesystem::path& folder,
+  // key, opens the databases. kReadConfigurationDone (1) when the file was
+  // read, kReadConfigurationFileMissing (0) when it is missing. Problems
+  // clear ModuleValid and are collected in ModuleProblems.
+  int ReadConfiguration(const CGeneralModuleSettings& general, const std::filesystem::path& folder,
                         const std::string& name);
   // The same again with the module's folder and name (after an edit).
-  int ReadConfiguration(const CTarvikSettings& general);
+  int ReadConfiguration(const CGeneralModuleSettings& general);
 
   bool ModuleValid() const;
   std::string ModuleProblems() const;
@@ -64,52 +57,35 @@ class CRTCMTransformationMessageModule : public ISessionHost {
   std::filesystem::path Folder() const;
   std::filesystem::path IniFile() const;
   int Port() const;
+  // The response format of the last read (kRTCMFormatASCII, ...).
+  int ResponseFormat() const;
 
-  // Starts the server on the configured port: 1 on success, -1 when the port
-  // could not be bound, -2 when already running, -3 when the module is not
-  // valid (nothing is started).
-  int StartServer();
-  void StopServer();
-  bool IsRunning() const;
-  std::optional<std::chrono::system_clock::time_point> StartTime() const;
-  // Port the running server listens on (its own choice when PORTNUM is 0).
-  int BoundPort() const;
-
+  // Counts one request read from a client: requests since start and
+  // TotalNumberOfRequests, each +1. Safe from several threads at once.
+  void CountRequest();
+  // Requests since start begin again at 0 (the configuration is started).
+  void ResetRequestsSinceStart() { requestsSinceStart_ = 0; }
   long RequestsSinceStart() const { return requestsSinceStart_.load(); }
   long TotalNumberOfRequests() const { return totalRequests_.load(); }
   // Writes TotalNumberOfRequests into the INI file now.
   bool WriteTotalNumberOfRequests() const;
 
   // The configuration values. Reading them while requests run is only safe
-  // for a stopped module or under ComputeLock().
+  // for a module nobody serves or under ComputeLock().
   CConfigurationSettings& Settings() { return settings_; }
   const CConfigurationSettings& Settings() const { return settings_; }
+  // Held while one request is computed and while the file is read.
   std::unique_lock<std::mutex> ComputeLock() { return std::unique_lock<std::mutex>(compute_); }
 
-  // The request path with the module's own response records.
-  int HandleASCII(const std::string& request, std::vector<CRTCMASCIIResponse>& responses);
-  int HandleXML(const std::string& request, std::vector<CRTCMXMLResponse>& responses);
-  int HandleBinary(const std::string& request, std::vector<CRTCMBinaryResponse>& responses);
-
-  // ISessionHost
-  std::string configurationName() const override { return Name(); }
-  int port() const override { return Port(); }
-  int responseFormat() const override;
-  void countRequest() override;
-  int handleASCII(const std::string& request, std::vector<std::string>& responses) override;
-  int handleXML(const std::string& request, std::vector<std::string>& responses) override;
-  int handleBinary(const std::string& request, std::vector<SessionBinaryResponse>& responses) override;
-
  private:
-  int ReadConfigurationLocked(const CTarvikSettings& general);
-  void Report(const std::string& text);
+  int ReadConfigurationLocked(const CGeneralModuleSettings& general);
 
   mutable std::mutex info_;  // name, folder, port, format, validity, problems
   std::mutex compute_;       // requests and ReadConfiguration
   std::string name_;
   std::filesystem::path folder_;
   int port_ = 0;
-  int format_ = 1;
+  int format_ = kRTCMFormatASCII;
   bool valid_ = false;
   bool wasRead_ = false;
   std::string problems_;
@@ -119,7 +95,6 @@ class CRTCMTransformationMessageModule : public ISessionHost {
 
   CConfigurationSettings settings_;
   PelLog log_;
-  ModuleServer server_;
 };
 
 }  // namespace tarvik

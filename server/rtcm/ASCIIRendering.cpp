@@ -1,7 +1,5 @@
 #include "rtcm/ASCIIRendering.h"
 
-#include "service/ResultText.h"
-
 #include <cstdarg>
 #include <cstdio>
 
@@ -43,15 +41,15 @@ bool ErrorForm(const RenderRequest& request) {
 
 }  // namespace
 
-std::string renderASCIIError(int resultCode) {
+std::string renderASCIIError(std::string_view errorText) {
   std::string s = "Error: ";
-  s += ResultTextView(resultCode);
+  s += errorText;
   s += "\n*";
   return s;
 }
 
 std::string renderASCII1021(const HelmertMessageData& r, const RenderRequest& request) {
-  if (ErrorForm(request)) return renderASCIIError(request.resultCode);
+  if (ErrorForm(request)) return renderASCIIError(request.errorText);
   const bool area = request.executed != 0;
   const bool helmert = request.planCode == 1;
   Lines l(512);
@@ -87,7 +85,7 @@ std::string renderASCII1021(const HelmertMessageData& r, const RenderRequest& re
 
 std::string renderASCII1023(const ResidualGridMessageData& r, std::span<const GridResidual> residuals,
                             const RenderRequest& request) {
-  if (ErrorForm(request)) return renderASCIIError(request.resultCode);
+  if (ErrorForm(request)) return renderASCIIError(request.errorText);
   const bool area = request.executed != 0;
   Lines l(1024);
   l.text("1023");
@@ -116,7 +114,7 @@ std::string renderASCII1023(const ResidualGridMessageData& r, std::span<const Gr
 }
 
 std::string renderASCII1025(const ProjectionMessageData& r, const RenderRequest& request) {
-  if (ErrorForm(request)) return renderASCIIError(request.resultCode);
+  if (ErrorForm(request)) return renderASCIIError(request.errorText);
   Lines l(256);
   l.text("1025");
   l.add("%d", r.SystemIdentificationNumber);

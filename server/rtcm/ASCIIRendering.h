@@ -21,8 +21,8 @@ constexpr int kErrorHandlingInvalidArea = 2;    // INVALIDAREA
 
 // What the renderings need of a request and its configuration.
 struct RenderRequest {
-  int executed = 0;    // the request's executed flag
-  int resultCode = 0;  // the request's result code
+  int executed = 0;            // the request's executed flag
+  std::string_view errorText;  // text of the request's result code (error form)
   int errorHandling = kErrorHandlingErrorMessages;
   int planCode = 0;  // 1 = PlanType SAPEN_DB: 1021 carries the Helmert parameters
   // Attributes of the XML root element (always empty in practice).
@@ -40,7 +40,7 @@ std::string renderASCII1023(const ResidualGridMessageData& record, std::span<con
 // rendered from its record.
 std::string renderASCII1025(const ProjectionMessageData& record, const RenderRequest& request);
 
-// The error form: "Error: <ResultText(code)>\n*".
-std::string renderASCIIError(int resultCode);
+// The error form: "Error: <text of the result code>\n*".
+std::string renderASCIIError(std::string_view errorText);
 
 }  // namespace tarvik

@@ -110,6 +110,24 @@ double CFileIni::ParseDouble(std::string_view text) {
   return std::strtod(copy.c_str(), nullptr);
 }
 
+std::string CFileIni::UpperTrimmed(std::string_view text) {
+  auto blank = [](char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+  };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+std::string CFileIni::NormalisedPath(std::string value) {
+  for (char& c : value)
+    if (c == '\\') c = '/';
+  return value;
+}
+
 int CFileIni::ReadInt(std::string_view section, std::string_view key, int def) const {
   std::string s = ReadString(section, key);
   if (s.empty()) return def;

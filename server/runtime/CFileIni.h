@@ -78,6 +78,12 @@ class CFileIni {
   // Helpers shared with other readers of the same conventions.
   static long ParseLong(std::string_view text);      // atol-style
   static double ParseDouble(std::string_view text);  // atof-style
+  // Keywords compare without case: blanks removed at both ends, ASCII
+  // letters in upper case.
+  static std::string UpperTrimmed(std::string_view text);
+  // Path values may be written with '\' as on the system the files were
+  // first kept on: backslashes become slashes.
+  static std::string NormalisedPath(std::string value);
 
  private:
   std::filesystem::path path_;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "module/CConfigurationSettings.h"
 #include "runtime/PelLog.h"
 #include "runtime/PelThreadArgument.h"
 #include "runtime/TCPSocketExt.h"
@@ -15,11 +16,11 @@ namespace tarvik {
 
 const char* ModeWord(int format) {
   switch (format) {
-    case kFormatBinary:
+    case kRTCMFormatBinary:
       return "Binary*";
-    case kFormatASCII:
+    case kRTCMFormatASCII:
       return "ASCII*";
-    case kFormatXML:
+    case kRTCMFormatXML:
       return "XML*";
     default:
       return "Unknown*";
@@ -113,48 +114,24 @@ class Session {
   }
 
   void answer(const std::string& request) {
-    switch (host_.responseFormat()) {
-      case kFormatASCII: {
-        texts_.clear();
-        host_.handleASCII(request, texts_);
-        sendTexts();
-        break;
+    const int configured = host_.responseFormat();
+    if (configured != kRTCMFormatASCII && configured != kRTCMFormatXML && configured != kRTCMFormatBinary)
+      return;  // unknown format: nothing is computed or sent
+    replies_.clear();
+    const int format = host_.answerRequest(request, replies_);
+    for (size_t i = 0; i < replies_.size(); ++i) {
+      const SessionReply& reply = replies_[i];
+      if (format == kRTCMFormatBinary) {
+        info("Sending RTCM-message " + std::to_string(reply.messageNumber) + " to client " + arg_.name + ".");
+      } else {
+        std::string flat = reply.bytes;
+        std::replace(flat.begin(), flat.end(), '\n', ' ');
+        info("Sending RTCM-messsage to client " + arg_.name + ":\n" + flat);
       }
-      case kFormatXML: {
-        texts_.clear();
-        host_.handleXML(request, texts_);
-        sendTexts();
-        break;
-      }
-      case kFormatBinary: {
-        frames_.clear();
-        host_.handleBinary(request, frames_);
-        for (size_t i = 0; i < frames_.size(); ++i) {
-          const SessionBinaryResponse& frame = frames_[i];
-          info("Sending RTCM-message " + std::to_string(frame.messageNumber) + " to client " + arg_.name +
-               ".");
-          if (socket_.send(frame.bytes.data(), static_cast<int>(frame.bytes.size()),
-                           i + 1 < frames_.size()) != 0)
-            info("Error sending Message to client");
-        }
-        frames_.clear();
-        break;
-      }
-      default:
-        break;  // unknown format: nothing is sent
+      // Text responses go out whole, however long they are.
+      if (socket_.send(reply.bytes, i + 1 < replies_.size()) != 0) info("Error sending Message to client");
     }
-  }
-
-  // Text responses go out whole, however long they are.
-  void sendTexts() {
-    for (size_t i = 0; i < texts_.size(); ++i) {
-      const std::string& text = texts_[i];
-      std::string flat = text;
-      std::replace(flat.begin(), flat.end(), '\n', ' ');
-      info("Sending RTCM-messsage to client " + arg_.name + ":\n" + flat);
-      if (socket_.send(text, i + 1 < texts_.size()) != 0) info("Error sending Message to client");
-    }
-    texts_.clear();
+    replies_.clear();
   }
 
   void info(const std::string& m) { log_.write(0, PelLogInfo, source_, m); }
@@ -165,8 +142,7 @@ class Session {
   TCPSocketExt& socket_;
   PelLog log_;
   std::string source_;
-  std::vector<std::string> texts_;
-  std::vector<SessionBinaryResponse> frames_;
+  std::vector<SessionReply> replies_;
 };
 
 }  // namespace

@@ -36,7 +36,7 @@ int ModuleServer::Start() { return Start(static_cast<uint16_t>(host_.port())); }
 
 int ModuleServer::Start(uint16_t port) {
   std::lock_guard<std::mutex> control(control_);
-  if (running_) return -2;
+  if (running_) return kStartAlreadyRunning;
 
   const std::string name = host_.configurationName();
   const std::string source = "Tarvik:" + name;
@@ -47,7 +47,7 @@ int ModuleServer::Start(uint16_t port) {
     r->lock = std::make_unique<PelSemaphore>("", 1, 1, 1, 1);
   } catch (const TCPException& e) {
     log.write(0, PelLogError, source, e.message());
-    return -1;
+    return kStartPortFailed;
   }
   startNetworking();
   HostEntry local;
@@ -63,7 +63,7 @@ int ModuleServer::Start(uint16_t port) {
   // unbound socket would only fail forever.
   if (!r->server.socket->bind() || !r->server.socket->listen(kListenBacklog)) {
     log.write(0, PelLogError, source, r->server.socket->lastErrorText());
-    return -1;
+    return kStartPortFailed;
   }
   log.write(0, PelLogInfo, source, "Server is ready for NMEA-Requests...");
 
@@ -84,7 +84,7 @@ int ModuleServer::Start(uint16_t port) {
   } catch (const TCPException& e) {
     log.write(0, PelLogError, source, e.message());
     r->loop.reset();
-    return -1;
+    return kStartPortFailed;
   }
 
   boundPort_.store(r->server.socket->localPort());
@@ -92,7 +92,7 @@ int ModuleServer::Start(uint16_t port) {
   startTicks_.store(std::chrono::system_clock::now().time_since_epoch().count());
   running_ = std::move(r);
   isRunning_.store(true);
-  return 1;
+  return kStartOK;
 }
 
 void ModuleServer::Stop() {

@@ -2,8 +2,8 @@
 // The running side of one configuration: its lock, listening socket, accept
 // thread and one session thread per connected client.
 //
-// The transformation module implements ISessionHost and owns a ModuleServer;
-// Start() makes the configuration a TCP server on its port, Stop() ends it
+// The configuration is reached through ISessionHost (ModuleHost for a
+// transformation module); Start() makes it a TCP server on its port, Stop() ends it
 // together with every live session, so that nothing a session uses goes
 // away underneath it. A stopped server can be started again at once.
 
@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "service/ISessionHost.h"
+
 namespace tarvik {
 
 class PelSemaphore;
@@ -23,45 +25,11 @@ class TCPSocketExt;
 struct PelThreadArgument;
 struct AcceptCounts;
 
-// Response format codes of a configuration.
-constexpr int kFormatASCII = 1;
-constexpr int kFormatBinary = 2;
-constexpr int kFormatXML = 3;
-
-// One binary response: a complete RTCM 3 frame of one message.
-struct SessionBinaryResponse {
-  int messageNumber = 0;
-  std::vector<unsigned char> bytes;
-};
-
-// What a session needs of its configuration. Called from the accept thread
-// and from every session thread of the configuration at the same time,
-// except where noted.
-class ISessionHost {
- public:
-  virtual ~ISessionHost() = default;
-
-  // Configuration name: log folder and log source "Tarvik:" + name.
-  virtual std::string configurationName() const = 0;
-  // PORTNUM of the configuration (used by ModuleServer::Start()).
-  virtual int port() const = 0;
-  // Response format of this configuration (its own override or the
-  // program-wide setting): kFormatASCII, kFormatBinary, kFormatXML; any other
-  // value answers "getmode*" with "Unknown*" and sends nothing for requests.
-  virtual int responseFormat() const = 0;
-
-  // Counts one request read from a client: requests since start and
-  // TotalNumberOfRequests, each +1. Called without the lock, from several
-  // sessions at once: must be safe under concurrency.
-  virtual void countRequest() = 0;
-
-  // Turns one request text (as read, "*" included) into the responses of
-  // the format, one per active message (or the error response). Called with
-  // the configuration's lock held, so never twice at once. Return 1.
-  virtual int handleASCII(const std::string& request, std::vector<std::string>& responses) = 0;
-  virtual int handleXML(const std::string& request, std::vector<std::string>& responses) = 0;
-  virtual int handleBinary(const std::string& request, std::vector<SessionBinaryResponse>& responses) = 0;
-};
+// Results of Start().
+constexpr int kStartOK = 1;
+constexpr int kStartPortFailed = -1;      // the port could not be bound or listened on
+constexpr int kStartAlreadyRunning = -2;  // nothing changed
+constexpr int kStartInvalidModule = -3;   // the configuration is not valid (ModuleHost)
 
 class ModuleServer {
  public:
@@ -73,9 +41,9 @@ class ModuleServer {
 
   // Creates the lock, starts networking, creates, binds and listens on the
   // listening socket (SO_REUSEADDR) and starts the accept thread. Port 0
-  // binds a free port (see boundPort()). Returns 1; -1 when the port could
-  // not be bound or listened on (logged; nothing keeps running), -2 when
-  // already running.
+  // binds a free port (see boundPort()). Returns kStartOK; kStartPortFailed
+  // when the port could not be bound or listened on (logged; nothing keeps
+  // running), kStartAlreadyRunning when already running.
   int Start(uint16_t port);
   int Start();  // on host.port()
 

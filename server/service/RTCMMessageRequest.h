@@ -7,6 +7,7 @@
 // transformation, projection binding) and the response operations are
 // added by the request execution.
 
+#include "module/CComputationChain.h"
 #include "module/CGeoPoint.h"
 #include "runtime/PelLog.h"
 
@@ -31,6 +32,21 @@ class IRTCMRequest {
   virtual ~IRTCMRequest() = default;
   virtual int CheckMessageType(const std::string& request) = 0;
 };
+
+// Result codes of parsing and answering a request; those of its execution
+// are the computation chain's (CComputationChain.h).
+enum RequestResult : int {
+  kResultUnknownRequest = -1000,     // the text is not a GGA sentence
+  kResultXMLParseError = -1001,      // no request path produces it (requests are NMEA)
+  kResultInvalidXMLRequest = -1002,  // no request path produces it
+  kResultInvalidNMEA = -1003,        // latitude, longitude, a hemisphere or the altitude missing
+  kResultNotExecuted = -2004,        // executed without a configuration
+  kResultCreateResponse = -2006,     // no request path produces it
+};
+
+// Message types of a request.
+constexpr int kMessageTypeGGA = 1;
+constexpr int kMessageTypeOther = -1;
 
 // Log source of every line written while parsing.
 inline constexpr const char* kRequestLogSource = "RTCMMessageRequest";

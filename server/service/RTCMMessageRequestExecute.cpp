@@ -27,7 +27,7 @@ std::vector<GridResidual> ResidualsOf(const std::vector<CGeoPoint>& nodes) {
 RenderRequest RenderValues(const RTCMMessageRequest& request) {
   RenderRequest r;
   r.executed = request.executed;
-  r.resultCode = request.resultCode;
+  r.errorText = ResultTextView(request.resultCode);
   if (request.configuration != nullptr) {
     r.errorHandling = request.configuration->ErrorHandling;
     r.planCode = request.configuration->PlanCode;
@@ -42,7 +42,7 @@ RenderRequest RenderValues(const RTCMMessageRequest& request) {
 // for a GGA request, else the bare text of the result code.
 template <typename Response, typename Render>
 int CreateTextResponses(RTCMMessageRequest& request, std::vector<Response>& responses, Render render) {
-  if (request.messageType != 1 || request.configuration == nullptr) {
+  if (request.messageType != kMessageTypeGGA || request.configuration == nullptr) {
     request.log().write(0, PelLogError, kRequestLogSource,
                         "MessageType is neither not NMEA. Other message types are not supported.");
     responses.emplace_back(ResultText(request.resultCode));
@@ -58,8 +58,8 @@ int CreateTextResponses(RTCMMessageRequest& request, std::vector<Response>& resp
     if (number == 1023 && residuals.empty()) residuals = ResidualsOf(gridPoints);
     responses.emplace_back(render(number, c, residuals, values));
   }
-  request.resultCode = 1;
-  return 1;
+  request.resultCode = kResultSuccess;
+  return kResultSuccess;
 }
 
 }  // namespace
@@ -98,7 +98,7 @@ int RTCMMessageRequest::Execute() {
   CComputationChain chain(*configuration, projection, gridPoints);
   int result = chain.Run(latitude, longitude, height);
   resultCode = result;
-  if (result == 1) executed = 1;
+  if (result == kResultSuccess) executed = 1;
   return result;
 }
 
@@ -119,7 +119,7 @@ int RTCMMessageRequest::CreateBinaryResponses(std::vector<CRTCMBinaryResponse>& 
       continue;
     }
     responses.emplace_back(number, std::move(frame.bytes));
-    resultCode = 1;
+    resultCode = kResultSuccess;
   }
   return resultCode;
 }

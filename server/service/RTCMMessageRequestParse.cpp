@@ -110,10 +110,10 @@ double RTCMMessageRequest::ConvertNMEAAngle(std::string_view text) {
 
 int RTCMMessageRequest::CheckMessageType(const std::string& request) {
   if (Upper(request).find("GGA") != std::string::npos) {
-    messageType = 1;
-    return 1;
+    messageType = kMessageTypeGGA;
+    return kResultSuccess;
   }
-  messageType = -1;
+  messageType = kMessageTypeOther;
   resultCode = kResultUnknownRequest;
   LogLine(PelLogError, "MessageType is not NMEA. Other message types are not supported.");
   return kResultUnknownRequest;
@@ -121,7 +121,7 @@ int RTCMMessageRequest::CheckMessageType(const std::string& request) {
 
 int RTCMMessageRequest::Parse(const std::string& request) {
   const int type = CheckMessageType(request);
-  if (type != 1) return type;
+  if (type != kResultSuccess) return type;
   resultCode = ParseGGAFields(request);
   return resultCode;
 }

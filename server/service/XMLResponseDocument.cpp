@@ -1,7 +1,5 @@
 #include "service/XMLResponseDocument.h"
 
-#include "service/ResultText.h"
-
 #include <tinyxml.h>
 
 #include <cstdio>
@@ -54,7 +52,7 @@ void SetDouble(TiXmlElement* e, const char* name, double value) { e->SetAttribut
 bool AddErrorIfNotExecuted(ResponseDocument& doc, const RenderRequest& request) {
   if (request.executed) return false;
   TiXmlElement* error = ResponseDocument::Add(doc.root(), "Error");
-  error->SetAttribute("ErrorMessage", ResultText(request.resultCode));
+  error->SetAttribute("ErrorMessage", std::string(request.errorText));
   return true;
 }
 

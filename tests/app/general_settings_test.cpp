@@ -64,10 +64,10 @@ TEST_F(GeneralSettings, NormalisesFormatsAndPaths) {
 }
 
 TEST_F(GeneralSettings, ValueWordsAndTheirFallbacks) {
-  EXPECT_EQ(CTarvikSettings::ParseRTCMFormat("xml"), tarvik::kRTCMFormatXML);
-  EXPECT_EQ(CTarvikSettings::ParseRTCMFormat("\tASCII "), tarvik::kRTCMFormatASCII);
-  EXPECT_EQ(CTarvikSettings::ParseRTCMFormat("Binary-Mode"), tarvik::kRTCMFormatASCII);
-  EXPECT_EQ(CTarvikSettings::ParseRTCMFormat(""), tarvik::kRTCMFormatASCII);
+  EXPECT_EQ(tarvik::ParseRTCMFormat("xml"), tarvik::kRTCMFormatXML);
+  EXPECT_EQ(tarvik::ParseRTCMFormat("\tASCII "), tarvik::kRTCMFormatASCII);
+  EXPECT_EQ(tarvik::ParseRTCMFormat("Binary-Mode"), tarvik::kRTCMFormatASCII);
+  EXPECT_EQ(tarvik::ParseRTCMFormat(""), tarvik::kRTCMFormatASCII);
   EXPECT_EQ(CTarvikSettings::ParseErrorHandling(""), CTarvikSettings::kErrorMessages);
   EXPECT_EQ(CTarvikSettings::ParseErrorHandling("INVALID AREA"), CTarvikSettings::kErrorMessages);
   // Only "./" is dropped from the configurations path; "../x" stays whole.

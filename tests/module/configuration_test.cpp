@@ -71,7 +71,7 @@ TEST_F(Configuration, ReadsValuesWithTheirNormalisation) {
   EXPECT_DOUBLE_EQ(c.MeanGeoidHeight, 48.5);
   EXPECT_EQ(c.ErrorHandling, CTarvikSettings::kInvalidArea);
   EXPECT_EQ(c.RTCMFormat, kRTCMFormatXML);  // the configuration's own format wins
-  EXPECT_EQ(m->responseFormat(), kRTCMFormatXML);
+  EXPECT_EQ(m->ResponseFormat(), kRTCMFormatXML);
   EXPECT_DOUBLE_EQ(c.S, 1.0);
   EXPECT_EQ(c.Helmert.SourceName, "ETRS89");
   EXPECT_EQ(c.Helmert.PlateNumber, 7);
@@ -217,8 +217,8 @@ TEST_F(Configuration, MissingFileAndRereading) {
 TEST_F(Configuration, TotalIsWrittenBackAndOtherLinesKept) {
   {
     auto m = Read({});
-    m->countRequest();
-    m->countRequest();
+    m->CountRequest();
+    m->CountRequest();
     EXPECT_EQ(m->RequestsSinceStart(), 2);
   }
   std::string text = ReadFile(Folder("Nord") / "Nord.ini");

@@ -11,6 +11,7 @@
 
 #include "module/CRTCMTransformationMessageModule.h"
 #include "module/ModuleFixture.h"
+#include "service/ModuleHost.h"
 
 namespace tarvik::testing {
 namespace {
@@ -69,15 +70,16 @@ class LiveModule : public ModuleHome {};
 TEST_F(LiveModule, ServesAndRereadsWhileRunning) {
   WriteIni("Nord", EditIni(BaseModuleIni(), {{"Settings/RTCMFormat", "ASCII"}}));
   CRTCMTransformationMessageModule m("Nord", Folder("Nord"));
+  ModuleHost host(m);
   ASSERT_EQ(m.ReadConfiguration(general_), 1);
   ASSERT_TRUE(m.ModuleValid()) << m.ModuleProblems();
-  EXPECT_FALSE(m.StartTime().has_value());
-  ASSERT_EQ(m.StartServer(), 1);
-  EXPECT_EQ(m.StartServer(), -2);
-  EXPECT_TRUE(m.IsRunning());
-  EXPECT_TRUE(m.StartTime().has_value());
+  EXPECT_FALSE(host.StartTime().has_value());
+  ASSERT_EQ(host.Start(), 1);
+  EXPECT_EQ(host.Start(), -2);
+  EXPECT_TRUE(host.IsRunning());
+  EXPECT_TRUE(host.StartTime().has_value());
 
-  Client client(m.BoundPort());
+  Client client(host.BoundPort());
   ASSERT_TRUE(client.connected());
   client.Send("getmode*");
   EXPECT_EQ(client.Read(1), std::vector<std::string>{"ASCII*"});
@@ -100,17 +102,18 @@ TEST_F(LiveModule, ServesAndRereadsWhileRunning) {
   EXPECT_EQ(m.RequestsSinceStart(), 4);
   EXPECT_EQ(m.TotalNumberOfRequests(), 5 + 4 - 2);  // the re-read took the file's total (5) after 2 counted
 
-  m.StopServer();
-  EXPECT_FALSE(m.IsRunning());
-  EXPECT_FALSE(m.StartTime().has_value());
+  host.Stop();
+  EXPECT_FALSE(host.IsRunning());
+  EXPECT_FALSE(host.StartTime().has_value());
 }
 
 TEST_F(LiveModule, InvalidModuleDoesNotStart) {
   WriteIni("Nord", EditIni(BaseModuleIni(), {{"ActiveMessages", "1022"}}));
   CRTCMTransformationMessageModule m("Nord", Folder("Nord"));
+  ModuleHost host(m);
   m.ReadConfiguration(general_);
-  EXPECT_EQ(m.StartServer(), -3);
-  EXPECT_FALSE(m.IsRunning());
+  EXPECT_EQ(host.Start(), -3);
+  EXPECT_FALSE(host.IsRunning());
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ HelmertMessageData Helmert() {
   return h;
 }
 
-const RenderRequest kExecuted{1, 1, kErrorHandlingErrorMessages, 1, {}, {}, {}};
+const RenderRequest kExecuted{1, "Success", kErrorHandlingErrorMessages, 1, {}, {}, {}};
 
 TEST(ASCII1021, NormalFormLineByLine) {
   EXPECT_EQ(Lines(renderASCII1021(Helmert(), kExecuted)),
@@ -54,16 +54,16 @@ TEST(ASCII1021, NormalFormLineByLine) {
 }
 
 TEST(ASCII, ErrorFormAndInvalidArea) {
-  RenderRequest failed{0, -1003, kErrorHandlingErrorMessages, 1, {}, {}, {}};
+  RenderRequest failed{0, "Invalid NMEA-String.", kErrorHandlingErrorMessages, 1, {}, {}, {}};
   for (const std::string& text :
        {renderASCII1021(Helmert(), failed), renderASCII1023({}, {}, failed), renderASCII1025({}, failed)})
     EXPECT_EQ(text, "Error: Invalid NMEA-String.\n*");
   // The prefix is added even to texts that already begin with "Error: ".
-  failed.resultCode = -2009;
+  failed.errorText = "Error: The computation mode 'regional' is not yet implemented.";
   EXPECT_EQ(renderASCII1021(Helmert(), failed),
             "Error: Error: The computation mode 'regional' is not yet implemented.\n*");
 
-  RenderRequest invalid{0, -2009, kErrorHandlingInvalidArea, 1, {}, {}, {}};
+  RenderRequest invalid{0, "", kErrorHandlingInvalidArea, 1, {}, {}, {}};
   Text l = Lines(renderASCII1021(Helmert(), invalid));
   ASSERT_EQ(l.size(), 27u);
   EXPECT_EQ(Slice(l, 10, 15), (Text{"90.0000", "0.0000", " 0.0000", " 0.0000", "-577.326"}));

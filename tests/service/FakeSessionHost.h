@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "module/CConfigurationSettings.h"
 #include "runtime/HostEntry.h"
 #include "runtime/LoopbackPeer.h"
 #include "runtime/PelLog.h"
@@ -33,7 +34,7 @@ inline std::vector<unsigned char> FakeFrame(int number, size_t payload) {
 class FakeSessionHost : public ISessionHost {
  public:
   std::string name = "Fake";
-  std::atomic<int> format{kFormatBinary};
+  std::atomic<int> format{kRTCMFormatBinary};
   std::vector<int> active{1021, 1023, 1025};
   std::string textSuffix;  // appended to every text response (long answers)
 
@@ -50,28 +51,26 @@ class FakeSessionHost : public ISessionHost {
     ++totalRequests;
   }
 
-  int handleASCII(const std::string& request, std::vector<std::string>& out) override {
+  int answerRequest(const std::string& request, std::vector<SessionReply>& out) override {
     Inside in(*this);
-    if (!isGGA(request)) {
-      out.push_back("Error: Unknown request.");
-      return 1;
+    const int f = format.load();
+    if (f == kRTCMFormatBinary) {
+      for (int m : active) {
+        std::vector<unsigned char> frame = FakeFrame(m, FrameSize(m));
+        out.push_back({m, std::string(frame.begin(), frame.end())});
+      }
+      return f;
     }
-    for (int m : active) out.push_back("Message " + std::to_string(m) + "\nline two" + textSuffix + "\n*");
-    return 1;
-  }
-  int handleXML(const std::string& request, std::vector<std::string>& out) override {
-    Inside in(*this);
+    if (f != kRTCMFormatASCII && f != kRTCMFormatXML) return f;
     if (!isGGA(request)) {
-      out.push_back("Error: Unknown request.");
-      return 1;
+      out.push_back({0, "Error: Unknown request."});
+      return f;
     }
-    for (int m : active) out.push_back("<Msg n=\"" + std::to_string(m) + "\"/>\n*");
-    return 1;
-  }
-  int handleBinary(const std::string&, std::vector<SessionBinaryResponse>& out) override {
-    Inside in(*this);
-    for (int m : active) out.push_back({m, FakeFrame(m, FrameSize(m))});
-    return 1;
+    for (int m : active)
+      out.push_back({0, f == kRTCMFormatASCII
+                            ? "Message " + std::to_string(m) + "\nline two" + textSuffix + "\n*"
+                            : "<Msg n=\"" + std::to_string(m) + "\"/>\n*"});
+    return f;
   }
 
   static size_t FrameSize(int m) { return m == 1021 ? 52 : m == 1023 ? 73 : 25; }

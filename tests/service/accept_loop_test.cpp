@@ -78,7 +78,7 @@ TEST_F(AcceptLoopTest, TwoClientsConnectedTogetherAreAnsweredIndependently) {
   ASSERT_EQ(server_.Start(0), 1);
   LoopbackPeer a(server_.boundPort());
   LoopbackPeer b(server_.boundPort());
-  host_.format = kFormatXML;
+  host_.format = kRTCMFormatXML;
   b.send("getmode*");
   EXPECT_EQ(b.read(4), "XML*");
   a.send("getmode*");

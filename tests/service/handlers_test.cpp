@@ -9,6 +9,7 @@
 #include "module/CRTCMTransformationMessageModule.h"
 #include "module/ModuleFixture.h"
 #include "rtcm/RtcmTestDecoder.h"
+#include "service/RequestAnswer.h"
 #include "service/Responses.h"
 #include "service/ResultText.h"
 
@@ -53,7 +54,7 @@ TEST_F(Handlers, ExecutedRequestGivesOneResponsePerActiveMessageInOrder) {
   auto m =
       Module({{"ActiveMessages", "1025;1021;1024;1023"}, {"InvolvedTransformationMessages", "1010000000"}});
   std::vector<CRTCMASCIIResponse> ascii;
-  EXPECT_EQ(m->HandleASCII(kGGA, ascii), 1);
+  EXPECT_EQ(AnswerInASCII(kGGA, ascii, m->Settings()), 1);
   ASSERT_EQ(ascii.size(), 3u);  // 1024 gives nothing
   EXPECT_EQ(ascii[0].text.rfind("1025\n", 0), 0u);
   EXPECT_EQ(ascii[1].text.rfind("1021\n", 0), 0u);
@@ -69,13 +70,13 @@ TEST_F(Handlers, ExecutedRequestGivesOneResponsePerActiveMessageInOrder) {
   EXPECT_EQ(lines1023[12], "0.00000");
 
   std::vector<CRTCMXMLResponse> xml;
-  m->HandleXML(kGGA, xml);
+  AnswerInXML(kGGA, xml, m->Settings());
   ASSERT_EQ(xml.size(), 3u);
   EXPECT_NE(xml[0].text.find("RTCMTransformationMesssage.1025"), std::string::npos);
   EXPECT_EQ(xml[0].text.back(), '*');
 
   std::vector<CRTCMBinaryResponse> frames;
-  m->HandleBinary(kGGA, frames);
+  AnswerInBinary(kGGA, frames, m->Settings());
   ASSERT_EQ(frames.size(), 3u);
   EXPECT_EQ(frames[0].messageNumber, 1025);
   EXPECT_EQ(frames[2].messageNumber, 1023);
@@ -93,7 +94,7 @@ TEST_F(Handlers, ExecutedRequestGivesOneResponsePerActiveMessageInOrder) {
 TEST_F(Handlers, UnknownRequest) {
   auto m = Module({});
   std::vector<CRTCMASCIIResponse> ascii;
-  m->HandleASCII(kNotGGA, ascii);
+  AnswerInASCII(kNotGGA, ascii, m->Settings());
   ASSERT_EQ(ascii.size(), 1u);
   EXPECT_EQ(ascii[0].text, "Error: Unknown request.");
   std::string log = LogText();
@@ -102,13 +103,13 @@ TEST_F(Handlers, UnknownRequest) {
             std::string::npos);
 
   std::vector<CRTCMXMLResponse> xml;
-  m->HandleXML(kNotGGA, xml);
+  AnswerInXML(kNotGGA, xml, m->Settings());
   ASSERT_EQ(xml.size(), 1u);
   EXPECT_EQ(xml[0].text, "Error: Unknown request.");
 
   // Binary frames carry the invalid area, one per active message.
   std::vector<CRTCMBinaryResponse> frames;
-  m->HandleBinary(kNotGGA, frames);
+  AnswerInBinary(kNotGGA, frames, m->Settings());
   ASSERT_EQ(frames.size(), 3u);
   Decoded1021 d = Decode1021(frames[0].bytes);
   EXPECT_EQ(d.lat, 90 * 1800);
@@ -119,14 +120,14 @@ TEST_F(Handlers, UnknownRequest) {
 TEST_F(Handlers, FailedRequestsFollowTheErrorHandling) {
   auto m = Module({{"ActiveMessages", "1021;1025"}});
   std::vector<CRTCMXMLResponse> xml;
-  m->HandleXML(kGGANoAltitude, xml);
+  AnswerInXML(kGGANoAltitude, xml, m->Settings());
   ASSERT_EQ(xml.size(), 2u);
   for (const auto& doc : xml)
     EXPECT_NE(doc.text.find("ErrorMessage=\"Invalid NMEA-String.\""), std::string::npos);
 
   m = Module({{"Mode", "REGIONAL"}, {"ActiveMessages", "1021;1025"}});
   std::vector<CRTCMASCIIResponse> ascii;
-  m->HandleASCII(kGGA, ascii);
+  AnswerInASCII(kGGA, ascii, m->Settings());
   ASSERT_EQ(ascii.size(), 2u);
   const std::string expected = "Error: " + ResultText(kResultRegionalNotImplemented) + "\n*";
   EXPECT_EQ(ascii[0].text, expected);
@@ -136,7 +137,7 @@ TEST_F(Handlers, FailedRequestsFollowTheErrorHandling) {
   general_.ErrorHandling = CTarvikSettings::kInvalidArea;
   m = Module({{"Mode", "REGIONAL"}, {"ActiveMessages", "1021;1025"}});
   ascii.clear();
-  m->HandleASCII(kGGA, ascii);
+  AnswerInASCII(kGGA, ascii, m->Settings());
   ASSERT_EQ(ascii.size(), 2u);
   auto lines = Lines(ascii[0].text);
   ASSERT_EQ(lines.size(), 28u);

@@ -68,8 +68,10 @@ TEST_F(Session, BinaryAnswerIsOneSendPerActiveMessageInListOrder) {
 
 TEST_F(Session, GetmodeInAnyCaseAnswersTheFormatWord) {
   LoopbackPeer peer(port_);
-  const std::pair<int, std::string> modes[] = {
-      {kFormatASCII, "ASCII*"}, {kFormatBinary, "Binary*"}, {kFormatXML, "XML*"}, {7, "Unknown*"}};
+  const std::pair<int, std::string> modes[] = {{kRTCMFormatASCII, "ASCII*"},
+                                               {kRTCMFormatBinary, "Binary*"},
+                                               {kRTCMFormatXML, "XML*"},
+                                               {7, "Unknown*"}};
   for (const auto& [format, word] : modes) {
     host_.format = format;
     for (const char* cmd : {"getmode*", "GETMODE*", "GetMode*"}) {
@@ -107,7 +109,7 @@ TEST_F(Session, WrongChecksumEndsTheSessionWithoutReply) {
 }
 
 TEST_F(Session, LineEndAfterChecksumMakesTheFollowingQuitAnUnknownRequest) {
-  host_.format = kFormatASCII;
+  host_.format = kRTCMFormatASCII;
   host_.active = {1021};
   LoopbackPeer peer(port_);
   peer.send(WithChecksum(kGGA) + "\r\nquit*");
@@ -123,7 +125,7 @@ TEST_F(Session, LineEndAfterChecksumMakesTheFollowingQuitAnUnknownRequest) {
 }
 
 TEST_F(Session, TextResponsesAreLoggedFlatAndSentWholeBeyond4096) {
-  host_.format = kFormatXML;
+  host_.format = kRTCMFormatXML;
   host_.active = {1021, 1023, 1025};
   LoopbackPeer peer(port_);
   peer.send(WithChecksum(kGGA));
@@ -133,7 +135,7 @@ TEST_F(Session, TextResponsesAreLoggedFlatAndSentWholeBeyond4096) {
   EXPECT_TRUE(waitLog("Sending RTCM-messsage to client " + client(0) + ":\n<Msg n=\"1023\"/> *\n"));
   EXPECT_EQ(CountOf(log(), "Sending RTCM-messsage"), 3);
 
-  host_.format = kFormatASCII;
+  host_.format = kRTCMFormatASCII;
   host_.active = {1023};
   host_.textSuffix = std::string(9000, 'x');
   peer.send(WithChecksum(kGGA));

@@ -43,7 +43,7 @@ class Parsed {
   TiXmlDocument doc_;
 };
 
-const RenderRequest kExecuted{1, 1, kErrorHandlingErrorMessages, 0, {}, {}, {}};
+const RenderRequest kExecuted{1, "Success", kErrorHandlingErrorMessages, 0, {}, {}, {}};
 
 TEST(XMLDocuments, Document1025ByteForByte) {
   ProjectionMessageData p;
@@ -145,12 +145,13 @@ TEST(XMLDocuments, FailedRequestGetsTheErrorElementWhateverTheErrorHandling) {
       "\t<Error ErrorMessage=\"Invalid NMEA-String.\" />\n"
       "</Response>\n*";
   for (int handling : {kErrorHandlingErrorMessages, kErrorHandlingInvalidArea}) {
-    RenderRequest failed{0, -1003, handling, 1, {}, {}, {}};
+    RenderRequest failed{0, "Invalid NMEA-String.", handling, 1, {}, {}, {}};
     EXPECT_EQ(xml1021({}, failed), expected);
     EXPECT_EQ(xml1023({}, {}, failed), expected);
     EXPECT_EQ(xml1025({}, failed), expected);
   }
-  Parsed d(xml1021({}, RenderRequest{0, -2009, kErrorHandlingErrorMessages, 1, "2", "u\"", "p"}));
+  Parsed d(xml1021({}, RenderRequest{0, "Error: The computation mode 'regional' is not yet implemented.",
+                                     kErrorHandlingErrorMessages, 1, "2", "u\"", "p"}));
   EXPECT_STREQ(d.root()->Attribute("User"), "u\"");
   EXPECT_STREQ(d.message()->Attribute("ErrorMessage"),
                "Error: The computation mode 'regional' is not yet implemented.");

@@ -1,0 +1,48 @@
+#pragma once
+// A transformation module served over TCP: the module answers the requests
+// that its ModuleServer's sessions read. The module outlives the host.
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/ISessionHost.h"
+#include "service/ModuleServer.h"
+
+namespace tarvik {
+
+class CRTCMTransformationMessageModule;
+
+class ModuleHost : public ISessionHost {
+ public:
+  explicit ModuleHost(CRTCMTransformationMessageModule& module);
+  // Stops a running server.
+  ~ModuleHost() override;
+  ModuleHost(const ModuleHost&) = delete;
+  ModuleHost& operator=(const ModuleHost&) = delete;
+
+  // Starts the server on the configured port: kStartOK, kStartPortFailed,
+  // kStartAlreadyRunning, or kStartInvalidModule when the module is not
+  // valid (nothing is started). Requests since start begin at 0.
+  int Start();
+  void Stop();
+  bool IsRunning() const;
+  std::optional<std::chrono::system_clock::time_point> StartTime() const;
+  // Port the running server listens on (its own choice when PORTNUM is 0).
+  int BoundPort() const;
+  ModuleServer& Server() { return server_; }
+
+  // ISessionHost
+  std::string configurationName() const override;
+  int port() const override;
+  int responseFormat() const override;
+  void countRequest() override;
+  int answerRequest(const std::string& request, std::vector<SessionReply>& replies) override;
+
+ private:
+  CRTCMTransformationMessageModule& module_;
+  ModuleServer server_;
+};
+
+}  // namespace tarvik

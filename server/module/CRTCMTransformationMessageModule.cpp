@@ -58,7 +58,10 @@ void CRTCMTransformationMessageModule::CountRequest() {
 bool CRTCMTransformationMessageModule::WriteTotalNumberOfRequests() const {
   CFileIni ini(IniFile());
   if (!ini.CanRead()) return false;
-  return ini.WriteInt("Settings", "TotalNumberOfRequests", totalRequests_.load());
+  const long total = totalRequests_.load();
+  if (!ini.WriteInt("Settings", "TotalNumberOfRequests", total)) return false;
+  writtenTotal_ = total;
+  return true;
 }
 
 int CRTCMTransformationMessageModule::ReadConfiguration(const CGeneralModuleSettings& general,
@@ -86,7 +89,13 @@ int CRTCMTransformationMessageModule::ReadConfigurationLocked(const CGeneralModu
   log_.setConfiguration(name);
   ConfigurationReader reader(settings_, general, Folder(), name, log_);
   const ConfigurationReadOutcome outcome = reader.Read();
-  if (outcome.result == kReadConfigurationDone) totalRequests_ = outcome.totalRequests;
+  if (outcome.result == kReadConfigurationDone) {
+    // The file's total (which the operator may have edited) plus what was
+    // counted since the total was last written: a new read loses no request.
+    const long unwritten = totalRequests_.load() - writtenTotal_.load();
+    totalRequests_ = outcome.totalRequests + unwritten;
+    writtenTotal_ = outcome.totalRequests;
+  }
 
   std::lock_guard<std::mutex> lock(info_);
   valid_ = outcome.valid;

@@ -67,7 +67,8 @@ class CRTCMTransformationMessageModule {
   void ResetRequestsSinceStart() { requestsSinceStart_ = 0; }
   long RequestsSinceStart() const { return requestsSinceStart_.load(); }
   long TotalNumberOfRequests() const { return totalRequests_.load(); }
-  // Writes TotalNumberOfRequests into the INI file now.
+  // Writes TotalNumberOfRequests into the INI file now. Reading the file
+  // again keeps the requests counted since the last write.
   bool WriteTotalNumberOfRequests() const;
 
   // The configuration values. Reading them while requests run is only safe
@@ -92,6 +93,8 @@ class CRTCMTransformationMessageModule {
 
   std::atomic<long> requestsSinceStart_{0};
   std::atomic<long> totalRequests_{0};
+  // TotalNumberOfRequests as the file held it when last read or written.
+  mutable std::atomic<long> writtenTotal_{0};
 
   CConfigurationSettings settings_;
   PelLog log_;

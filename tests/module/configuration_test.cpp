@@ -226,5 +226,23 @@ TEST_F(Configuration, TotalIsWrittenBackAndOtherLinesKept) {
   EXPECT_EQ(text, EditIni(BaseModuleIni(), {{"TotalNumberOfRequests", "7"}}));
 }
 
+// Requests counted since the total was last written survive a new read of
+// the file, whether the operator left the total alone or changed it.
+TEST_F(Configuration, ReadingAgainKeepsTheRequestsNotYetWritten) {
+  auto m = Read({});  // the file holds 5
+  m->CountRequest();
+  m->CountRequest();
+  ASSERT_EQ(m->ReadConfiguration(general_), 1);
+  EXPECT_EQ(m->TotalNumberOfRequests(), 7);
+
+  ASSERT_TRUE(m->WriteTotalNumberOfRequests());
+  m->CountRequest();
+  WriteIni("Nord", EditIni(BaseModuleIni(), {{"TotalNumberOfRequests", "100"}}));  // operator's reset
+  ASSERT_EQ(m->ReadConfiguration(general_), 1);
+  EXPECT_EQ(m->TotalNumberOfRequests(), 101);
+  ASSERT_EQ(m->ReadConfiguration(general_), 1);  // nothing new counted: nothing added twice
+  EXPECT_EQ(m->TotalNumberOfRequests(), 101);
+}
+
 }  // namespace
 }  // namespace tarvik::testing

@@ -1,5 +1,11 @@
 #include "runtime/HostEntry.h"
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <unistd.h>
@@ -94,6 +100,37 @@ std::string HostEntry::officialName() const { return record_ ? record_->name : s
 
 std::vector<in_addr> HostEntry::addresses() const {
   return record_ ? record_->addresses : std::vector<in_addr>();
+}
+
+namespace {
+
+struct LookupState {
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  std::string name;
+};
+
+}  // namespace
+
+std::string PeerHostName(const std::string& dottedAddress, std::chrono::milliseconds limit) {
+  auto state = std::make_shared<LookupState>();
+  try {
+    std::thread([state, dottedAddress] {
+      HostEntry host(dottedAddress, HostEntry::ByAddress);
+      std::string name = host.valid() ? host.officialName() : std::string();
+      std::lock_guard<std::mutex> lock(state->mutex);
+      state->name = std::move(name);
+      state->finished = true;
+      state->done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return dottedAddress;  // no thread for the look-up: the address will do
+  }
+  std::unique_lock<std::mutex> lock(state->mutex);
+  if (!state->done.wait_for(lock, limit, [&] { return state->finished; }) || state->name.empty())
+    return dottedAddress;
+  return state->name;
 }
 
 }  // namespace tarvik

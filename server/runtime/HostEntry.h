@@ -3,6 +3,7 @@
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,5 +44,11 @@ class HostEntry {
   int errorCode_ = 0;
   std::string errorText_;
 };
+
+// The host name of a dotted IPv4 address (reverse look-up), or the address
+// itself when there is none or the look-up takes longer than `limit`: a slow
+// resolver must not hold up a session or a stop. A late look-up finishes on
+// a thread of its own and its answer is dropped.
+std::string PeerHostName(const std::string& dottedAddress, std::chrono::milliseconds limit);
 
 }  // namespace tarvik

@@ -21,6 +21,7 @@ struct PelThreadArgument {
   PelSemaphore* semaphore = nullptr;     // the configuration's lock
   std::unique_ptr<TCPSocketExt> socket;  // client connection (listening socket for the server's own)
   std::string name;                      // client name: host, "-", running number
+  std::string address;                   // client's dotted IPv4 address
   void* mainWindow = nullptr;            // absent on this platform
   std::unique_ptr<PelEvent> event;       // signalled when the session ends
   std::atomic<int> finished{0};          // set to 1 when the session ends

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -107,6 +108,15 @@ bool TCPSocket::listen(int backlog) {
 }
 
 std::unique_ptr<TCPSocketExt> TCPSocket::accept(std::string& peer) {
+  std::string dotted;
+  std::unique_ptr<TCPSocketExt> client = acceptAddress(dotted);
+  if (!client) return nullptr;
+  HostEntry host(dotted, HostEntry::ByAddress);
+  peer += host.valid() && !host.officialName().empty() ? host.officialName() : dotted;
+  return client;
+}
+
+std::unique_ptr<TCPSocketExt> TCPSocket::acceptAddress(std::string& dottedAddress) {
   try {
     sockaddr_in from{};
     socklen_t len = sizeof from;
@@ -129,13 +139,27 @@ std::unique_ptr<TCPSocketExt> TCPSocket::accept(std::string& peer) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     char dotted[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &from.sin_addr, dotted, sizeof dotted);
-    HostEntry host(dotted, HostEntry::ByAddress);
-    peer += host.valid() && !host.officialName().empty() ? host.officialName() : std::string(dotted);
+    dottedAddress += dotted;
     return TCPSocketExt::adopt(fd);
   } catch (const TCPException& e) {
     recordError(e.code(), e.message());
     return nullptr;
   }
+}
+
+int TCPSocket::waitForClient(std::chrono::milliseconds limit) {
+  if (handle_ < 0 || aborted_.load()) return kWaitFailed;
+  pollfd p{handle_, POLLIN, 0};
+  int n;
+  do {
+    n = ::poll(&p, 1, static_cast<int>(limit.count()));
+  } while (n < 0 && errno == EINTR && !aborted_.load());
+  if (aborted_.load() || n < 0) return kWaitFailed;
+  if (n == 0) return kWaitTimedOut;
+  // A listening socket shut down by abort() reports POLLHUP; so does a
+  // socket that never listened.
+  if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return kWaitFailed;
+  return kClientWaiting;
 }
 
 int TCPSocket::send(const void* bytes, int length) { return send(bytes, length, false); }
@@ -146,13 +170,24 @@ int TCPSocket::send(const std::string& text, bool moreFollows) {
 
 int TCPSocket::send(const void* bytes, int length, bool moreFollows) {
   try {
-    const int flags = MSG_NOSIGNAL | (moreFollows ? MSG_MORE : 0);
+    const bool limited = sendLimit_.count() > 0;
+    const auto deadline = std::chrono::steady_clock::now() + sendLimit_;
+    // With a time limit the socket is never waited on inside send(), only in
+    // poll() with the time that is left.
+    const int flags = MSG_NOSIGNAL | (moreFollows ? MSG_MORE : 0) | (limited ? MSG_DONTWAIT : 0);
     const char* p = static_cast<const char*>(bytes);
     size_t left = length > 0 ? static_cast<size_t>(length) : 0;
     while (left > 0) {
       ssize_t n = ::send(handle_, p, left, flags);
       if (n < 0) {
         if (errno == EINTR && !aborted_.load()) continue;
+        if (limited && (errno == EAGAIN || errno == EWOULDBLOCK) && !aborted_.load()) {
+          if (waitWritable(deadline)) continue;
+          if (!aborted_.load() && std::chrono::steady_clock::now() >= deadline)
+            throw TCPException(kSendTimeoutCode, "error calling send(): " +
+                                                     SocketErrorText(SocketCall::Send, kSendTimeoutCode));
+          continue;  // woken by abort() or an error: the next send reports it
+        }
         int code = aborted_.load() ? wsa::ECONNABORTED_ : WinSockErrorFromErrno(errno);
         throw TCPException(code, "error calling send(): " + SocketErrorText(SocketCall::Send, code));
       }
@@ -163,6 +198,19 @@ int TCPSocket::send(const void* bytes, int length, bool moreFollows) {
   } catch (const TCPException& e) {
     recordError(e.code(), e.message());
     return -1;
+  }
+}
+
+bool TCPSocket::waitWritable(std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || aborted_.load()) return false;
+    pollfd p{handle_, POLLOUT, 0};
+    int n = ::poll(&p, 1, static_cast<int>(left.count()) + 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    return !aborted_.load() && (p.revents & POLLOUT) != 0 && (p.revents & (POLLERR | POLLHUP)) == 0;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -48,6 +49,16 @@ class TCPSocket {
   // Waits for a client; appends the peer's host name (reverse lookup; the
   // dotted address when the lookup fails) to `peer`. nullptr on failure.
   std::unique_ptr<TCPSocketExt> accept(std::string& peer);
+  // The same without the name look-up (which may take the resolver's time):
+  // appends the peer's dotted address.
+  std::unique_ptr<TCPSocketExt> acceptAddress(std::string& dottedAddress);
+
+  // Results of waitForClient().
+  static constexpr int kClientWaiting = 1;
+  static constexpr int kWaitTimedOut = 0;
+  static constexpr int kWaitFailed = -1;  // aborted, or the socket is unusable
+  // Waits until a client can be accepted, at most `limit`.
+  int waitForClient(std::chrono::milliseconds limit);
 
   // 0 on success, -1 on failure. The whole buffer is written (partial writes
   // are continued, so a frame never goes out cut).
@@ -57,6 +68,13 @@ class TCPSocket {
   // pieces of one answer may leave in one segment instead of one each.
   int send(const void* bytes, int length, bool moreFollows);
   int send(const std::string& text, bool moreFollows);
+
+  // A send that cannot hand all its bytes to the system within `limit`
+  // fails (-1, code 10060) instead of waiting for a peer that does not read.
+  // Zero (the default) waits without limit.
+  void setSendTimeLimit(std::chrono::milliseconds limit) { sendLimit_ = limit; }
+  // True when the last failed send failed on that limit.
+  bool sendTimedOut() const { return lastErrorCode_ == kSendTimeoutCode; }
 
   // Reads one "*"-terminated sentence and appends it (including the "*") to
   // `text`. A sentence starting with "$" must be followed by its two-digit
@@ -101,7 +119,13 @@ class TCPSocket {
   std::vector<char> readBuffer_;
   size_t readPos_ = 0;
   size_t readEnd_ = 0;
+  // Waits until the socket takes more bytes or `deadline` passes; false on
+  // the deadline, on abort() or on an error of the socket.
+  bool waitWritable(std::chrono::steady_clock::time_point deadline);
+
+  static constexpr int kSendTimeoutCode = 10060;  // WSAETIMEDOUT
   std::atomic<bool> aborted_{false};
+  std::chrono::milliseconds sendLimit_{0};
   int lastErrorCode_ = 0;
   std::string lastErrorText_;
 };

@@ -16,8 +16,12 @@ namespace {
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(50);
 }  // namespace
 
-AcceptLoop::AcceptLoop(PelThreadArgument& server, AcceptCounts& counts)
-    : server_(server), counts_(counts), configuration_(server.module->configurationName()) {}
+AcceptLoop::AcceptLoop(PelThreadArgument& server, AcceptCounts& counts, ServerLimits limits)
+    : server_(server),
+      counts_(counts),
+      limits_(limits),
+      configuration_(server.module->configurationName()),
+      source_("Tarvik:" + configuration_) {}
 
 AcceptLoop::~AcceptLoop() {
   requestStop();
@@ -29,50 +33,81 @@ void AcceptLoop::requestStop() {
   if (server_.socket) server_.socket->abort();
 }
 
+// The thread never waits for anything but the listening socket: names are
+// looked up by the sessions, and the configuration's lock is not taken here,
+// so neither a slow resolver nor a long request holds up the next client.
 void AcceptLoop::run() {
   PelLog log(configuration_);
-  const std::string source = "Tarvik:" + configuration_;
   int n = 0;
   while (!stopping_.load()) {
-    std::string peer;
-    std::unique_ptr<TCPSocketExt> client = server_.socket->accept(peer);
+    const int waited = server_.socket->waitForClient(kReapInterval);
+    if (stopping_.load()) break;
+    if (waited == TCPSocket::kWaitTimedOut) {
+      reapFinished();
+      continue;
+    }
+    std::string address;
+    std::unique_ptr<TCPSocketExt> client =
+        waited == TCPSocket::kClientWaiting ? server_.socket->acceptAddress(address) : nullptr;
     if (stopping_.load()) break;  // a client arriving during the stop is dropped
     if (!client) {
       // No client socket: no session for this round.
       std::this_thread::sleep_for(kAcceptRetryPause);
       continue;
     }
-    const std::string name = peer + "-" + std::to_string(n);
-    {
-      PelSemaphoreLock lock(*server_.semaphore);
-      log.write(0, PelLogInfo, source, "Client " + name + " is connected");
-    }
-    auto argument = std::make_unique<PelThreadArgument>();
-    argument->semaphore = server_.semaphore;
-    argument->socket = std::move(client);
-    argument->name = name;
-    argument->mainWindow = server_.mainWindow;
-    argument->module = server_.module;
-    argument->number = n;
-    argument->parent = &server_;
-    auto thread = std::make_unique<PelThread>(&RunClientSession, argument.get(), 0, 0, 0);
-    thread->setName(configuration_);
-    try {
-      std::lock_guard<std::mutex> g(sessionsMutex_);
-      thread->start();
-      sessions_.push_back(Session{std::move(argument), std::move(thread)});
-    } catch (const TCPException& e) {
-      log.write(0, PelLogError, source, "Could not start a session for client " + name + e.message());
-    }
+    reapFinished();
+    admit(std::move(client), address, n, log);
     ++n;
     counts_.accepted.store(n);
-    reapFinished();
     logCounts(n);
   }
 }
 
-void AcceptLoop::reapFinished() {
+void AcceptLoop::admit(std::unique_ptr<TCPSocketExt> client, const std::string& address, int number,
+                       PelLog& log) {
   std::lock_guard<std::mutex> g(sessionsMutex_);
+  if (sessionsStopped_) return;  // stopping: the connection closes with `client`
+  const int total = static_cast<int>(sessions_.size());
+  const int ofAddress = perAddress_[address];
+  std::string refusal;
+  if (limits_.maxSessions > 0 && total >= limits_.maxSessions)
+    refusal = "the configuration serves " + std::to_string(total) + " sessions (MaxSessionsPerConfiguration)";
+  else if (limits_.maxSessionsPerAddress > 0 && ofAddress >= limits_.maxSessionsPerAddress)
+    refusal = std::to_string(ofAddress) + " sessions of that address are open (MaxSessionsPerAddress)";
+  if (!refusal.empty()) {
+    log.write(0, PelLogWarning, source_, "Connection from " + address + " refused: " + refusal + ".");
+    if (perAddress_[address] == 0) perAddress_.erase(address);
+    return;
+  }
+
+  client->setSendTimeLimit(limits_.sendTimeLimit);
+  auto argument = std::make_unique<PelThreadArgument>();
+  argument->semaphore = server_.semaphore;
+  argument->socket = std::move(client);
+  argument->address = address;
+  argument->mainWindow = server_.mainWindow;
+  argument->module = server_.module;
+  argument->number = number;
+  argument->parent = &server_;
+  auto thread = std::make_unique<PelThread>(&RunClientSession, argument.get(), 0, 0, 0);
+  thread->setName(configuration_);
+  try {
+    thread->start();
+  } catch (const TCPException& e) {
+    log.write(0, PelLogError, source_,
+              "Could not start a session for client " + address + "-" + std::to_string(number) + ": " +
+                  e.message());
+    return;
+  }
+  ++perAddress_[address];
+  sessions_.push_back(Session{std::move(argument), std::move(thread)});
+  counts_.threads.store(static_cast<int>(sessions_.size()));
+  counts_.clients.store(static_cast<int>(sessions_.size()));
+}
+
+bool AcceptLoop::reapFinished() {
+  std::lock_guard<std::mutex> g(sessionsMutex_);
+  bool reaped = false;
   for (auto it = sessions_.begin(); it != sessions_.end();) {
     if (it->argument->finished.load() == 0) {
       ++it;
@@ -81,28 +116,33 @@ void AcceptLoop::reapFinished() {
     it->thread->terminate();
     it->thread.reset();  // writes "Thread exit"
     it->argument->socket->close();
+    auto count = perAddress_.find(it->argument->address);
+    if (count != perAddress_.end() && --count->second <= 0) perAddress_.erase(count);
     it = sessions_.erase(it);
+    reaped = true;
   }
   counts_.threads.store(static_cast<int>(sessions_.size()));
   counts_.clients.store(static_cast<int>(sessions_.size()));
+  return reaped;
 }
 
 void AcceptLoop::logCounts(int accepted) {
   PelLog log(configuration_);
-  const std::string source = "Tarvik:" + configuration_;
-  log.write(0, PelLogInfo, source,
+  log.write(0, PelLogInfo, source_,
             "Current number of current threads: " + std::to_string(counts_.threads.load()));
-  log.write(0, PelLogInfo, source,
+  log.write(0, PelLogInfo, source_,
             "Current number of connected clients I: " + std::to_string(counts_.clients.load()));
-  log.write(0, PelLogInfo, source, "Connected clients since startup     : " + std::to_string(accepted));
+  log.write(0, PelLogInfo, source_, "Connected clients since startup     : " + std::to_string(accepted));
 }
 
 void AcceptLoop::stopSessions() {
   std::lock_guard<std::mutex> g(sessionsMutex_);
+  sessionsStopped_ = true;
   // Wake every session first so they wind down together, then join them.
   for (Session& s : sessions_) s.argument->socket->abort();
   for (Session& s : sessions_) s.thread->terminate();
   sessions_.clear();
+  perAddress_.clear();
   counts_.threads.store(0);
   counts_.clients.store(0);
 }

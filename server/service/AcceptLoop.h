@@ -1,10 +1,11 @@
 #pragma once
 // The accept thread of a running configuration: accepts clients, starts a
-// session thread per client, reaps finished sessions after each new client
-// and logs the counts.
+// session thread per client, reaps finished sessions and logs the counts.
 
 #include <atomic>
+#include <chrono>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,6 +15,8 @@
 
 namespace tarvik {
 
+class PelLog;
+
 // The counts of the last clean-up pass, readable from any thread.
 struct AcceptCounts {
   std::atomic<int> threads{0};   // session threads kept
@@ -21,11 +24,21 @@ struct AcceptCounts {
   std::atomic<int> accepted{0};  // clients since start
 };
 
+// What one configuration's server allows its clients.
+struct ServerLimits {
+  // A reply the client does not take within this time ends its session.
+  std::chrono::milliseconds sendTimeLimit{10000};
+  // Sessions open at once for the configuration, and for one client
+  // address; a connection beyond either is closed at once. 0: no limit.
+  int maxSessions = 5000;
+  int maxSessionsPerAddress = 1000;
+};
+
 class AcceptLoop {
  public:
   // `server` is the server's own argument: listening socket (bound and
   // listening), lock and module. Nothing starts yet.
-  AcceptLoop(PelThreadArgument& server, AcceptCounts& counts);
+  AcceptLoop(PelThreadArgument& server, AcceptCounts& counts, ServerLimits limits);
   // Ends the live sessions (see stopSessions()).
   ~AcceptLoop();
   AcceptLoop(const AcceptLoop&) = delete;
@@ -33,27 +46,39 @@ class AcceptLoop {
 
   // The accept thread's routine: runs until requestStop().
   void run();
-  // Asks run() to end and wakes its blocked accept (aborts the listening
+  // Asks run() to end and wakes its wait for clients (aborts the listening
   // socket). Call from another thread, then join the accept thread.
   void requestStop();
-  // After run() has returned: ends every live session (aborts its socket so
-  // a blocked read or send returns, joins its thread, destroys its records).
+  // Ends every live session (aborts its socket so a blocked read or send
+  // returns, joins its thread, destroys its records); no session starts
+  // afterwards. May run while run() has not returned yet.
   void stopSessions();
+
+  // How often finished sessions are reaped while no client arrives.
+  static constexpr std::chrono::milliseconds kReapInterval{500};
 
  private:
   struct Session {
     std::unique_ptr<PelThreadArgument> argument;
     std::unique_ptr<PelThread> thread;
   };
-  void reapFinished();
+  // Starts the session of an accepted client, or refuses it (logged) when a
+  // limit is reached.
+  void admit(std::unique_ptr<TCPSocketExt> client, const std::string& address, int number, PelLog& log);
+  // Removes finished sessions; true when one was removed.
+  bool reapFinished();
   void logCounts(int accepted);
 
   PelThreadArgument& server_;
   AcceptCounts& counts_;
+  ServerLimits limits_;
   std::string configuration_;
+  std::string source_;
   std::atomic<bool> stopping_{false};
   std::mutex sessionsMutex_;
-  std::list<Session> sessions_;  // in acceptance order
+  bool sessionsStopped_ = false;           // under sessionsMutex_
+  std::list<Session> sessions_;            // in acceptance order
+  std::map<std::string, int> perAddress_;  // live sessions by client address
 };
 
 }  // namespace tarvik

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <ctime>
 #include <string>
 #include <vector>
 
 #include "module/CConfigurationSettings.h"
+#include "runtime/HostEntry.h"
+#include "runtime/LogText.h"
 #include "runtime/PelLog.h"
 #include "runtime/PelThreadArgument.h"
 #include "runtime/TCPSocketExt.h"
@@ -39,7 +42,7 @@ std::string SessionTimestamp() {
 namespace {
 
 // The configuration's lock from after a request was read until its
-// responses are out, released on every path.
+// replies are computed, released on every path.
 class RequestLock {
  public:
   explicit RequestLock(PelSemaphore& s) : s_(s) { s_.wait(1); }
@@ -56,6 +59,10 @@ class RequestLock {
   bool held_ = true;
 };
 
+// How long a session waits for its client's host name before it goes on
+// under the client's address.
+constexpr std::chrono::milliseconds kNameLookupLimit{1000};
+
 class Session {
  public:
   explicit Session(PelThreadArgument& arg)
@@ -66,26 +73,19 @@ class Session {
         source_("Tarvik:" + host_.configurationName()) {}
 
   void run() {
+    if (arg_.name.empty())
+      arg_.name =
+          LogSafeText(PeerHostName(arg_.address, kNameLookupLimit)) + "-" + std::to_string(arg_.number);
+    info("Client " + arg_.name + " is connected");
     for (;;) {
       std::string request;
       if (!readRequest(request)) return;
       host_.countRequest();
-      RequestLock lock(*arg_.semaphore);
-      info("Received request from client " + arg_.name + " at " + SessionTimestamp() + ": " + request);
-      std::string lower = request;
-      std::transform(lower.begin(), lower.end(), lower.begin(),
-                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-      if (lower == "quit*") {
-        lock.release();
+      if (!prepareReplies(request)) {
         info("Client " + arg_.name + " was disconnected.");
         return;
       }
-      if (lower == "getmode*") {
-        if (socket_.send(std::string(ModeWord(host_.responseFormat()))) != 0)
-          info("Error sending Message to client");
-        continue;
-      }
-      answer(request);
+      if (!sendReplies()) return;
     }
   }
 
@@ -113,15 +113,40 @@ class Session {
     }
   }
 
-  void answer(const std::string& request) {
+  // Under the configuration's lock: the request is logged and answered into
+  // replies_. Nothing is sent while the lock is held, so a client that does
+  // not read holds up nobody but itself. false for "quit*".
+  bool prepareReplies(const std::string& request) {
+    replies_.clear();
+    binary_ = false;
+    RequestLock lock(*arg_.semaphore);
+    info("Received request from client " + arg_.name + " at " + SessionTimestamp() + ": " +
+         LogSafeText(request));
+    std::string lower = request;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower == "quit*") return false;
+    if (lower == "getmode*") {
+      mode_ = true;
+      replies_.push_back(SessionReply{0, ModeWord(host_.responseFormat())});
+      return true;
+    }
+    mode_ = false;
     const int configured = host_.responseFormat();
     if (configured != kRTCMFormatASCII && configured != kRTCMFormatXML && configured != kRTCMFormatBinary)
-      return;  // unknown format: nothing is computed or sent
-    replies_.clear();
-    const int format = host_.answerRequest(request, replies_);
+      return true;  // unknown format: nothing is computed or sent
+    binary_ = host_.answerRequest(request, replies_) == kRTCMFormatBinary;
+    return true;
+  }
+
+  // false when the client did not take a reply within the time limit: its
+  // session ends. Any other failed send is logged and the next reply goes on.
+  bool sendReplies() {
     for (size_t i = 0; i < replies_.size(); ++i) {
       const SessionReply& reply = replies_[i];
-      if (format == kRTCMFormatBinary) {
+      if (mode_) {
+        // The mode word goes out without a line of its own.
+      } else if (binary_) {
         info("Sending RTCM-message " + std::to_string(reply.messageNumber) + " to client " + arg_.name + ".");
       } else {
         std::string flat = reply.bytes;
@@ -129,9 +154,15 @@ class Session {
         info("Sending RTCM-messsage to client " + arg_.name + ":\n" + flat);
       }
       // Text responses go out whole, however long they are.
-      if (socket_.send(reply.bytes, i + 1 < replies_.size()) != 0) info("Error sending Message to client");
+      if (socket_.send(reply.bytes, i + 1 < replies_.size()) == 0) continue;
+      info("Error sending Message to client");
+      if (socket_.sendTimedOut()) {
+        error("Session of client " + arg_.name + " ended: the client did not take its replies.");
+        return false;
+      }
     }
     replies_.clear();
+    return true;
   }
 
   void info(const std::string& m) { log_.write(0, PelLogInfo, source_, m); }
@@ -143,6 +174,8 @@ class Session {
   PelLog log_;
   std::string source_;
   std::vector<SessionReply> replies_;
+  bool mode_ = false;    // replies_ holds the mode word
+  bool binary_ = false;  // replies_ holds frames
 };
 
 }  // namespace
@@ -153,7 +186,15 @@ int RunClientSession(PelThreadArgument* argument) {
     session.run();
   } catch (...) {
     // A failing lock or handler must not leave the session unreapable; the
-    // client simply loses its connection when the session is reaped.
+    // client loses its connection, and the log says why.
+    try {
+      const std::string name = argument->module->configurationName();
+      PelLog(name).write(0, PelLogError, "Tarvik:" + name,
+                         "Session of client " +
+                             (argument->name.empty() ? argument->address : argument->name) +
+                             " ended after an unexpected failure.");
+    } catch (...) {
+    }
   }
   // The connection ends with the session, so the client learns at once that
   // nothing more will be answered; the descriptor itself is released when
@@ -161,7 +202,7 @@ int RunClientSession(PelThreadArgument* argument) {
   argument->socket->abort();
   argument->event->setEvent();
   argument->finished.store(1);
-  return 1;
+  return kSessionEnded;
 }
 
 }  // namespace tarvik

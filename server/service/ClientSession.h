@@ -14,6 +14,7 @@ struct PelThreadArgument;
 // connection is shut down at the end; the accept loop closes the descriptor
 // when it reaps the session.
 int RunClientSession(PelThreadArgument* argument);
+constexpr int kSessionEnded = 1;
 
 // Mode word answered to "getmode*" for a format code.
 const char* ModeWord(int format);

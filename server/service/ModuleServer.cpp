@@ -70,7 +70,7 @@ int ModuleServer::Start(uint16_t port) {
   counts_->threads.store(0);
   counts_->clients.store(0);
   counts_->accepted.store(0);
-  r->loop = std::make_unique<AcceptLoop>(r->server, *counts_);
+  r->loop = std::make_unique<AcceptLoop>(r->server, *counts_, limits_);
   AcceptLoop* loop = r->loop.get();
   r->acceptThread = std::make_unique<PelThread>(
       [loop](PelThreadArgument*) {
@@ -100,16 +100,27 @@ void ModuleServer::Stop() {
   if (!running_) return;
   isRunning_.store(false);
   std::unique_ptr<Running> r = std::move(running_);
-  // Order matters: no new sessions, then no live sessions, then the objects
-  // the sessions used.
+  // Order matters: no new sessions, then no live sessions, then the accept
+  // thread (which waits only for the listening socket, already woken), then
+  // the objects the sessions used.
   r->loop->requestStop();
-  r->acceptThread.reset();  // joins the accept thread
   r->loop->stopSessions();
+  r->acceptThread.reset();  // joins the accept thread
   r->loop.reset();
   r->server.socket.reset();
   lock_.store(nullptr);
   r->lock.reset();
   boundPort_.store(0);
+}
+
+void ModuleServer::setLimits(const ServerLimits& limits) {
+  std::lock_guard<std::mutex> control(control_);
+  limits_ = limits;
+}
+
+ServerLimits ModuleServer::limits() const {
+  std::lock_guard<std::mutex> control(control_);
+  return limits_;
 }
 
 bool ModuleServer::isRunning() const { return isRunning_.load(); }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "service/AcceptLoop.h"
 #include "service/ISessionHost.h"
 
 namespace tarvik {
@@ -23,7 +24,6 @@ class PelSemaphore;
 class PelThread;
 class TCPSocketExt;
 struct PelThreadArgument;
-struct AcceptCounts;
 
 // Results of Start().
 constexpr int kStartOK = 1;
@@ -47,9 +47,14 @@ class ModuleServer {
   int Start(uint16_t port);
   int Start();  // on host.port()
 
-  // Ends the accept thread, then every live session (their sockets are
-  // aborted, their threads joined), then closes the listening socket and
-  // destroys the lock. Waits for a request being computed to finish. Safe to
+  // Limits of the sessions started from now on.
+  void setLimits(const ServerLimits& limits);
+  ServerLimits limits() const;
+
+  // Ends every live session (their sockets are aborted, their threads
+  // joined), then the accept thread, then closes the listening socket and
+  // destroys the lock. Waits for a request being computed to finish, for
+  // nothing else: a session blocked in a read or a send is woken. Safe to
   // call when not running.
   void Stop();
 
@@ -73,9 +78,10 @@ class ModuleServer {
  private:
   struct Running;
   ISessionHost& host_;
-  std::mutex control_;  // one Start or Stop at a time
+  mutable std::mutex control_;  // one Start or Stop at a time
   std::unique_ptr<Running> running_;
   std::unique_ptr<AcceptCounts> counts_;
+  ServerLimits limits_;  // under control_
   // Snapshot for queries from any thread (also from inside a request).
   std::atomic<bool> isRunning_{false};
   std::atomic<uint16_t> boundPort_{0};

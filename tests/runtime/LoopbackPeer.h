@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -52,6 +53,27 @@ class LoopbackPeer {
     }
     return out;
   }
+
+  // What arrives within `limit` (at most n bytes).
+  std::string readWithin(size_t n, std::chrono::milliseconds limit) {
+    std::string out;
+    char buf[4096];
+    auto until = std::chrono::steady_clock::now() + limit;
+    while (out.size() < n) {
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+      ssize_t r = ::recv(fd_, buf, std::min(sizeof buf, n - out.size()), 0);
+      if (r <= 0) break;
+      out.append(buf, static_cast<size_t>(r));
+    }
+    return out;
+  }
+
+  // A small receive buffer, for a client that lets replies pile up.
+  void shrinkReceiveBuffer(int bytes) { ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes); }
 
   // True when the server ends the connection (and sends nothing before).
   bool closedByServer(std::string* extra = nullptr) {

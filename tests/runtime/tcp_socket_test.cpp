@@ -8,6 +8,7 @@
 
 #include "LoopbackPeer.h"
 #include "runtime/HostEntry.h"
+#include "runtime/LogText.h"
 #include "runtime/TCPSocket.h"
 #include "runtime/TCPSocketExt.h"
 
@@ -178,6 +179,51 @@ TEST_F(Connection, SendWritesEverythingAndFailsOnceClosed) {
   for (int i = 0; i < 10 && r == 0; ++i) r = server_->send(std::string("data"));
   EXPECT_EQ(r, -1);
   EXPECT_EQ(server_->lastErrorText().rfind("error calling send(): ", 0), 0u);
+}
+
+// With a time limit a send to a peer that does not read fails with 10060
+// instead of waiting; a peer that reads slowly but in time gets everything,
+// and abort() ends a waiting send at once.
+TEST_F(Connection, SendsGiveUpOnAPeerThatDoesNotRead) {
+  server_->setSendTimeLimit(std::chrono::milliseconds(300));
+  std::string big(64 * 1024 * 1024, 'z');  // more than the system buffers hold
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_EQ(server_->send(big), -1);
+  const auto took = std::chrono::steady_clock::now() - begin;
+  EXPECT_TRUE(server_->sendTimedOut());
+  EXPECT_EQ(server_->lastErrorCode(), 10060);
+  EXPECT_GE(took, std::chrono::milliseconds(250));
+  EXPECT_LT(took, std::chrono::seconds(3));
+
+  // Slow but steady: every piece arrives within the limit.
+  while (!peer_->readWithin(big.size(), std::chrono::milliseconds(300)).empty()) {
+  }  // what the failed send left
+  std::string medium(1024 * 1024, 'y');
+  std::string got;
+  std::thread reader([&] {
+    while (got.size() < medium.size()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      got += peer_->readWithin(64 * 1024, std::chrono::milliseconds(50));
+    }
+  });
+  EXPECT_EQ(server_->send(medium), 0);
+  reader.join();
+  EXPECT_EQ(got, medium);
+
+  server_->setSendTimeLimit(std::chrono::seconds(60));
+  int result = 0;
+  std::thread sender([&] { result = server_->send(big); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  server_->abort();
+  sender.join();
+  EXPECT_EQ(result, -1);
+  EXPECT_FALSE(server_->sendTimedOut());
+}
+
+TEST(LogSafeText, ControlCharactersBecomeEscapes) {
+  EXPECT_EQ(LogSafeText("$GPGGA,1*"), "$GPGGA,1*");
+  EXPECT_EQ(LogSafeText(std::string("a\nb\rc\td\0e\x1b\x7f", 11)), "a\\nb\\rc\\td\\x00e\\x1B\\x7F");
+  EXPECT_EQ(LogSafeText("\xc3\xa4"), "\xc3\xa4");  // UTF-8 stays readable
 }
 
 TEST(SocketErrors, ReceiveOnSomethingNotASocketIsAnOtherError) {

@@ -125,14 +125,42 @@ TEST_F(ModuleServerTest, TheLockIsTheOneTheSessionsTake) {
   LoopbackPeer peer(server.boundPort());
   ASSERT_EQ(server.lock()->wait(1), 1);
   peer.send("getmode*");  // cannot be answered while the lock is held
-  std::string early;
-  std::thread releaser([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    server.lock()->release();
-  });
+  EXPECT_EQ(peer.readWithin(7, std::chrono::milliseconds(300)), "");
+  EXPECT_EQ(CountOf(log(), "Received request from client"), 0);
+  server.lock()->release();
   EXPECT_EQ(peer.read(7), "Binary*");
-  releaser.join();
   server.Stop();
+}
+
+// Stop ends sessions whatever they are doing: reading, waiting for the lock
+// or sending to a client that does not read.
+TEST_F(ModuleServerTest, StopReturnsPromptlyWhileAClientDoesNotRead) {
+  ModuleServer server(host_);  // sends without time limit: only Stop can end them
+  ServerLimits limits;
+  limits.sendTimeLimit = std::chrono::milliseconds(0);
+  server.setLimits(limits);
+  ASSERT_EQ(server.Start(0), 1);
+  host_.format = kRTCMFormatASCII;
+  host_.textSuffix = std::string(16000, 'x');
+  LoopbackPeer flooder(server.boundPort()), idle(server.boundPort());
+  flooder.shrinkReceiveBuffer(4096);
+  std::atomic<bool> flooding{true};
+  std::thread flood([&] {
+    while (flooding && flooder.send(WithChecksum(kGGA))) {
+    }
+  });
+  ASSERT_TRUE(waitLog("Received request from client", 20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the session now waits in a send
+
+  const auto begin = std::chrono::steady_clock::now();
+  server.Stop();
+  const auto took = std::chrono::steady_clock::now() - begin;
+  EXPECT_LT(took, std::chrono::seconds(2));
+  EXPECT_FALSE(server.isRunning());
+  flooding = false;
+  flooder.reset();
+  flood.join();
+  EXPECT_TRUE(idle.closedByServer());
 }
 
 }  // namespace

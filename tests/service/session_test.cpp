@@ -187,5 +187,57 @@ TEST_F(Session, ConcurrentClientsAreCountedExactlyAndServedOneAtATime) {
   EXPECT_EQ(host_.maxConcurrent.load(), 1);
 }
 
+// A client that floods requests and never reads fills its connection; its
+// replies are sent outside the configuration's lock, so the other clients
+// go on being answered, and once a reply has waited for the time limit the
+// stalled client loses its session.
+TEST_F(Session, AClientThatDoesNotReadHoldsUpNobodyAndLosesItsSession) {
+  server_.Stop();
+  ServerLimits limits;
+  limits.sendTimeLimit = std::chrono::milliseconds(400);
+  server_.setLimits(limits);
+  ASSERT_EQ(server_.Start(0), 1);
+  port_ = server_.boundPort();
+  host_.format = kRTCMFormatASCII;
+  host_.active = {1021};
+  host_.textSuffix = std::string(16000, 'x');
+  const std::string reply = "Message 1021\nline two" + host_.textSuffix + "\n*";
+
+  LoopbackPeer flooder(port_);
+  flooder.shrinkReceiveBuffer(4096);
+  LoopbackPeer good(port_);
+  std::atomic<bool> flooding{true};
+  std::thread flood([&] {
+    const std::string gga = WithChecksum(kGGA);
+    while (flooding && flooder.send(gga)) {
+    }
+  });
+  for (int i = 0; i < 20; ++i) {
+    good.send(WithChecksum(kGGA));
+    ASSERT_EQ(good.read(reply.size()), reply) << i;
+  }
+  ASSERT_TRUE(waitLog("ended: the client did not take its replies."));
+  EXPECT_NE(log().find("Error sending Message to client"), std::string::npos);
+  flooding = false;
+  flooder.reset();
+  flood.join();
+  good.send("getmode*");
+  EXPECT_EQ(good.read(6), "ASCII*");
+}
+
+// A request cannot write lines of its own choosing into the log.
+TEST_F(Session, ControlCharactersOfARequestAreEscapedInTheLog) {
+  host_.format = kRTCMFormatASCII;
+  LoopbackPeer peer(port_);
+  peer.send("x\n[01.01.2030-00:00:00][ERROR]   [Tarvik:Fake] FORGED\r\x01*");
+  const std::string unknown = "Error: Unknown request.";
+  EXPECT_EQ(peer.read(unknown.size()), unknown);
+  ASSERT_TRUE(waitLog("Sending RTCM-messsage"));
+  const std::string text = log();
+  EXPECT_NE(text.find(": x\\n[01.01.2030-00:00:00][ERROR]   [Tarvik:Fake] FORGED\\r\\x01*\n"),
+            std::string::npos);
+  EXPECT_EQ(text.find("\n[01.01.2030"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tarvik

@@ -60,6 +60,18 @@ std::string CTarvikSettings::ConfigurationsPathOf(const std::filesystem::path& p
   return JoinFolder(programFolder, value);
 }
 
+void CTarvikSettings::ReadLimits(const CFileIni& ini) {
+  const ServerLimits defaults;
+  const int seconds =
+      ini.ReadInt("ServerSettings", "SendTimeLimit", static_cast<int>(defaults.sendTimeLimit.count() / 1000));
+  Limits.sendTimeLimit = std::chrono::seconds(seconds < 0 ? 0 : seconds);
+  const int sessions = ini.ReadInt("ServerSettings", "MaxSessionsPerConfiguration", defaults.maxSessions);
+  Limits.maxSessions = sessions < 0 ? 0 : sessions;
+  const int perAddress =
+      ini.ReadInt("ServerSettings", "MaxSessionsPerAddress", defaults.maxSessionsPerAddress);
+  Limits.maxSessionsPerAddress = perAddress < 0 ? 0 : perAddress;
+}
+
 bool CTarvikSettings::ReadGeneralSettings() {
   PelLog log;
   return ReadGeneralSettings(ProgramFolder(), log);
@@ -80,6 +92,7 @@ bool CTarvikSettings::ReadGeneralSettings(const std::filesystem::path& programFo
   TextEditor = ini.ReadString("ApplicationSettings", "TextEditor");
   RTCMFormat = ParseRTCMFormat(ini.ReadString("ServerSettings", "RTCMFormat"));
   ErrorHandling = ParseErrorHandling(ini.ReadString("ServerSettings", "ErrorHandling"));
+  ReadLimits(ini);
   OrvelDBPath = DatabasePath(programFolder, ini.ReadString("ORVEL_DB", "Path"));
   OrvelDBs = ReadList(ini, "ORVEL_DB", "DB");
   SapenDBPath = DatabasePath(programFolder, ini.ReadString("SAPEN_DB", "Path"));

@@ -5,6 +5,12 @@
 //   [ApplicationSettings] TextEditor   external editor for configuration files
 //   [ServerSettings]      RTCMFormat   ASCII (default) | BINARY | XML
 //                         ErrorHandling ERRORMESSAGES (default) | INVALIDAREA
+//                         SendTimeLimit  seconds a client may take to take a
+//                                        reply before its session ends (10; 0: none)
+//                         MaxSessionsPerConfiguration  sessions at once (5000)
+//                         MaxSessionsPerAddress        of one client address (1000)
+//                                        (0: no limit; behind a proxy every
+//                                        client has the proxy's address)
 //   [ORVEL_DB]            Path, DB1, DB2, ...  height surface databases
 //   [SAPEN_DB]            Path, DB1, DB2, ...  Marlo position databases
 //   [Geoid_Grids]         Path, DB1, DB2, ...  geoid grid files
@@ -25,9 +31,11 @@
 #include <vector>
 
 #include "module/CConfigurationSettings.h"
+#include "service/AcceptLoop.h"
 
 namespace tarvik {
 
+class CFileIni;
 class PelLog;
 
 // The values every configuration takes over (RTCMFormat, ErrorHandling and
@@ -40,6 +48,7 @@ class CTarvikSettings : public CGeneralModuleSettings {
   static constexpr int kInvalidArea = kErrorHandlingInvalidArea;      // INVALIDAREA
 
   std::string TextEditor;
+  ServerLimits Limits;
   std::vector<std::string> OrvelDBs;
   std::vector<std::string> SapenDBs;
   std::vector<std::string> GeoidGrids;
@@ -57,6 +66,8 @@ class CTarvikSettings : public CGeneralModuleSettings {
   std::filesystem::path GeneralSettingsFile() const { return ProgramDirectory / kFileName; }
 
   static int ParseErrorHandling(std::string_view text);
+  // The three session limits of [ServerSettings]; negative values count as 0.
+  void ReadLimits(const CFileIni& ini);
   // "ASCII", "BINARY", "XML" of a format code ("Unknown" otherwise).
   static const char* RTCMFormatName(int format);
 

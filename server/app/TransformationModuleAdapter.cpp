@@ -24,7 +24,10 @@ class TransformationModuleAdapter : public IConfigurationModule {
   int ReadConfiguration() override { return module_->ReadConfiguration(settings_); }
   bool IsValid() const override { return module_->ModuleValid(); }
   std::string Problems() const override { return module_->ModuleProblems(); }
-  int Start() override { return host_->Start(); }
+  int Start() override {
+    host_->Server().setLimits(settings_.Limits);
+    return host_->Start();
+  }
   void Stop() override { host_->Stop(); }
   bool IsRunning() const override { return host_->IsRunning(); }
   std::optional<std::chrono::system_clock::time_point> StartTime() const override {

@@ -61,6 +61,21 @@ TEST_F(GeneralSettings, NormalisesFormatsAndPaths) {
   EXPECT_EQ(s.ConfigurationsPath, home_.string() + "/Configs");
   EXPECT_EQ(s.Configurations, std::vector<std::string>{"A"});  // the gap ends the list
   EXPECT_NE(LogText().find("ReadGeneralSettings: ReadGeneralSettings"), std::string::npos);
+  // No limits given: the defaults.
+  EXPECT_EQ(s.Limits.sendTimeLimit, std::chrono::seconds(10));
+  EXPECT_EQ(s.Limits.maxSessions, 5000);
+  EXPECT_EQ(s.Limits.maxSessionsPerAddress, 1000);
+}
+
+TEST_F(GeneralSettings, SessionLimits) {
+  WriteSettings(
+      "[ServerSettings]\nSendTimeLimit=3\nMaxSessionsPerConfiguration=0\nMaxSessionsPerAddress=-4\n"
+      "[Configurations]\nPath=./Configs\n");
+  CTarvikSettings s;
+  ASSERT_TRUE(s.ReadGeneralSettings());
+  EXPECT_EQ(s.Limits.sendTimeLimit, std::chrono::seconds(3));
+  EXPECT_EQ(s.Limits.maxSessions, 0);            // no limit
+  EXPECT_EQ(s.Limits.maxSessionsPerAddress, 0);  // a negative value is no limit either
 }
 
 TEST_F(GeneralSettings, ValueWordsAndTheirFallbacks) {

@@ -1,4 +1,5 @@
 #include "module/CRTCMTransformationMessageModule.h"
+#include "module/MarloInterpolationSettings.h"
 
 #include <unistd.h>
 
@@ -354,6 +355,8 @@ int CRTCMTransformationMessageModule::ReadConfigurationLocked(const CTarvikSetti
     if (result != 1)
       Report(prefix + "Error initializing Marlo-Access with database " + cfg.PlanDB +
              ". ErrorCode: " + MarloErrorText(result));
+    else if (const std::string p = ApplyMarloInterpolation(ini, cfg.Marlo()); !p.empty())
+      Report(prefix + p);
   }
   if (cfg.HeightCode == kHeightOrvelDB || cfg.HeightCode == kHeightOrvelDB2) {
     if (cfg.Orvel().InitOrvelDB(cfg.HeightDB) != 1)

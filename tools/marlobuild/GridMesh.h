@@ -19,7 +19,7 @@ struct GridMeshOptions {
   // that shift the national datum to ETRS89 while the rover measures in
   // ETRS89); the shifts are then inverted.
   bool inverse = true;
-  double tolerance = 0.004;  // metres: largest residual accepted without splitting
+  double tolerance = 0.010;  // metres: largest residual accepted without splitting
 };
 
 struct GridMeshReport {

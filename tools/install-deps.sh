@@ -14,6 +14,8 @@ PACKAGES=(
   libtinyxml-dev libcpp-httplib-dev nlohmann-json3-dev
   # test oracles for the geodesy, never linked into the deliverables
   libproj-dev proj-bin libgeographiclib-dev
+  # BETA2007.gsb and egm96_15.gtx, the sources of the DemoGermany database and height grid
+  proj-data
   # fuzzing
   clang libclang-rt-14-dev
   # browser test of the control panel

@@ -6,20 +6,22 @@
 #
 #   tools/run_demo.sh [Tarvik options, e.g. --panel-port 8471]
 #
-# TARVIK_DEMO_PORTS=P1,P2,P3 moves the three demo configurations.
+# TARVIK_DEMO_PORTS=P1,P2,P3,P4 moves the four demo configurations.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 "$top/tools/install-deps.sh"
 "$top/tools/build.sh" release
 "$top/tools/make_demo_home.sh" --dest "$top/demo-home" --build "$top/build" \
-  --ports "${TARVIK_DEMO_PORTS:-2101,2102,2103}"
-IFS=, read -r pb pa px <<<"${TARVIK_DEMO_PORTS:-2101,2102,2103}"
+  --ports "${TARVIK_DEMO_PORTS:-2101,2102,2103,2104}"
+IFS=, read -r pb pa px pg <<<"${TARVIK_DEMO_PORTS:-2101,2102,2103,2104}"
 cat <<EOT
 
 Try it from a second terminal (a position in the demo region, Austria):
   build/bin/tarvik-client localhost $pb --lat 47.8 --lon 14.9 --height 500
   build/bin/tarvik-client localhost $pa --lat 47.8 --lon 14.9 --height 500
   build/bin/tarvik-client localhost $px --lat 47.8 --lon 14.9 --height 500 --send getmode*
+And in Germany (DemoGermany, ETRS89 to DHDN from BETA2007), with what a rover makes of it:
+  build/bin/tarvik-client localhost ${pg:-2104} --lat 50.1 --lon 8.7 --height 160 --apply
 
 EOT
 exec "$top/build/bin/Tarvik" --home "$top/demo-home" --start all --panel "$@"

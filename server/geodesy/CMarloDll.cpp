@@ -18,6 +18,19 @@ void CMarloDll::Release() {
   library_.Release();
 }
 
+bool CMarloDll::SetInterpolationType(int onOff, int weightFunction, int neighbourMode, double searchRadiusKm,
+                                     double shapeDistance) {
+  using Fn = decltype(::SetInterpolationType);
+  Fn* entry = nullptr;
+  if (!ready_ || !library_.Bind("SetInterpolationType", entry)) return false;
+  try {
+    entry(onOff, weightFunction, neighbourMode, searchRadiusKm, shapeDistance);
+  } catch (...) {
+    return false;
+  }
+  return true;
+}
+
 int CMarloDll::InitDB(const std::string& databasePath) {
   if (!ready_) return kMarloNotReady;
   try {

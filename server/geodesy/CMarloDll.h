@@ -56,6 +56,12 @@ class CMarloDll {
   int TransformPoint_BLH_in_BLH_out(double longitude, double latitude, double height, double& longitudeOut,
                                     double& latitudeOut, double& heightOut);
 
+  // Switches the library's residual interpolation (SetInterpolationType,
+  // looked up when needed: the server runs without it). False when the
+  // library is not ready or lacks the entry.
+  bool SetInterpolationType(int onOff, int weightFunction, int neighbourMode, double searchRadiusKm,
+                            double shapeDistance);
+
  private:
   using InitDBFn = decltype(::InitDB);
   using TransformFn = decltype(::TransformPoint_BLH_in_BLH_out);

@@ -8,6 +8,7 @@
 #include "geodesy/CGeoidGrid.h"
 #include "geodesy/CMarloDll.h"
 #include "geodesy/CORVELDll.h"
+#include "module/MarloInterpolationSettings.h"
 #include "runtime/CFileIni.h"
 #include "runtime/PelLog.h"
 #include "runtime/ProgramFolder.h"
@@ -96,7 +97,7 @@ ConfigurationReadOutcome ConfigurationReader::Read() {
   ReadHelmertMessage(ini);
   ReadResidualGridMessage(ini);
   ReadProjectionMessage(ini);
-  OpenDatabases();
+  OpenDatabases(ini);
   SetMessageLengths();
   return outcome_;
 }
@@ -284,12 +285,14 @@ void ConfigurationReader::ReadProjectionMessage(const CFileIni& ini) {
   p.FalseNorthing = ini.ReadDouble("1025", "FalseNorthing");
 }
 
-void ConfigurationReader::OpenDatabases() {
+void ConfigurationReader::OpenDatabases(const CFileIni& ini) {
   if (cfg_.PlanCode == kPlanSapenDB) {
     const int result = cfg_.Marlo().InitDB(cfg_.PlanDB);
     if (result != MARLO_OK)
       Report(prefix_ + "Error initializing Marlo-Access with database " + cfg_.PlanDB +
              ". ErrorCode: " + MarloErrorText(result));
+    else if (const std::string problem = ApplyMarloInterpolation(ini, cfg_.Marlo()); !problem.empty())
+      Report(prefix_ + problem);
   }
   if (cfg_.HeightCode == kHeightOrvelDB || cfg_.HeightCode == kHeightOrvelDB2) {
     if (cfg_.Orvel().InitOrvelDB(cfg_.HeightDB) != ORVEL_INIT_OK)

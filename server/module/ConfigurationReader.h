@@ -58,7 +58,9 @@ class ConfigurationReader {
   void CheckInvolvedMessages();
   void ReadResidualGridMessage(const CFileIni& ini);
   void ReadProjectionMessage(const CFileIni& ini);
-  void OpenDatabases();
+  // Opening the Marlo database switches its interpolation off; the optional
+  // [MarloInterpolation] section switches it on again.
+  void OpenDatabases(const CFileIni& ini);
   void SetMessageLengths();
 
   bool IsActive(int messageNumber) const;

@@ -74,13 +74,14 @@ int RunAndWait(const std::vector<std::string>& args, const fs::path& output, con
 
 }  // namespace
 
-DemoHome::DemoHome() {
+DemoHome::DemoHome(bool withGermany) {
   char pattern[] = "/tmp/tarvik-e2e-XXXXXX";
   if (!mkdtemp(pattern)) return;
   path_ = fs::path(pattern) / "home";
-  for (int& p : ports_) p = FreePort();
+  for (int i = 0; i < (withGermany ? 4 : 3); ++i) ports_[i] = FreePort();
   std::string ports =
       std::to_string(ports_[0]) + "," + std::to_string(ports_[1]) + "," + std::to_string(ports_[2]);
+  if (withGermany) ports += "," + std::to_string(ports_[3]);
   fs::path out = fs::path(pattern) / "make_demo_home.log";
   int rc = RunAndWait({"/bin/bash", (SourceFolder() / "tools/make_demo_home.sh").string(), "--dest",
                        path_.string(), "--build", BinFolder().parent_path().string(), "--ports", ports},

@@ -21,11 +21,12 @@ std::filesystem::path SourceFolder();
 int FreePort();
 
 // The demo program folder laid out by tools/make_demo_home.sh in a fresh
-// temporary folder, with three free ports (binary, ASCII, XML). Removed on
-// destruction.
+// temporary folder, with three free ports (binary, ASCII, XML), and a fourth
+// for DemoGermany when asked for (its data are built once per build folder).
+// Removed on destruction.
 class DemoHome {
  public:
-  DemoHome();
+  explicit DemoHome(bool withGermany = false);
   ~DemoHome();
   DemoHome(const DemoHome&) = delete;
   DemoHome& operator=(const DemoHome&) = delete;
@@ -34,6 +35,7 @@ class DemoHome {
   int BinaryPort() const { return ports_[0]; }
   int AsciiPort() const { return ports_[1]; }
   int XmlPort() const { return ports_[2]; }
+  int GermanyPort() const { return ports_[3]; }
   std::filesystem::path IniOf(const std::string& configuration) const;
   // The value of a key of a configuration's INI file ("" when missing).
   std::string IniValue(const std::string& configuration, const std::string& key) const;
@@ -45,7 +47,7 @@ class DemoHome {
 
  private:
   std::filesystem::path path_;
-  int ports_[3] = {0, 0, 0};
+  int ports_[4] = {0, 0, 0, 0};
   bool ok_ = false;
 };
 

@@ -20,6 +20,7 @@
 
 #include "GgaSentence.h"
 #include "ReplyScanner.h"
+#include "RoverTransformation.h"
 
 using namespace tarvikclient;
 
@@ -37,6 +38,9 @@ const char* kUsage =
     "  --expect N             replies per request; go on as soon as N arrived\n"
     "  --no-quit              do not send quit* at the end\n"
     "  --hex                  also print every frame's bytes\n"
+    "  --apply                apply the received 1021/1023/1025 to the position as a rover\n"
+    "                         does and print its target latitude, longitude, height,\n"
+    "                         easting and northing\n"
     "Exit status: 0 fine, 1 usage or connection failure, 2 a damaged frame arrived,\n"
     "3 the server closed the connection.\n";
 
@@ -48,6 +52,9 @@ struct Options {
   int expect = 0;
   bool quit = true;
   bool hex = false;
+  bool apply = false;
+  bool havePosition = false;
+  double lat = 0, lon = 0, height = 0;
 };
 
 bool ParseArgs(int argc, char** argv, Options& o) {
@@ -90,10 +97,17 @@ bool ParseArgs(int argc, char** argv, Options& o) {
       o.quit = false;
     else if (a == "--hex")
       o.hex = true;
+    else if (a == "--apply")
+      o.apply = true;
     else
       return false;
   }
   if (haveLat != haveLon) return false;
+  if (o.apply && !haveLat) return false;
+  o.havePosition = haveLat;
+  o.lat = lat;
+  o.lon = lon;
+  o.height = height;
   if (haveLat)
     for (int r = 0; r < repeat; ++r) o.items.push_back(MakeGga(lat, lon, height, sep));
   o.items.insert(o.items.end(), raw.begin(), raw.end());
@@ -165,6 +179,7 @@ class Printer {
           std::fputc('\n', stdout);
         }
         if (!f.crcOk || !f.message.problems.empty()) damaged_ = true;
+        if (f.crcOk) messages_.push_back(f.message);
         ++completed;
       }
     }
@@ -179,14 +194,44 @@ class Printer {
     std::fflush(stdout);
   }
   bool Damaged() const { return damaged_; }
+  // The messages of the current request.
+  const std::vector<DecodedMessage>& Messages() const { return messages_; }
+  void NewRequest() { messages_.clear(); }
 
  private:
+  std::vector<DecodedMessage> messages_;
   bool hex_;
   bool midText_ = false;
   bool damaged_ = false;
 };
 
 using Clock = std::chrono::steady_clock;
+
+// What a rover makes of the messages at the position it sent.
+void PrintApplied(const Options& o, const std::vector<DecodedMessage>& messages) {
+  const DecodedMessage *m1021 = nullptr, *m1023 = nullptr, *m1025 = nullptr;
+  for (const DecodedMessage& m : messages) {
+    if (m.number == 1021) m1021 = &m;
+    if (m.number == 1023) m1023 = &m;
+    if (m.number == 1025) m1025 = &m;
+  }
+  RoverMessages rover;
+  RoverPosition out;
+  std::string error;
+  if (m1021 == nullptr || m1023 == nullptr) {
+    std::printf("rover: no 1021 and 1023 frames to apply\n");
+  } else if (!ReadMessages(*m1021, *m1023, m1025, rover, error) ||
+             !ApplyMessages(rover, o.lat, o.lon, o.height, out, error)) {
+    std::printf("rover: %s\n", error.c_str());
+  } else {
+    std::printf("rover: source %.9f %.9f %.3f\n", o.lat, o.lon, o.height);
+    std::printf("rover: target latitude %.9f deg, longitude %.9f deg\n", out.lat, out.lon);
+    std::printf("rover: target height %.3f m (ellipsoidal on the target ellipsoid %.3f m)\n", out.height,
+                out.ellipsoidalHeight);
+    if (out.projected) std::printf("rover: easting %.3f m, northing %.3f m\n", out.easting, out.northing);
+  }
+  std::fflush(stdout);
+}
 
 }  // namespace
 
@@ -217,6 +262,7 @@ int main(int argc, char** argv) {
       return false;
     }
     awaiting = true;
+    printer.NewRequest();
     repliesSeen = 0;
     lastActivity = Clock::now();
     return true;
@@ -245,6 +291,7 @@ int main(int argc, char** argv) {
     if (n == 0) {  // quiet: the replies to the last request are over
       printer.Quiet();
       awaiting = false;
+      if (o.apply) PrintApplied(o, printer.Messages());
       continue;
     }
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -259,7 +306,10 @@ int main(int argc, char** argv) {
       }
       repliesSeen += printer.Print(scanner.Feed(buf, static_cast<std::size_t>(got)));
       lastActivity = Clock::now();
-      if (awaiting && o.expect > 0 && repliesSeen >= o.expect) awaiting = false;
+      if (awaiting && o.expect > 0 && repliesSeen >= o.expect) {
+        awaiting = false;
+        if (o.apply) PrintApplied(o, printer.Messages());
+      }
     }
     if (count == 2 && (fds[1].revents & (POLLIN | POLLHUP))) {
       char buf[1024];

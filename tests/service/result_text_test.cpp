@@ -22,10 +22,11 @@ TEST(ResultText, TextsOfTheRequestAndComputationCodes) {
             "Error: GeoidGrid access failed. Position is located outside database borders.");
   EXPECT_EQ(ResultText(-2042), "Error: Mean longitude offset range overrun.");
   EXPECT_EQ(ResultText(-2043), "Error: Mean height offset range overrun.");
+  EXPECT_EQ(ResultText(-2044), "Error: Helmert parameter range overrun.");
 }
 
 TEST(ResultText, EveryOtherCodeIsUnknownError) {
-  for (int code : {0, -1, 2, -999, -1004, -1008, -2000, -2008, -2010, -2044, 1021})
+  for (int code : {0, -1, 2, -999, -1004, -1008, -2000, -2008, -2010, -2045, 1021})
     EXPECT_EQ(ResultText(code), "Unknown error.") << code;
   // Database codes are a different set with their own texts.
   for (int code = -1008; code <= -1004; ++code) EXPECT_EQ(ResultText(code), "Unknown error.");

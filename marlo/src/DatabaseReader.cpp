@@ -73,8 +73,6 @@ bool ParseDoubleAt(const char*& p, double& out) {
   return true;
 }
 
-// Truncation toward zero of a grid dimension; anything not representable
-// (non-finite, negative or absurdly large) counts as no extent.
 // The values of the header a transformation depends on (all numbers are
 // finite already).
 bool UsableEllipsoid(double a, double b) { return a > 0.0 && b > 0.0 && b <= a; }
@@ -83,6 +81,8 @@ bool UsableHeader(const DatabaseHeader& h) {
   return knownProjection && UsableEllipsoid(h.sourceA, h.sourceB) && UsableEllipsoid(h.targetA, h.targetB);
 }
 
+// Truncation toward zero of a grid dimension; anything not representable
+// (non-finite, negative or absurdly large) counts as no extent.
 int TruncatedDimension(double value) {
   if (!std::isfinite(value) || value < 1.0 || value > 1.0e9) return 0;
   return static_cast<int>(value);

@@ -92,11 +92,15 @@ class Waiter {
   }
 
   // True once the thread sleeps inside wait(): it has started, has not
-  // returned, and the kernel reports it asleep. Bounded by 10 s.
+  // returned, and the kernel reports it asleep at several samples in a row
+  // (a moment's sleep on some lock on the way in does not count). Bounded
+  // by 10 s.
   bool SleepsInWait() const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int asleep = 0;
     while (std::chrono::steady_clock::now() < deadline && !returned_) {
-      if (tid_ != 0 && ThreadState(tid_) == 'S') return !returned_;
+      asleep = tid_ != 0 && ThreadState(tid_) == 'S' ? asleep + 1 : 0;
+      if (asleep == 5) return !returned_;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;

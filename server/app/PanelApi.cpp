@@ -8,6 +8,7 @@
 #include "app/CConfigurationSet.h"
 #include "app/PanelButtons.h"
 #include "app/SecurityToken.h"
+#include "runtime/CFileIni.h"
 #include "runtime/PelLog.h"
 
 #ifndef TARVIK_VERSION
@@ -288,20 +289,7 @@ PanelResponse PanelApi::SaveFile(const std::string& body) {
   const std::string text = field->get<std::string>();
   if (text.size() > kMaxFileBytes) return Refused("The file is too large.");
   const fs::path file = set_.IniFileOf(name);
-  fs::path tmp = file;
-  tmp += ".edit";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) return Refused("The file " + file.string() + " cannot be written.");
-  }
-  std::error_code ec;
-  fs::rename(tmp, file, ec);
-  if (ec) {
-    fs::remove(tmp, ec);
-    return Refused("The file " + file.string() + " cannot be written.");
-  }
+  if (!CFileIni(file).WriteWhole(text)) return Refused("The file " + file.string() + " cannot be written.");
   m->ReadConfiguration();
   log_.write(0, PelLogInfo, "Tarvik",
              "Configuration " + name + " was edited in the control panel and read again.");

@@ -100,8 +100,8 @@ class PanelHttpServer::ConnectionThreads : public httplib::TaskQueue {
 };
 
 // The socket of one request: every read waits at most until the request's
-// deadline (and ends early when the server closes), every write until the
-// answer's deadline.
+// deadline, every write until the answer's deadline, and neither waits once
+// the server closes.
 class PanelHttpServer::RequestStream : public httplib::Stream {
  public:
   RequestStream(int sock, Clock::time_point readDeadline, std::chrono::milliseconds writeTime,
@@ -148,16 +148,18 @@ class PanelHttpServer::RequestStream : public httplib::Stream {
     return writeDeadline_;
   }
 
-  // Polls in short steps so that a closing server is noticed at once.
+  // Polls in short steps so that a closing server is noticed at once: what
+  // the peer has sent is still read and what it takes is still written
+  // (the answer to Exit among it), but nothing waits for a peer any more.
   bool Wait(short events, Clock::time_point deadline) const {
     for (;;) {
-      if (events == POLLIN && closing_) return false;
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) return false;
       pollfd p{sock_, events, 0};
       const int rc = poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 100)));
       if (rc > 0) return true;
       if (rc < 0 && errno != EINTR) return false;
+      if (closing_) return false;
     }
   }
 

@@ -41,8 +41,9 @@ class PanelHttpServer : public httplib::Server {
   PanelHttpServer();
   explicit PanelHttpServer(Limits limits);
 
-  // Stops serving: requests still being read end at once, the listen loop
-  // ends, answers being computed are finished.
+  // Stops serving: requests still being read and answers the peer does not
+  // take end at once, the listen loop ends, answers being computed are
+  // finished.
   void Close();
 
   // Connections in progress now.

@@ -253,6 +253,12 @@ bool CFileIni::WriteStrings(std::string_view section,
   return WriteAtomically(path_, text);
 }
 
+bool CFileIni::WriteWhole(const std::string& content) {
+  std::lock_guard<std::mutex> lock(WriteMutex());
+  FolderLock folderLock(path_.parent_path());
+  return WriteAtomically(path_, content);
+}
+
 bool CFileIni::WriteInt(std::string_view section, std::string_view key, long value) {
   return WriteString(section, key, std::to_string(value));
 }

@@ -75,6 +75,8 @@ class CFileIni {
   // the value would break the file (line breaks, '=' or ']' in names, empty
   // names).
   bool WriteString(std::string_view section, std::string_view key, std::string_view value);
+  // Replaces the whole file by `content` in the same crash-safe way.
+  bool WriteWhole(const std::string& content);
   // Several keys of one section in one rewrite: all of them or none.
   bool WriteStrings(std::string_view section, const std::vector<std::pair<std::string, std::string>>& values);
   bool WriteInt(std::string_view section, std::string_view key, long value);

@@ -186,6 +186,12 @@ TEST_F(PanelApiTest, SavingWithoutTextIsRefusedAndKeepsTheFile) {
   Call("POST", "/api/file", {{"name", "Nord"}, {"text", nullptr}}, {}, 400);
   Call("POST", "/api/file", {{"name", "Nord"}, {"text", 42}}, {}, 400);
   EXPECT_EQ(ReadAll(file), before);
+  // A save keeps the file's permissions.
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_TRUE(Call("POST", "/api/file", {{"name", "Nord"}, {"text", before + "; note\n"}})["ok"]);
+  EXPECT_EQ(ReadAll(file), before + "; note\n");
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   // An empty text, sent as such, is the operator's choice.
   json r = Call("POST", "/api/file", {{"name", "Nord"}, {"text", ""}});
   EXPECT_TRUE(r["ok"]);

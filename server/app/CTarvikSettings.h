@@ -3,6 +3,8 @@
 //
 // Sections and keys:
 //   [ApplicationSettings] TextEditor   external editor for configuration files
+//                         LogRetentionDays  daily log files kept (default 30,
+//                                      today included; 0 keeps everything)
 //   [ServerSettings]      RTCMFormat   ASCII (default) | BINARY | XML
 //                         ErrorHandling ERRORMESSAGES (default) | INVALIDAREA
 //   [ORVEL_DB]            Path, DB1, DB2, ...  height surface databases
@@ -39,7 +41,10 @@ class CTarvikSettings {
   static constexpr int kErrorMessages = 1;  // ERRORMESSAGES
   static constexpr int kInvalidArea = 2;    // INVALIDAREA
 
+  static constexpr int kDefaultLogRetentionDays = 30;
+
   std::string TextEditor;
+  int LogRetentionDays = kDefaultLogRetentionDays;
   int RTCMFormat = kRTCMFormatASCII;
   int ErrorHandling = kErrorMessages;
   std::string OrvelDBPath;
@@ -84,6 +89,9 @@ class CTarvikSettings {
       if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return out;
   }
+  // Days of logs to keep: a whole number, 0 or more; empty gives the
+  // default; false (and the default) for anything else.
+  static bool ParseLogRetentionDays(std::string_view text, int& days);
   // "ASCII", "BINARY", "XML" of a format code ("Unknown" otherwise).
   static const char* RTCMFormatName(int format);
 

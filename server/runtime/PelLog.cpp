@@ -1,20 +1,23 @@
 #include "runtime/PelLog.h"
 
-#include "runtime/ProgramFolder.h"
-
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
+
+#include "runtime/ProgramFolder.h"
 
 #ifndef TARVIK_VERSION
 #define TARVIK_VERSION ""
@@ -23,40 +26,55 @@
 namespace tarvik {
 namespace {
 
+using SteadyClock = std::chrono::steady_clock;
+
+// How often a kept descriptor is checked against the file's name (renamed
+// away, e.g. by an operator's rotation); a removed file is noticed at once.
+constexpr auto kNameCheckInterval = std::chrono::seconds(1);
+// Descriptors of files that nobody wrote for this long are closed (the
+// files of past days, configurations that were removed).
+constexpr auto kIdleClose = std::chrono::minutes(10);
+
 const std::string& Rule() {
   static const std::string rule(119, '_');
   return rule;
 }
 
-// One writer per file at a time inside this process, so that threads wait
-// for each other on a mutex instead of sleeping in the retry loop; flock()
-// separates the writers of other processes. Files are spread over a few
-// mutexes so that a file held by another process does not stall the logs
-// of the other configurations.
-std::mutex& WriteMutex(const std::filesystem::path& path) {
-  static std::mutex stripes[16];
-  return stripes[std::hash<std::string>{}(path.native()) % 16];
+// The date and time texts of one second, made once per second and thread:
+// localtime and strftime are not free, and every line needs both.
+struct SecondTexts {
+  std::time_t second = 0;
+  bool valid = false;
+  char date[16] = {};   // "%d.%m.%Y"
+  char stamp[32] = {};  // "[%d.%m.%Y-%H:%M:%S]"
+  std::size_t dateLength = 0;
+  std::size_t stampLength = 0;
+};
+
+const SecondTexts& TextsOf(std::time_t t) {
+  thread_local SecondTexts texts;
+  if (!texts.valid || texts.second != t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    texts.dateLength = std::strftime(texts.date, sizeof texts.date, "%d.%m.%Y", &tm);
+    texts.stampLength = std::strftime(texts.stamp, sizeof texts.stamp, "[%d.%m.%Y-%H:%M:%S]", &tm);
+    texts.second = t;
+    texts.valid = true;
+  }
+  return texts;
 }
 
-std::string FormatTime(std::time_t t, const char* format) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char buf[64];
-  std::size_t n = std::strftime(buf, sizeof buf, format, &tm);
-  return std::string(buf, n);
-}
-
-std::string ApplicationName() {
-  std::error_code ec;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  return exe.stem().string();
+const std::string& ApplicationName() {
+  static const std::string name = [] {
+    std::error_code ec;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.stem().string();
+  }();
+  return name;
 }
 
 // Writes all of text, continuing after partial writes and signals.
-bool WriteAll(int fd, const std::string& text) {
-  const char* p = text.data();
-  std::size_t left = text.size();
+bool WriteAll(int fd, const char* p, std::size_t left) {
   while (left > 0) {
     ssize_t n = ::write(fd, p, left);
     if (n < 0) {
@@ -75,19 +93,19 @@ bool WriteAll(int fd, const std::string& text) {
 // lost in between.
 class LostLines {
  public:
-  void Lost(const std::filesystem::path& path, int error) {
+  void Lost(const std::string& path, int error) {
     std::lock_guard<std::mutex> guard(mutex_);
-    auto [it, first] = lost_.try_emplace(path.native(), 0);
+    auto [it, first] = lost_.try_emplace(path, 0);
     ++it->second;
     any_.store(true, std::memory_order_release);
     if (first)
       std::fprintf(stderr, "Log file %s cannot be written (%s); its lines are lost until it can be.\n",
                    path.c_str(), std::strerror(error));
   }
-  void Written(const std::filesystem::path& path) {
+  void Written(const std::string& path) {
     if (!any_.load(std::memory_order_acquire)) return;
     std::lock_guard<std::mutex> guard(mutex_);
-    auto it = lost_.find(path.native());
+    auto it = lost_.find(path);
     if (it == lost_.end()) return;
     std::fprintf(stderr, "Log file %s is written again; %lu lines were lost.\n", path.c_str(), it->second);
     lost_.erase(it);
@@ -105,10 +123,195 @@ LostLines& Lost() {
   return *lost;
 }
 
+// One day's file, kept open for appending and shared by every PelLog that
+// writes into it. Each line is one write(2) on an O_APPEND descriptor,
+// made while holding an advisory lock (flock) on the file, so lines of
+// other threads and other processes never mix into it. Nothing is held back
+// in memory: when Append returns, the line is in the kernel's hands and a
+// crash or kill of the program cannot lose it.
+class OpenLogFile {
+ public:
+  explicit OpenLogFile(std::string path) : path_(std::move(path)) {}
+  ~OpenLogFile() { Close(); }
+  OpenLogFile(const OpenLogFile&) = delete;
+  OpenLogFile& operator=(const OpenLogFile&) = delete;
+
+  // Appends the line, preceded by the header block when the file is still
+  // empty (and always when headerOnly, which writes nothing else).
+  void Append(const std::string& line, bool headerOnly, const PelLog& owner, int attempts, int delayMs) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    const SteadyClock::time_point now = SteadyClock::now();
+    lastUse_.store(now.time_since_epoch().count(), std::memory_order_relaxed);
+    if (fd_ >= 0 && now >= nextNameCheck_) {
+      nextNameCheck_ = now + kNameCheckInterval;
+      if (!StillNamed()) Close();
+    }
+    // A second pass only when the file turned out to be removed while open.
+    for (int pass = 0; pass < 2; ++pass) {
+      int error = 0;
+      if (fd_ < 0 && !Open(error)) {
+        Lost().Lost(path_, error);
+        return;
+      }
+      if (!Lock(attempts, delayMs, error)) {
+        Lost().Lost(path_, error);
+        return;
+      }
+      // Under the lock: a file that is still empty starts with the header
+      // (another process may have created it), and a file that was removed
+      // while we held it open is made anew under its name.
+      struct stat st {};
+      if (::fstat(fd_, &st) != 0) {
+        Lost().Lost(path_, errno);
+        Close();
+        return;
+      }
+      if (st.st_nlink == 0 && pass == 0) {
+        Close();
+        continue;
+      }
+      bool written;
+      if (st.st_size == 0 || headerOnly) {
+        std::string text = owner.headerText();
+        if (!headerOnly) text += line;
+        written = WriteAll(fd_, text.data(), text.size());
+      } else {
+        written = WriteAll(fd_, line.data(), line.size());
+      }
+      error = errno;
+      ::flock(fd_, LOCK_UN);
+      if (written)
+        Lost().Written(path_);
+      else
+        Lost().Lost(path_, error);
+      return;
+    }
+  }
+
+  bool IdleSince(SteadyClock::time_point limit) const {
+    return lastUse_.load(std::memory_order_relaxed) < limit.time_since_epoch().count();
+  }
+
+ private:
+  bool Open(int& error) {
+    const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+    fd_ = ::open(path_.c_str(), flags, 0644);
+    if (fd_ < 0 && errno == ENOENT) {
+      // The folder is made on the first line (or again after it was removed).
+      std::error_code ec;
+      std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
+      fd_ = ::open(path_.c_str(), flags, 0644);
+    }
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+      error = errno;
+      Close();
+      return false;
+    }
+    device_ = st.st_dev;
+    inode_ = st.st_ino;
+    nextNameCheck_ = SteadyClock::now() + kNameCheckInterval;
+    return true;
+  }
+
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+  // Does the path still name the file we hold open?
+  bool StillNamed() const {
+    struct stat st {};
+    return ::stat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
+  }
+
+  // Waits for the file lock while another process holds it, up to the
+  // given number of attempts.
+  bool Lock(int attempts, int delayMs, int& error) {
+    for (int attempt = 1;; ++attempt) {
+      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+      if (errno != EWOULDBLOCK && errno != EINTR) {
+        error = errno;
+        Close();
+        return false;
+      }
+      if (attempt >= attempts) {
+        error = EWOULDBLOCK;
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    }
+  }
+
+  std::mutex mutex_;  // one line at a time from this process
+  const std::string path_;
+  int fd_ = -1;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  SteadyClock::time_point nextNameCheck_;
+  std::atomic<SteadyClock::rep> lastUse_{0};
+};
+
+// The open files of this process by path.
+class OpenLogFiles {
+ public:
+  explicit OpenLogFiles(OpenLogFiles* before = nullptr) : before_(before) {}
+
+  std::shared_ptr<OpenLogFile> Get(const std::string& path) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto it = files_.find(path);
+    if (it != files_.end() && SteadyClock::now() < nextIdleCheck_) return it->second;
+    CloseIdle();
+    it = files_.find(path);
+    if (it != files_.end()) return it->second;
+    auto file = std::make_shared<OpenLogFile>(path);
+    files_.emplace(path, file);
+    return file;
+  }
+
+ private:
+  // A writer still holding an entry finishes its line; the descriptor
+  // closes when the last holder lets go.
+  void CloseIdle() {
+    const SteadyClock::time_point now = SteadyClock::now();
+    nextIdleCheck_ = now + kIdleClose;
+    for (auto it = files_.begin(); it != files_.end();)
+      it = it->second->IdleSince(now - kIdleClose) ? files_.erase(it) : std::next(it);
+  }
+
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::shared_ptr<OpenLogFile>> files_;
+  SteadyClock::time_point nextIdleCheck_;
+  OpenLogFiles* before_;  // the parent's set in a forked child, left alone
+};
+
+OpenLogFiles* files = nullptr;
+
+// A forked child starts with a set of its own: it shares the parent's
+// descriptors (and with them the parent's file locks), and a mutex of the
+// parent's set may have been held by a thread that does not exist in it.
+void AfterForkInChild() { files = new OpenLogFiles(files); }
+
+OpenLogFiles& Files() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    files = new OpenLogFiles;  // outlives every static log
+    ::pthread_atfork(nullptr, nullptr, AfterForkInChild);
+  });
+  return *files;
+}
+
 }  // namespace
 
-std::string LocalDateText(std::time_t t) { return FormatTime(t, "%d.%m.%Y"); }
-std::string LocalDateTimeText(std::time_t t) { return FormatTime(t, "[%d.%m.%Y-%H:%M:%S]"); }
+std::string LocalDateText(std::time_t t) {
+  const SecondTexts& texts = TextsOf(t);
+  return std::string(texts.date, texts.dateLength);
+}
+
+std::string LocalDateTimeText(std::time_t t) {
+  const SecondTexts& texts = TextsOf(t);
+  return std::string(texts.stamp, texts.stampLength);
+}
 
 PelLog::PelLog() = default;
 
@@ -162,17 +365,20 @@ std::string PelLog::formatLine(int severity, const std::string& source, const st
     default:
       break;
   }
-  std::string src = "[" + source + "]";
-  std::string time = LocalDateTimeText(now());
+  const SecondTexts& time = TextsOf(now());
+  const std::size_t sevLength = std::char_traits<char>::length(sev);
+  const std::size_t srcLength = source.size() + 2;
   // "%10s%-10s%-30s%s\n" without a size limit on source or message.
   std::string line;
-  line.reserve(time.size() + 40 + src.size() + message.size() + 1);
-  if (time.size() < 10) line.append(10 - time.size(), ' ');
-  line += time;
-  line += sev;
-  line.append(10 - std::char_traits<char>::length(sev), ' ');
-  line += src;
-  if (src.size() < 30) line.append(30 - src.size(), ' ');
+  line.reserve(10 + time.stampLength + 10 + 30 + srcLength + message.size() + 1);
+  if (time.stampLength < 10) line.append(10 - time.stampLength, ' ');
+  line.append(time.stamp, time.stampLength);
+  line.append(sev, sevLength);
+  line.append(10 - sevLength, ' ');
+  line += '[';
+  line += source;
+  line += ']';
+  if (srcLength < 30) line.append(30 - srcLength, ' ');
   line += message;
   line += '\n';
   return line;
@@ -187,48 +393,9 @@ void PelLog::write(int detail, int severity, const std::string& source, const st
 }
 
 void PelLog::append(const std::string& line, bool headerOnly) {
-  // The path is recomputed for every line, so the file changes at midnight.
-  std::filesystem::path path = currentPath();
-
-  std::lock_guard<std::mutex> guard(WriteMutex(path));
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0 && errno == ENOENT) {
-    // The folder is made on the first line (or again after it was removed).
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  }
-  if (fd < 0) {
-    Lost().Lost(path, errno);
-    return;
-  }
-  int attempts = 0;
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK && errno != EINTR) {
-      Lost().Lost(path, errno);
-      ::close(fd);
-      return;
-    }
-    if (++attempts >= retryAttempts_) {
-      Lost().Lost(path, EWOULDBLOCK);
-      ::close(fd);
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(retryDelayMs_));
-  }
-  // A file that is still empty under the lock was just created (by us or
-  // by a writer that gave up): it starts with the header block.
-  struct stat st {};
-  std::string text;
-  bool fresh = ::fstat(fd, &st) == 0 && st.st_size == 0;
-  if (fresh || headerOnly) text = headerText();
-  if (!headerOnly) text += line;
-  if (WriteAll(fd, text))
-    Lost().Written(path);
-  else
-    Lost().Lost(path, errno);
-  ::flock(fd, LOCK_UN);
-  ::close(fd);
+  // The path follows today's date, so the file changes at midnight.
+  const std::string path = currentPath().native();
+  Files().Get(path)->Append(line, headerOnly, *this, retryAttempts_, retryDelayMs_);
 }
 
 }  // namespace tarvik

@@ -2,13 +2,14 @@
 // The server's diagnostic log: one text file per configuration and per day
 // below <program folder>/Log/.
 //
-// A PelLog holds no open file between lines: every write opens the file of
-// today's date, appends one complete line and closes it again, so any number
-// of short-lived PelLog objects in any number of threads (and processes) can
-// write into the same file. Writers are serialised by a process-wide mutex
-// and an advisory lock on the file (flock), with a bounded retry while
-// another process holds it; each line goes out in a single write call, so
-// lines never interleave.
+// PelLog objects are cheap and short-lived: code that wants to log makes one,
+// writes and lets it go. The files themselves stay open: every PelLog of a
+// file shares one O_APPEND descriptor of this process, reopened when the
+// date changes or the file was removed or renamed. Each line goes out in a
+// single write(2) under an advisory lock on the file (flock, with a bounded
+// retry while another process holds it), so lines of any number of threads
+// and processes never interleave, and nothing waits in memory: a line is in
+// the kernel when write() returns, so a crash or kill loses none of them.
 
 #include <ctime>
 #include <filesystem>

@@ -62,6 +62,13 @@ fs.writeFileSync(path.join(home, "Tarvik_General.ini"),
   check(r.stdout.includes("Configuration Nord read without problems."), "--edit reads the file again");
 }
 
+// Daily log files beyond the retention (30 days unless the settings say
+// otherwise) go at start; other files in the log folders stay.
+const oldLogs = [path.join(home, "Log", "PelLog_02.01.2020.log"), path.join(home, "Log", "Nord", "PelLog_Nord_01.01.2020.log")];
+const foreignLog = path.join(home, "Log", "Nord", "notes_01.01.2020.log");
+fs.mkdirSync(path.join(home, "Log", "Nord"), { recursive: true });
+for (const f of [...oldLogs, foreignLog]) fs.writeFileSync(f, "old\n");
+
 const proc = spawn(exe, ["--home", home, "--start", "Nord", "--start", "Bad", "--start", "Nowhere"],
                    { stdio: ["ignore", "pipe", "pipe"] });
 let out = "", err = "";
@@ -81,6 +88,8 @@ try {
   const logDir = path.join(home, "Log");
   const programLog = fs.readdirSync(logDir).filter((f) => f.startsWith("PelLog_")).map((f) => fs.readFileSync(path.join(logDir, f), "utf8")).join("");
   check(programLog.includes("Starting Tarvik....") && programLog.includes("Bad has problems"), "program log tells what was refused");
+  check(oldLogs.every((f) => !fs.existsSync(f)) && fs.existsSync(foreignLog), "expired daily logs removed at start, other files kept");
+  check(programLog.includes("Log retention: removed 2 daily log files (keeping 30 days)."), "program log tells what retention removed");
 
   const answer = await request(port);
   check(answer.length > 0, "the started configuration answers");

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -16,6 +17,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "runtime/ProgramFolder.h"
 
@@ -93,10 +95,10 @@ bool WriteAll(int fd, const char* p, std::size_t left) {
 // lost in between.
 class LostLines {
  public:
-  void Lost(const std::string& path, int error) {
+  void Lost(const std::string& path, int error, unsigned long lines) {
     std::lock_guard<std::mutex> guard(mutex_);
     auto [it, first] = lost_.try_emplace(path, 0);
-    ++it->second;
+    it->second += lines;
     any_.store(true, std::memory_order_release);
     if (first)
       std::fprintf(stderr, "Log file %s cannot be written (%s); its lines are lost until it can be.\n",
@@ -124,11 +126,17 @@ LostLines& Lost() {
 }
 
 // One day's file, kept open for appending and shared by every PelLog that
-// writes into it. Each line is one write(2) on an O_APPEND descriptor,
-// made while holding an advisory lock (flock) on the file, so lines of
-// other threads and other processes never mix into it. Nothing is held back
-// in memory: when Append returns, the line is in the kernel's hands and a
-// crash or kill of the program cannot lose it.
+// writes into it. Lines go out in single write(2) calls on an O_APPEND
+// descriptor, made while holding an advisory lock (flock) on the file, so
+// lines of other threads and other processes never mix into them.
+//
+// The threads of this process take turns: the one that finds the file free
+// writes its own line together with every line that other threads handed
+// over meanwhile, in one write under one lock, and only then lets those
+// threads return. So a busy file costs a few system calls per batch rather
+// than per line, and still nothing is held back in memory: when Append
+// returns, the line is in the kernel's hands, and a crash or kill of the
+// program cannot lose it.
 class OpenLogFile {
  public:
   explicit OpenLogFile(std::string path) : path_(std::move(path)) {}
@@ -137,54 +145,36 @@ class OpenLogFile {
   OpenLogFile& operator=(const OpenLogFile&) = delete;
 
   // Appends the line, preceded by the header block when the file is still
-  // empty (and always when headerOnly, which writes nothing else).
+  // empty (and always when headerOnly, which writes nothing else). Returns
+  // when the line was written or given up.
   void Append(const std::string& line, bool headerOnly, const PelLog& owner, int attempts, int delayMs) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const SteadyClock::time_point now = SteadyClock::now();
-    lastUse_.store(now.time_since_epoch().count(), std::memory_order_relaxed);
-    if (fd_ >= 0 && now >= nextNameCheck_) {
-      nextNameCheck_ = now + kNameCheckInterval;
-      if (!StillNamed()) Close();
+    Handover mine{&line, headerOnly, attempts, delayMs, Handover::kWaiting, {}};
+    std::unique_lock<std::mutex> lock(mutex_);
+    waiting_.push_back(&mine);
+    if (writing_) {
+      // Another thread writes: it takes this line into its next batch or
+      // hands the turn to this thread.
+      mine.wake.wait(lock, [&mine] { return mine.state != Handover::kWaiting; });
+      if (mine.state == Handover::kWritten) return;
     }
-    // A second pass only when the file turned out to be removed while open.
-    for (int pass = 0; pass < 2; ++pass) {
-      int error = 0;
-      if (fd_ < 0 && !Open(error)) {
-        Lost().Lost(path_, error);
-        return;
-      }
-      if (!Lock(attempts, delayMs, error)) {
-        Lost().Lost(path_, error);
-        return;
-      }
-      // Under the lock: a file that is still empty starts with the header
-      // (another process may have created it), and a file that was removed
-      // while we held it open is made anew under its name.
-      struct stat st {};
-      if (::fstat(fd_, &st) != 0) {
-        Lost().Lost(path_, errno);
-        Close();
-        return;
-      }
-      if (st.st_nlink == 0 && pass == 0) {
-        Close();
-        continue;
-      }
-      bool written;
-      if (st.st_size == 0 || headerOnly) {
-        std::string text = owner.headerText();
-        if (!headerOnly) text += line;
-        written = WriteAll(fd_, text.data(), text.size());
-      } else {
-        written = WriteAll(fd_, line.data(), line.size());
-      }
-      error = errno;
-      ::flock(fd_, LOCK_UN);
-      if (written)
-        Lost().Written(path_);
-      else
-        Lost().Lost(path_, error);
-      return;
+    writing_ = true;
+    batch_.swap(waiting_);
+    lock.unlock();
+    WriteBatch(owner);
+    lock.lock();
+    // Each woken thread returns only after taking mutex_, so its Handover
+    // is not touched once this thread lets the mutex go.
+    for (Handover* h : batch_) {
+      if (h == &mine) continue;
+      h->state = Handover::kWritten;
+      h->wake.notify_one();
+    }
+    batch_.clear();
+    if (waiting_.empty()) {
+      writing_ = false;
+    } else {
+      waiting_.front()->state = Handover::kYourTurn;
+      waiting_.front()->wake.notify_one();
     }
   }
 
@@ -193,6 +183,76 @@ class OpenLogFile {
   }
 
  private:
+  // One caller's line, waiting to be written.
+  struct Handover {
+    enum State { kWaiting, kWritten, kYourTurn };
+    const std::string* line;
+    bool headerOnly;
+    int attempts;
+    int delayMs;
+    State state = kWaiting;
+    std::condition_variable wake;
+  };
+
+  // Writes batch_; runs in one thread at a time (writing_).
+  void WriteBatch(const PelLog& owner) {
+    const SteadyClock::time_point now = SteadyClock::now();
+    lastUse_.store(now.time_since_epoch().count(), std::memory_order_relaxed);
+    if (fd_ >= 0 && now >= nextNameCheck_) {
+      nextNameCheck_ = now + kNameCheckInterval;
+      if (!StillNamed()) Close();
+    }
+    // The most patient caller decides how long a lock held by another
+    // process is waited for.
+    const Handover* patient = batch_.front();
+    for (const Handover* h : batch_)
+      if (h->attempts > patient->attempts) patient = h;
+    const unsigned long count = batch_.size();
+
+    // A second pass only when the file turned out to be removed while open.
+    for (int pass = 0; pass < 2; ++pass) {
+      int error = 0;
+      if (fd_ < 0 && !Open(error)) {
+        Lost().Lost(path_, error, count);
+        return;
+      }
+      if (!Lock(patient->attempts, patient->delayMs, error)) {
+        Lost().Lost(path_, error, count);
+        return;
+      }
+      // Under the lock: a file that is still empty starts with the header
+      // (another process may have created it), and a file that was removed
+      // while we held it open is made anew under its name.
+      struct stat st {};
+      if (::fstat(fd_, &st) != 0) {
+        Lost().Lost(path_, errno, count);
+        Close();
+        return;
+      }
+      if (st.st_nlink == 0 && pass == 0) {
+        Close();
+        continue;
+      }
+      bool written;
+      if (count == 1 && st.st_size != 0 && !batch_.front()->headerOnly) {
+        written = WriteAll(fd_, batch_.front()->line->data(), batch_.front()->line->size());
+      } else {
+        text_.clear();
+        if (st.st_size == 0 && !batch_.front()->headerOnly) text_ += owner.headerText();
+        for (const Handover* h : batch_) text_ += h->headerOnly ? owner.headerText() : *h->line;
+        written = WriteAll(fd_, text_.data(), text_.size());
+        if (text_.capacity() > 1 << 16) std::string().swap(text_);
+      }
+      error = errno;
+      ::flock(fd_, LOCK_UN);
+      if (written)
+        Lost().Written(path_);
+      else
+        Lost().Lost(path_, error, count);
+      return;
+    }
+  }
+
   bool Open(int& error) {
     const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
     fd_ = ::open(path_.c_str(), flags, 0644);
@@ -243,7 +303,12 @@ class OpenLogFile {
     }
   }
 
-  std::mutex mutex_;  // one line at a time from this process
+  std::mutex mutex_;  // guards waiting_, writing_ and the Handover states
+  std::vector<Handover*> waiting_;
+  bool writing_ = false;
+  // Owned by the writing thread.
+  std::vector<Handover*> batch_;
+  std::string text_;
   const std::string path_;
   int fd_ = -1;
   dev_t device_ = 0;
@@ -327,10 +392,27 @@ void PelLog::setConfiguration(const std::string& configuration) {
 
 std::time_t PelLog::now() const { return std::time(nullptr); }
 
-std::filesystem::path PelLog::pathFor(std::time_t t) const {
-  std::filesystem::path dir = ProgramFolder() / "Log";
-  if (!configuration_.empty()) dir /= configuration_;
-  return dir / (prefix_ + "_" + LocalDateText(t) + ".log");
+std::filesystem::path PelLog::pathFor(std::time_t t) const { return pathTextFor(t); }
+
+// Built as text: every line needs it, and std::filesystem::path splits
+// itself into parts again on every composition.
+std::string PelLog::pathTextFor(std::time_t t) const {
+  const std::filesystem::path folder = ProgramFolder();
+  const SecondTexts& texts = TextsOf(t);
+  std::string path;
+  path.reserve(folder.native().size() + 2 * configuration_.size() + 32);
+  path = folder.native();
+  if (!path.empty() && path.back() != '/') path += '/';
+  path += "Log/";
+  if (!configuration_.empty()) {
+    path += configuration_;
+    path += '/';
+  }
+  path += prefix_;
+  path += '_';
+  path.append(texts.date, texts.dateLength);
+  path += ".log";
+  return path;
 }
 
 std::filesystem::path PelLog::currentPath() {
@@ -394,7 +476,7 @@ void PelLog::write(int detail, int severity, const std::string& source, const st
 
 void PelLog::append(const std::string& line, bool headerOnly) {
   // The path follows today's date, so the file changes at midnight.
-  const std::string path = currentPath().native();
+  const std::string path = pathTextFor(now());
   Files().Get(path)->Append(line, headerOnly, *this, retryAttempts_, retryDelayMs_);
 }
 

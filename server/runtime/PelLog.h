@@ -74,6 +74,7 @@ class PelLog {
 
  private:
   std::filesystem::path pathFor(std::time_t t) const;
+  std::string pathTextFor(std::time_t t) const;
   void append(const std::string& text, bool headerOnly);
 
   std::string configuration_;

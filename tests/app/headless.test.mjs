@@ -79,7 +79,8 @@ const exited = new Promise((resolve) => proc.on("exit", (code, sig) => resolve(c
 try {
   await new Promise((resolve, reject) => {
     const t = setTimeout(() => reject(new Error("not started: " + out + err)), 30000);
-    const poll = setInterval(() => { if (out.includes("serves on port")) { clearInterval(poll); clearTimeout(t); resolve(); } }, 50);
+    // The refusals come after the started configuration; the last is Nowhere.
+    const poll = setInterval(() => { if (out.includes("serves on port") && err.includes("Nowhere")) { clearInterval(poll); clearTimeout(t); resolve(); } }, 50);
   });
   check(out.includes(`configuration Nord serves on port ${port}`), "valid configuration started");
   check(!out.includes("Bad serves"), "broken configuration not started");

@@ -30,9 +30,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// How often a kept descriptor is checked against the file's name (renamed
-// away, e.g. by an operator's rotation); a removed file is noticed at once.
-constexpr auto kNameCheckInterval = std::chrono::seconds(1);
 // Descriptors of files that nobody wrote for this long are closed (the
 // files of past days, configurations that were removed).
 constexpr auto kIdleClose = std::chrono::minutes(10);
@@ -196,12 +193,7 @@ class OpenLogFile {
 
   // Writes batch_; runs in one thread at a time (writing_).
   void WriteBatch(const PelLog& owner) {
-    const SteadyClock::time_point now = SteadyClock::now();
-    lastUse_.store(now.time_since_epoch().count(), std::memory_order_relaxed);
-    if (fd_ >= 0 && now >= nextNameCheck_) {
-      nextNameCheck_ = now + kNameCheckInterval;
-      if (!StillNamed()) Close();
-    }
+    lastUse_.store(SteadyClock::now().time_since_epoch().count(), std::memory_order_relaxed);
     // The most patient caller decides how long a lock held by another
     // process is waited for.
     const Handover* patient = batch_.front();
@@ -209,7 +201,7 @@ class OpenLogFile {
       if (h->attempts > patient->attempts) patient = h;
     const unsigned long count = batch_.size();
 
-    // A second pass only when the file turned out to be removed while open.
+    // A second pass only when the name no longer led to the open file.
     for (int pass = 0; pass < 2; ++pass) {
       int error = 0;
       if (fd_ < 0 && !Open(error)) {
@@ -220,18 +212,21 @@ class OpenLogFile {
         Lost().Lost(path_, error, count);
         return;
       }
-      // Under the lock: a file that is still empty starts with the header
-      // (another process may have created it), and a file that was removed
-      // while we held it open is made anew under its name.
+      // Under the lock, through the name rather than the descriptor: a file
+      // that was removed, renamed away (rotated) or replaced while we held
+      // it open is left for the file under its name, made anew if need be,
+      // and a file that is still empty starts with the header (another
+      // process may have created it, or someone emptied it).
       struct stat st {};
-      if (::fstat(fd_, &st) != 0) {
+      const bool named = ::stat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
+      if (!named && pass == 0) {
+        Close();
+        continue;
+      }
+      if (!named && ::fstat(fd_, &st) != 0) {
         Lost().Lost(path_, errno, count);
         Close();
         return;
-      }
-      if (st.st_nlink == 0 && pass == 0) {
-        Close();
-        continue;
       }
       bool written;
       if (count == 1 && st.st_size != 0 && !batch_.front()->headerOnly) {
@@ -270,19 +265,12 @@ class OpenLogFile {
     }
     device_ = st.st_dev;
     inode_ = st.st_ino;
-    nextNameCheck_ = SteadyClock::now() + kNameCheckInterval;
     return true;
   }
 
   void Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-  }
-
-  // Does the path still name the file we hold open?
-  bool StillNamed() const {
-    struct stat st {};
-    return ::stat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
   }
 
   // Waits for the file lock while another process holds it, up to the
@@ -313,7 +301,6 @@ class OpenLogFile {
   int fd_ = -1;
   dev_t device_ = 0;
   ino_t inode_ = 0;
-  SteadyClock::time_point nextNameCheck_;
   std::atomic<SteadyClock::rep> lastUse_{0};
 };
 

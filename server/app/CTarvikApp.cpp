@@ -21,6 +21,7 @@
 #include "app/SignalWatcher.h"
 #include "app/TotalsWriter.h"
 #include "runtime/CFileIni.h"
+#include "runtime/LogRetention.h"
 #include "runtime/PelLog.h"
 #include "runtime/ProgramFolder.h"
 
@@ -180,6 +181,9 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
   set.LoadConfigurations(settings.Configurations);
 
   if (!cl.edit.empty()) return Edit(settings, set, cl.edit);
+
+  // Expired daily log files are removed now and once a day while the program runs.
+  LogRetentionSchedule retention(ProgramFolder() / "Log", settings.LogRetentionDays);
 
   int status = 0;
   if (cl.Headless() && StartHeadless(cl, set, log) == 0 && !cl.ServesPanel()) {

@@ -99,6 +99,7 @@ if command -v systemd-analyze >/dev/null; then
   systemd-analyze security --offline=yes "$unit" >"$work/security.log" 2>&1 || true
   score="$(sed -n 's/.*Overall exposure level for tarvik.service: \([0-9.]*\).*/\1/p' "$work/security.log")"
   [ -n "$score" ] || { cat "$work/security.log"; fail "systemd-analyze security gave no score"; }
+  if grep -Ei 'unknown|invalid|ignoring' "$work/security.log"; then fail "systemd does not understand the unit"; fi
   echo "exposure score: $score"
   awk -v s="$score" 'BEGIN { exit !(s < 3.0) }' || { cat "$work/security.log"; fail "exposure $score is not below 3.0"; }
 else
@@ -120,6 +121,17 @@ done
 [ "$(readlink -f /usr/bin/tarvik)" = /usr/lib/tarvik/Tarvik ] || fail "/usr/bin/tarvik does not lead to the program"
 /usr/bin/tarvik --help >"$work/help.txt" || fail "tarvik --help"
 grep -q -- '--home DIR' "$work/help.txt" || fail "tarvik --help does not describe --home"
+
+wants=/etc/systemd/system/multi-user.target.wants/tarvik.service
+[ "$(readlink "$wants")" = /lib/systemd/system/tarvik.service ] ||
+  [ "$(readlink "$wants")" = /usr/lib/systemd/system/tarvik.service ] || fail "the unit was not enabled"
+# With the program in place systemd can check the unit whole: its
+# directives, ExecStart and the manual page it names.
+man_check=--man=yes
+command -v man >/dev/null || man_check=--man=no
+systemd-analyze verify "$man_check" /usr/lib/systemd/system/tarvik.service >"$work/verify.log" 2>&1 ||
+  { cat "$work/verify.log"; fail "systemd-analyze verify rejects the unit"; }
+if [ -s "$work/verify.log" ]; then cat "$work/verify.log"; fail "systemd-analyze verify warns about the unit"; fi
 
 step "the installed program serves a copy of the demo folder as user tarvik"
 # Three ports nobody listens on.
@@ -196,5 +208,8 @@ step "purge deletes it"
 timeout 300 dpkg --purge tarvik >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "dpkg --purge"; }
 [ ! -e /var/lib/tarvik ] || fail "purge left /var/lib/tarvik"
 dpkg-query -W -f='${db:Status-Status}' tarvik 2>/dev/null | grep -qv '^not-installed$' && fail "purge left the package"
+for link in "$wants" /etc/systemd/system/tarvik.service; do
+  [ ! -L "$link" ] || fail "purge left $link"
+done
 
 echo "package test passed: $(basename "$deb"), exposure $score"

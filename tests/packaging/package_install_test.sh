@@ -24,6 +24,14 @@ step() { echo "== $*"; }
 
 [ "$(id -u)" -eq 0 ] || skip "installing a Debian package needs root (CI runs as root)"
 command -v dpkg >/dev/null || skip "no dpkg on this machine"
+# A run that was killed before its clean-up leaves this mark in the program
+# folder; what it installed is the test's own and goes first.
+marker=/var/lib/tarvik/.left-by-package-test
+if [ -e "$marker" ]; then
+  echo "purging what an interrupted run of this test left"
+  dpkg --purge tarvik >/dev/null 2>&1 || true
+  rm -rf /var/lib/tarvik
+fi
 if dpkg-query -W -f='${db:Status-Status}' tarvik 2>/dev/null | grep -qv '^not-installed$'; then
   skip "a tarvik package is already on this machine; the test leaves it alone"
 fi
@@ -39,6 +47,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM
 export DEBIAN_FRONTEND=noninteractive
 
 # ---------------------------------------------------------------------------
@@ -109,6 +118,7 @@ fi
 # ---------------------------------------------------------------------------
 step "dpkg -i"
 timeout 300 dpkg -i "$deb" >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "dpkg -i failed"; }
+touch "$marker"
 IFS=: read -r _ _ uid gid _ home shell <<<"$(getent passwd tarvik)" || fail "no user tarvik"
 [ "$uid" -lt 1000 ] || fail "tarvik is not a system user (uid $uid)"
 [ "$home" = /var/lib/tarvik ] || fail "home of tarvik is $home"

@@ -119,7 +119,8 @@ fi
 step "dpkg -i"
 timeout 300 dpkg -i "$deb" >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "dpkg -i failed"; }
 touch "$marker"
-IFS=: read -r _ _ uid gid _ home shell <<<"$(getent passwd tarvik)" || fail "no user tarvik"
+entry="$(getent passwd tarvik)" || fail "no user tarvik"
+IFS=: read -r _ _ uid _ _ home shell <<<"$entry"
 [ "$uid" -lt 1000 ] || fail "tarvik is not a system user (uid $uid)"
 [ "$home" = /var/lib/tarvik ] || fail "home of tarvik is $home"
 case "$shell" in */nologin | */false) ;; *) fail "tarvik has a login shell: $shell" ;; esac

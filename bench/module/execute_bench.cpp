@@ -104,14 +104,14 @@ BENCHMARK(BM_Execute)->ArgName("height")->Arg(1)->Arg(2)->Arg(3)->Arg(4);
 // The whole answer in each format (parse, execute, responses), as a session
 // gets it (the names are kept so that figures stay comparable over time).
 template <typename Response,
-          int (*Answer)(const std::string&, std::vector<Response>&, CConfigurationSettings&)>
+          int (*Answer)(const std::string&, std::vector<Response>&, CConfigurationSettings&, int*)>
 void BM_Handle(benchmark::State& state) {
   auto& module = TheHome().Module(4);
   std::vector<Response> responses;
   for (auto _ : state) {
     responses.clear();
     auto compute = module.ComputeLock();
-    Answer(kGGA, responses, module.Settings());
+    Answer(kGGA, responses, module.Settings(), nullptr);
     benchmark::DoNotOptimize(responses.data());
   }
 }

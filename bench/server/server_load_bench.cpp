@@ -14,6 +14,7 @@
 #include "module/CConfigurationSettings.h"
 #include "runtime/ProgramFolder.h"
 #include "service/ModuleServer.h"
+#include "service/SessionMetrics.h"
 
 namespace {
 
@@ -35,7 +36,10 @@ class StandInModule : public tarvik::ISessionHost {
     ++sinceStart_;
     ++total_;
   }
-  int answerRequest(const std::string&, std::vector<tarvik::SessionReply>& out) override {
+  // Counted like a real configuration, so the figures include the counting.
+  tarvik::SessionMetrics* metrics() override { return &counted_; }
+  int answerRequest(const std::string&, std::vector<tarvik::SessionReply>& out, int& resultCode) override {
+    resultCode = 1;
     // Payload sizes of 1021 (with two short datum names), 1023 and 1025.
     for (auto [number, payload] : {std::pair{1021, 62}, {1023, 74}, {1025, 25}}) {
       std::vector<unsigned char> frame = Frame(number, static_cast<size_t>(payload));
@@ -46,6 +50,7 @@ class StandInModule : public tarvik::ISessionHost {
 
  private:
   std::atomic<long> sinceStart_{0}, total_{0};
+  tarvik::SessionMetrics counted_;
 };
 
 class ServedConfiguration {

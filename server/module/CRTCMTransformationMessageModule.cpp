@@ -89,6 +89,7 @@ int CRTCMTransformationMessageModule::ReadConfigurationLocked(const CGeneralModu
   log_.setConfiguration(name);
   ConfigurationReader reader(settings_, general, Folder(), name, log_);
   const ConfigurationReadOutcome outcome = reader.Read();
+  if (outcome.databasesLoaded) databaseLoads_.Loaded(outcome.databaseLoadFailed);
   if (outcome.result == kReadConfigurationDone) {
     // The file's total (which the operator may have edited) plus what was
     // counted since the total was last written: a new read loses no request.

@@ -27,6 +27,7 @@
 #include <string>
 
 #include "module/CConfigurationSettings.h"
+#include "module/DatabaseLoads.h"
 #include "runtime/PelLog.h"
 
 namespace tarvik {
@@ -73,6 +74,9 @@ class CRTCMTransformationMessageModule {
   // TotalNumberOfRequests as the file held it when last read or written.
   long WrittenTotalNumberOfRequests() const { return writtenTotal_.load(); }
 
+  // Loads of the databases by the reads of the configuration file so far.
+  DatabaseLoadCounts DatabaseLoads() const { return databaseLoads_.Read(); }
+
   // The configuration values. Reading them while requests run is only safe
   // for a module nobody serves or under ComputeLock().
   CConfigurationSettings& Settings() { return settings_; }
@@ -97,6 +101,7 @@ class CRTCMTransformationMessageModule {
   std::atomic<long> totalRequests_{0};
   // TotalNumberOfRequests as the file held it when last read or written.
   mutable std::atomic<long> writtenTotal_{0};
+  DatabaseLoadCounter databaseLoads_;
 
   CConfigurationSettings settings_;
   PelLog log_;

@@ -381,7 +381,10 @@ void ConfigurationReader::CheckValues() {
 }
 
 void ConfigurationReader::OpenDatabases(const CFileIni& ini) {
+  // Problems reported from here on are the databases' own.
+  const std::size_t problemsBefore = outcome_.problems.size();
   if (cfg_.PlanCode == kPlanSapenDB) {
+    outcome_.databasesLoaded = true;
     const int result = cfg_.Marlo().InitDB(cfg_.PlanDB);
     if (result != MARLO_OK)
       Report(prefix_ + "Error initializing Marlo-Access with database " + cfg_.PlanDB +
@@ -390,9 +393,11 @@ void ConfigurationReader::OpenDatabases(const CFileIni& ini) {
       Report(prefix_ + problem);
   }
   if (cfg_.HeightCode == kHeightOrvelDB || cfg_.HeightCode == kHeightOrvelDB2) {
+    outcome_.databasesLoaded = true;
     if (cfg_.Orvel().InitOrvelDB(cfg_.HeightDB) != ORVEL_INIT_OK)
       Report(prefix_ + "Error initializing ORVEL-Access with database " + cfg_.HeightDB + ".");
   } else if (cfg_.HeightCode == kHeightGeoidGrid) {
+    outcome_.databasesLoaded = true;
     const int result = cfg_.GeoidGrid().Load(cfg_.HeightDB);
     if (result == kGeoidNotAccessible)
       Report(prefix_ + "Error initializing GeoidGrid-Access. Database " + cfg_.HeightDB + " not accessible.");
@@ -401,6 +406,7 @@ void ConfigurationReader::OpenDatabases(const CFileIni& ini) {
     else if (result != kGeoidOK)
       Report(prefix_ + "Error initializing GeoidGrid-Access with database " + cfg_.HeightDB + ".");
   }
+  outcome_.databaseLoadFailed = outcome_.problems.size() != problemsBefore;
 }
 
 void ConfigurationReader::SetMessageLengths() {

@@ -38,6 +38,9 @@ struct ConfigurationReadOutcome {
   bool valid = true;
   std::string problems;    // each text followed by "\n\n"
   long totalRequests = 0;  // TotalNumberOfRequests as the file holds it
+  // The read opened (or tried to open) its databases, and one of them failed.
+  bool databasesLoaded = false;
+  bool databaseLoadFailed = false;
 };
 
 class ConfigurationReader {

@@ -14,6 +14,7 @@
 #include "runtime/PelThreadArgument.h"
 #include "runtime/TCPSocketExt.h"
 #include "service/ModuleServer.h"
+#include "service/SessionMetrics.h"
 
 namespace tarvik {
 
@@ -69,6 +70,8 @@ class Session {
       : arg_(arg),
         host_(*arg.module),
         socket_(*arg.socket),
+        metrics_(host_.metrics()),
+        open_(metrics_),
         log_(host_.configurationName()),
         source_("Tarvik:" + host_.configurationName()) {}
 
@@ -80,12 +83,17 @@ class Session {
     for (;;) {
       std::string request;
       if (!readRequest(request)) return;
+      const auto read = std::chrono::steady_clock::now();
       host_.countRequest();
       if (!prepareReplies(request)) {
         info("Client " + arg_.name + " was disconnected.");
         return;
       }
-      if (!sendReplies()) return;
+      const bool kept = sendReplies();
+      // Commands (getmode*) and an unknown format have no result code.
+      if (answered_ && metrics_)
+        metrics_->RequestAnswered(resultCode_, std::chrono::steady_clock::now() - read);
+      if (!kept) return;
     }
   }
 
@@ -119,6 +127,7 @@ class Session {
   bool prepareReplies(const std::string& request) {
     replies_.clear();
     binary_ = false;
+    answered_ = false;
     RequestLock lock(*arg_.semaphore);
     info("Received request from client " + arg_.name + " at " + SessionTimestamp() + ": " +
          LogSafeText(request));
@@ -135,7 +144,8 @@ class Session {
     const int configured = host_.responseFormat();
     if (configured != kRTCMFormatASCII && configured != kRTCMFormatXML && configured != kRTCMFormatBinary)
       return true;  // unknown format: nothing is computed or sent
-    binary_ = host_.answerRequest(request, replies_) == kRTCMFormatBinary;
+    binary_ = host_.answerRequest(request, replies_, resultCode_) == kRTCMFormatBinary;
+    answered_ = true;
     return true;
   }
 
@@ -156,7 +166,10 @@ class Session {
       // Text responses go out whole, however long they are.
       if (socket_.send(reply.bytes, i + 1 < replies_.size()) == TCPSocket::kSendOK) continue;
       info("Error sending Message to client");
-      if (socket_.sendTimedOut()) {
+      const bool timedOut = socket_.sendTimedOut();
+      if (metrics_ && timedOut) metrics_->SendTimedOut();
+      if (metrics_ && !timedOut) metrics_->SendFailed();
+      if (timedOut) {
         error("Session of client " + arg_.name + " ended: the client did not take its replies.");
         return false;
       }
@@ -171,11 +184,16 @@ class Session {
   PelThreadArgument& arg_;
   ISessionHost& host_;
   TCPSocketExt& socket_;
+  SessionMetrics* metrics_;
+  OpenSessionCount open_;
   PelLog log_;
   std::string source_;
   std::vector<SessionReply> replies_;
   bool mode_ = false;    // replies_ holds the mode word
   bool binary_ = false;  // replies_ holds frames
+  // replies_ answer a request through the request path, with this result code.
+  bool answered_ = false;
+  int resultCode_ = 0;
 };
 
 }  // namespace

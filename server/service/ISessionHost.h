@@ -6,6 +6,8 @@
 
 namespace tarvik {
 
+class SessionMetrics;
+
 // One reply to send: a complete RTCM 3 frame (messageNumber set), or a text
 // response (ASCII rendering or XML document, messageNumber 0).
 struct SessionReply {
@@ -35,9 +37,15 @@ class ISessionHost {
 
   // Turns one request text (as read, "*" included) into the replies of the
   // configuration's format, one per active message or the error reply, and
-  // returns the format they are in. Called with the configuration's lock
-  // held, so never twice at once.
-  virtual int answerRequest(const std::string& request, std::vector<SessionReply>& replies) = 0;
+  // returns the format they are in; `resultCode` gets the request's result
+  // code (1 = success), or 0 when the format is unknown and nothing ran.
+  // Called with the configuration's lock held, so never twice at once.
+  virtual int answerRequest(const std::string& request, std::vector<SessionReply>& replies,
+                            int& resultCode) = 0;
+
+  // Where the sessions count for monitoring; nullptr counts nothing. The
+  // counters outlive every session of the host.
+  virtual SessionMetrics* metrics() { return nullptr; }
 };
 
 }  // namespace tarvik

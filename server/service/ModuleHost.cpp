@@ -41,9 +41,10 @@ int ModuleHost::responseFormat() const { return module_.ResponseFormat(); }
 
 void ModuleHost::countRequest() { module_.CountRequest(); }
 
-int ModuleHost::answerRequest(const std::string& request, std::vector<SessionReply>& replies) {
+int ModuleHost::answerRequest(const std::string& request, std::vector<SessionReply>& replies,
+                              int& resultCode) {
   auto compute = module_.ComputeLock();
-  return AnswerRequest(request, module_.Settings(), replies);
+  return AnswerRequest(request, module_.Settings(), replies, resultCode);
 }
 
 }  // namespace tarvik

@@ -9,6 +9,7 @@
 
 #include "service/ISessionHost.h"
 #include "service/ModuleServer.h"
+#include "service/SessionMetrics.h"
 
 namespace tarvik {
 
@@ -32,16 +33,20 @@ class ModuleHost : public ISessionHost {
   // Port the running server listens on (its own choice when PORTNUM is 0).
   int BoundPort() const;
   ModuleServer& Server() { return server_; }
+  // What the sessions have counted since the host was made.
+  const SessionMetrics& Metrics() const { return metrics_; }
 
   // ISessionHost
   std::string configurationName() const override;
   int port() const override;
   int responseFormat() const override;
   void countRequest() override;
-  int answerRequest(const std::string& request, std::vector<SessionReply>& replies) override;
+  int answerRequest(const std::string& request, std::vector<SessionReply>& replies, int& resultCode) override;
+  SessionMetrics* metrics() override { return &metrics_; }
 
  private:
   CRTCMTransformationMessageModule& module_;
+  SessionMetrics metrics_;  // before the server, whose sessions count into it
   ModuleServer server_;
 };
 

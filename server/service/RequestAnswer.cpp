@@ -12,7 +12,8 @@ namespace {
 
 // Steps shared by the three formats; `respond` creates the responses.
 template <typename Respond>
-int Answer(const std::string& request, CConfigurationSettings& configuration, Respond respond) {
+int Answer(const std::string& request, CConfigurationSettings& configuration, int* resultCode,
+           Respond respond) {
   RTCMMessageRequest r;
   r.SetConfiguration(configuration);
   if (r.Parse(request) == kResultSuccess) {
@@ -22,7 +23,12 @@ int Answer(const std::string& request, CConfigurationSettings& configuration, Re
       log.write(0, PelLogError, "Tarvik:" + configuration.ConfigurationName, ResultText(result));
     }
   }
+  // Making the responses sets the code again (to success when they could be
+  // made, whatever the execution gave); the request's code is the first
+  // failure.
+  const int answered = r.resultCode;
   respond(r);
+  if (resultCode) *resultCode = answered != kResultSuccess ? answered : r.resultCode;
   return kResultSuccess;
 }
 
@@ -34,39 +40,43 @@ void AppendTexts(std::vector<Response>& responses, std::vector<SessionReply>& re
 }  // namespace
 
 int AnswerInASCII(const std::string& request, std::vector<CRTCMASCIIResponse>& responses,
-                  CConfigurationSettings& configuration) {
-  return Answer(request, configuration, [&](RTCMMessageRequest& r) { r.CreateASCIIResponses(responses); });
+                  CConfigurationSettings& configuration, int* resultCode) {
+  return Answer(request, configuration, resultCode,
+                [&](RTCMMessageRequest& r) { r.CreateASCIIResponses(responses); });
 }
 
 int AnswerInXML(const std::string& request, std::vector<CRTCMXMLResponse>& responses,
-                CConfigurationSettings& configuration) {
-  return Answer(request, configuration, [&](RTCMMessageRequest& r) { r.CreateXMLResponses(responses); });
+                CConfigurationSettings& configuration, int* resultCode) {
+  return Answer(request, configuration, resultCode,
+                [&](RTCMMessageRequest& r) { r.CreateXMLResponses(responses); });
 }
 
 int AnswerInBinary(const std::string& request, std::vector<CRTCMBinaryResponse>& responses,
-                   CConfigurationSettings& configuration) {
-  return Answer(request, configuration, [&](RTCMMessageRequest& r) { r.CreateBinaryResponses(responses); });
+                   CConfigurationSettings& configuration, int* resultCode) {
+  return Answer(request, configuration, resultCode,
+                [&](RTCMMessageRequest& r) { r.CreateBinaryResponses(responses); });
 }
 
 int AnswerRequest(const std::string& request, CConfigurationSettings& configuration,
-                  std::vector<SessionReply>& replies) {
+                  std::vector<SessionReply>& replies, int& resultCode) {
+  resultCode = 0;
   const int format = configuration.RTCMFormat;
   switch (format) {
     case kRTCMFormatASCII: {
       std::vector<CRTCMASCIIResponse> texts;
-      AnswerInASCII(request, texts, configuration);
+      AnswerInASCII(request, texts, configuration, &resultCode);
       AppendTexts(texts, replies);
       break;
     }
     case kRTCMFormatXML: {
       std::vector<CRTCMXMLResponse> documents;
-      AnswerInXML(request, documents, configuration);
+      AnswerInXML(request, documents, configuration, &resultCode);
       AppendTexts(documents, replies);
       break;
     }
     case kRTCMFormatBinary: {
       std::vector<CRTCMBinaryResponse> frames;
-      AnswerInBinary(request, frames, configuration);
+      AnswerInBinary(request, frames, configuration, &resultCode);
       for (CRTCMBinaryResponse& f : frames)
         replies.push_back(SessionReply{f.messageNumber, std::string(f.bytes.begin(), f.bytes.end())});
       break;

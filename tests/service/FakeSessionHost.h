@@ -17,6 +17,7 @@
 #include "runtime/PelLog.h"
 #include "runtime/ProgramFolder.h"
 #include "service/ModuleServer.h"
+#include "service/SessionMetrics.h"
 
 namespace tarvik::testing {
 
@@ -42,18 +43,21 @@ class FakeSessionHost : public ISessionHost {
   std::atomic<int> totalRequests{0};
   std::atomic<int> handled{0};
   std::atomic<int> maxConcurrent{0};
+  SessionMetrics counted;
 
   std::string configurationName() const override { return name; }
   int port() const override { return 0; }
   int responseFormat() const override { return format.load(); }
+  SessionMetrics* metrics() override { return &counted; }
   void countRequest() override {
     ++requestsSinceStart;
     ++totalRequests;
   }
 
-  int answerRequest(const std::string& request, std::vector<SessionReply>& out) override {
+  int answerRequest(const std::string& request, std::vector<SessionReply>& out, int& resultCode) override {
     Inside in(*this);
     const int f = format.load();
+    resultCode = isGGA(request) ? 1 : -1000;
     if (f == kRTCMFormatBinary) {
       for (int m : active) {
         std::vector<unsigned char> frame = FakeFrame(m, FrameSize(m));

@@ -168,5 +168,37 @@ TEST_F(Handlers, FailedRequestsFollowTheErrorHandling) {
   EXPECT_EQ(ascii[1].text.rfind("1025\n", 0), 0u);
 }
 
+// The code a request is counted under is its first failure, although
+// making the responses of a failed request succeeds; in every format.
+TEST_F(Handlers, TheRequestsResultCodeIsItsFirstFailure) {
+  auto m = Module({{"Mode", "REGIONAL"}});
+  for (int format : {kRTCMFormatASCII, kRTCMFormatXML, kRTCMFormatBinary}) {
+    m->Settings().RTCMFormat = format;
+    struct {
+      const char* request;
+      int code;
+    } cases[] = {{kGGA, kResultRegionalNotImplemented},
+                 {kGGANoAltitude, kResultInvalidNMEA},
+                 {kNotGGA, kResultUnknownRequest}};
+    for (const auto& c : cases) {
+      std::vector<SessionReply> replies;
+      int code = 0;
+      EXPECT_EQ(AnswerRequest(c.request, m->Settings(), replies, code), format);
+      EXPECT_EQ(code, c.code) << format << " " << c.request;
+      EXPECT_FALSE(replies.empty());
+    }
+  }
+  m = Module({});
+  std::vector<SessionReply> replies;
+  int code = 0;
+  AnswerRequest(kGGA, m->Settings(), replies, code);
+  EXPECT_EQ(code, kResultSuccess);
+  m->Settings().RTCMFormat = 7;
+  replies.clear();
+  EXPECT_EQ(AnswerRequest(kGGA, m->Settings(), replies, code), 7);
+  EXPECT_EQ(code, 0);  // nothing ran
+  EXPECT_TRUE(replies.empty());
+}
+
 }  // namespace
 }  // namespace tarvik::testing

@@ -218,11 +218,53 @@ TEST_F(Session, AClientThatDoesNotReadHoldsUpNobodyAndLosesItsSession) {
   }
   ASSERT_TRUE(waitLog("ended: the client did not take its replies."));
   EXPECT_NE(log().find("Error sending Message to client"), std::string::npos);
+  EXPECT_EQ(host_.counted.Read().sendTimeouts, 1u);
   flooding = false;
   flooder.reset();
   flood.join();
   good.send("getmode*");
   EXPECT_EQ(good.read(6), "ASCII*");
+}
+
+// What the sessions count: open sessions while they live, each request
+// through the request path by its result code with its duration, and
+// neither commands nor an unknown format.
+TEST_F(Session, RequestsAreCountedByResultCodeWithTheirDurationAndSessionsWhileOpen) {
+  host_.format = kRTCMFormatASCII;
+  host_.active = {1021};
+  auto waitOpen = [this](std::int64_t n) {
+    for (int i = 0; i < 500 && host_.counted.Read().openSessions != n; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return host_.counted.Read().openSessions;
+  };
+  const std::string reply = "Message 1021\nline two\n*";
+  const std::string unknown = "Error: Unknown request.";
+  {
+    LoopbackPeer a(port_), b(port_), c(port_);
+    EXPECT_EQ(waitOpen(3), 3);
+    for (int i = 0; i < 3; ++i) {
+      a.send(WithChecksum(kGGA));
+      ASSERT_EQ(a.read(reply.size()), reply);
+    }
+    b.send("hello*");
+    ASSERT_EQ(b.read(unknown.size()), unknown);
+    b.send("getmode*");
+    ASSERT_EQ(b.read(6), "ASCII*");
+    host_.format = 7;  // nothing is computed or sent
+    c.send(WithChecksum(kGGA));
+    c.send("getmode*");
+    ASSERT_EQ(c.read(8), "Unknown*");
+  }
+  EXPECT_EQ(waitOpen(0), 0);
+  const SessionMetricsSnapshot s = host_.counted.Read();
+  EXPECT_EQ(s.sessions, 3u);
+  const std::vector<std::pair<int, std::uint64_t>> byCode = {{-1000, 1}, {1, 3}};
+  EXPECT_EQ(s.requests.byCode, byCode);
+  EXPECT_EQ(s.requests.other, 0u);
+  EXPECT_EQ(s.latency.Count(), 4u);
+  EXPECT_GT(s.latency.sum, 0.0);
+  EXPECT_LT(s.latency.sum, 4 * 10.0);
+  EXPECT_EQ(s.sendFailures + s.sendTimeouts, 0u);
 }
 
 // A request cannot write lines of its own choosing into the log.

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -17,6 +18,8 @@
 #include "app/CTarvikSettings.h"
 #include "app/CommandLine.h"
 #include "app/LoopbackHost.h"
+#include "app/MetricsReport.h"
+#include "app/MetricsServer.h"
 #include "app/SecurityToken.h"
 #include "app/SignalWatcher.h"
 #include "app/TotalsWriter.h"
@@ -105,6 +108,29 @@ int StartHeadless(const CommandLine& cl, CConfigurationSet& set, PelLog& log) {
   return started;
 }
 
+// Serves the metrics page on the address of the command line; nullptr (the
+// reason logged and printed) when the address cannot be used.
+std::unique_ptr<MetricsServer> ServeMetrics(const CommandLine& cl, const CConfigurationSet& set,
+                                            PelLog& log) {
+  auto server = std::make_unique<MetricsServer>([&set] { return MetricsPage(set); });
+  const int port = server->Bind(cl.metricsAddress, cl.metricsPort);
+  if (port < 0) {
+    const std::string text = "The metrics server cannot listen on " + cl.metricsAddress + " port " +
+                             std::to_string(cl.metricsPort) + ".";
+    log.write(0, PelLogError, kSource, text);
+    std::cerr << text << "\n";
+    return nullptr;
+  }
+  server->Start();
+  const std::string& a = cl.metricsAddress;
+  const std::string host = a.find(':') != std::string::npos ? "[" + a + "]" : a;
+  const std::string text = "Metrics at http://" + host + ":" + std::to_string(port) + "/metrics";
+  log.write(0, PelLogInfo, kSource, text);
+  std::cout << text << "\n";
+  std::cout.flush();
+  return server;
+}
+
 int Edit(const CTarvikSettings& settings, CConfigurationSet& set, const std::string& name) {
   IConfigurationModule* m = set.Find(name);
   if (!m) {
@@ -181,6 +207,10 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
   set.LoadConfigurations(settings.Configurations);
 
   if (!cl.edit.empty()) return Edit(settings, set, cl.edit);
+
+  // Before any configuration starts, so that a scraper sees every request.
+  std::unique_ptr<MetricsServer> metrics;
+  if (cl.ServesMetrics() && !(metrics = ServeMetrics(cl, set, log))) return 1;
 
   // Expired daily log files are removed now and once a day while the program runs.
   LogRetentionSchedule retention(ProgramFolder() / "Log", settings.LogRetentionDays);

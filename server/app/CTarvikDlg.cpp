@@ -78,6 +78,7 @@ void CTarvikDlg::Route() {
     res.set_content(out.body, out.contentType.c_str());
   };
   server_->Get(R"(/api/.*)", api);
+  server_->Get(PanelApi::kMetricsPath, api);
   server_->Post(R"(/api/.*)", api);
 }
 

@@ -4,6 +4,10 @@
 
 namespace tarvik {
 
+namespace {
+constexpr int kHighestPort = 65535;
+}
+
 bool CommandLine::StartsAll() const { return std::find(start.begin(), start.end(), "all") != start.end(); }
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
@@ -58,6 +62,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
       out.panel = true;
     } else if (arg == "--edit") {
       if (!needValue(out.edit)) return false;
+    } else if (arg == "--metrics-address") {
+      std::string a;
+      if (!needValue(a)) return false;
+      if (!SplitListenAddress(a, out.metricsAddress, out.metricsPort)) {
+        error = "Option --metrics-address needs ADDR:PORT, e.g. 0.0.0.0:9464 or [::1]:9464.";
+        return false;
+      }
     } else {
       error = "Unknown option " + args[i] + ". See --help.";
       return false;
@@ -89,11 +100,40 @@ std::string CommandLineHelp() {
          "  --panel               with --start: serve the control panel as well\n"
          "  --edit NAME           open the configuration file of NAME in the TextEditor of the\n"
          "                        general settings and end when the editor returns\n"
+         "  --metrics-address ADDR:PORT\n"
+         "                        serve the metrics page (Prometheus text format) at\n"
+         "                        http://ADDR:PORT/metrics, read-only and without token, for a\n"
+         "                        scraper on another host ([v6]:PORT for IPv6; port 0 picks one)\n"
          "  --help                this text\n"
          "\n"
          "The panel's URL and its access token are printed at start; the token is also\n"
          "stored in Tarvik_Panel.token beside the general settings file. Every panel\n"
-         "request must carry it in the header X-Tarvik-Token.\n";
+         "request must carry it in the header X-Tarvik-Token; so must /metrics on the\n"
+         "panel's port.\n";
+}
+
+bool SplitListenAddress(const std::string& text, std::string& address, int& port) {
+  std::string host, digits;
+  if (!text.empty() && text.front() == '[') {
+    const std::size_t close = text.find(']');
+    if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':') return false;
+    host = text.substr(1, close - 1);
+    digits = text.substr(close + 2);
+  } else {
+    const std::size_t colon = text.rfind(':');
+    // More than one colon: an IPv6 address without its brackets.
+    if (colon == std::string::npos || text.find(':') != colon) return false;
+    host = text.substr(0, colon);
+    digits = text.substr(colon + 1);
+  }
+  if (host.empty() || digits.empty() || digits.size() > 5 ||
+      digits.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  const int value = std::stoi(digits);
+  if (value > kHighestPort) return false;
+  address = host;
+  port = value;
+  return true;
 }
 
 }  // namespace tarvik

@@ -14,7 +14,16 @@
 #include <optional>
 #include <string>
 
+#include "module/DatabaseLoads.h"
+#include "service/SessionMetrics.h"
+
 namespace tarvik {
+
+// What a configuration has counted for monitoring since the program started.
+struct ModuleFigures {
+  SessionMetricsSnapshot sessions;
+  DatabaseLoadCounts databases;
+};
 
 class IConfigurationModule {
  public:
@@ -47,6 +56,9 @@ class IConfigurationModule {
   virtual bool WriteTotal() = 0;
   // True while requests were counted that the file does not hold yet.
   virtual bool HasUnwrittenTotal() const = 0;
+
+  // Figures for monitoring; a configuration that counts nothing has none.
+  virtual ModuleFigures Figures() const { return {}; }
 };
 
 // Creates the module of configuration `name` whose folder is `folder`

@@ -6,6 +6,8 @@
 #include <system_error>
 
 #include "app/CConfigurationSet.h"
+#include "app/MetricsExposition.h"
+#include "app/MetricsReport.h"
 #include "app/PanelButtons.h"
 #include "app/SecurityToken.h"
 #include "runtime/CFileIni.h"
@@ -141,6 +143,8 @@ PanelResponse PanelApi::Handle(const PanelRequest& r) {
   // A stop may wait for its sessions; it runs without the lock so that the
   // panel goes on answering meanwhile.
   if (r.method == "POST" && r.path == "/api/stop") return Stop(r.body);
+  // The metrics page takes the set's mutex itself.
+  if (r.method == "GET" && r.path == kMetricsPath) return {200, MetricsPage(set_), kMetricsContentType};
   std::lock_guard<std::mutex> lock(set_.Mutex());
   auto param = [&r](const char* key) {
     auto it = r.params.find(key);

@@ -14,6 +14,10 @@
 // Every /api/ call needs the token. Configurations are addressed by name and
 // the name must be one of the set, so no request reaches a file outside the
 // configurations folder.
+//
+// The panel also serves the metrics page (MetricsReport.h) at kMetricsPath,
+// for its chart; it needs the token like every other route of the panel. A
+// scraper without the token uses the metrics server (MetricsServer.h).
 
 #include <atomic>
 #include <cstdint>
@@ -60,6 +64,7 @@ LogChunk ReadLogChunk(const std::filesystem::path& file, std::uintmax_t offset, 
 class PanelApi {
  public:
   static constexpr const char* kTokenHeader = "X-Tarvik-Token";
+  static constexpr const char* kMetricsPath = "/metrics";
 
   PanelApi(CConfigurationSet& set, std::string token, PelLog& log);
 

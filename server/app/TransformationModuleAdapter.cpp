@@ -39,6 +39,7 @@ class TransformationModuleAdapter : public IConfigurationModule {
   bool HasUnwrittenTotal() const override {
     return module_->TotalNumberOfRequests() != module_->WrittenTotalNumberOfRequests();
   }
+  ModuleFigures Figures() const override { return {host_->Metrics().Read(), module_->DatabaseLoads()}; }
 
  private:
   const CTarvikSettings& settings_;

@@ -54,6 +54,37 @@ TEST(CommandLineTest, MistakesAreReported) {
   EXPECT_NE(CommandLineHelp().find("--start NAME|all"), std::string::npos);
 }
 
+TEST(CommandLineTest, MetricsAddressIsAnAddressAndAPort) {
+  CommandLine cl;
+  std::string err;
+  ASSERT_TRUE(ParseCommandLine({"--start", "all"}, cl, err));
+  EXPECT_FALSE(cl.ServesMetrics());
+  struct {
+    const char* text;
+    const char* address;
+    int port;
+  } good[] = {{"0.0.0.0:9464", "0.0.0.0", 9464},
+              {"127.0.0.1:0", "127.0.0.1", 0},
+              {"[::]:9464", "::", 9464},
+              {"[fe80::1%eth0]:65535", "fe80::1%eth0", 65535},
+              {"monitor.example:00080", "monitor.example", 80}};
+  for (const auto& g : good) {
+    ASSERT_TRUE(ParseCommandLine({"--start", "all", "--metrics-address", g.text}, cl, err)) << g.text << err;
+    EXPECT_TRUE(cl.ServesMetrics());
+    EXPECT_EQ(cl.metricsAddress, g.address);
+    EXPECT_EQ(cl.metricsPort, g.port);
+  }
+  ASSERT_TRUE(ParseCommandLine({"--metrics-address=[::1]:1"}, cl, err));
+  EXPECT_EQ(cl.metricsAddress, "::1");
+  for (const char* bad : {"9464", ":9464", "host:", "host:65536", "host:+80", "host:-1", "host:80x",
+                          "::1:9464", "[::1]9464", "[::1]:", "[]:9464", "[::1", "host:123456"}) {
+    err.clear();
+    EXPECT_FALSE(ParseCommandLine({"--metrics-address", bad}, cl, err)) << bad;
+    EXPECT_NE(err.find("--metrics-address"), std::string::npos) << bad;
+  }
+  EXPECT_NE(CommandLineHelp().find("--metrics-address ADDR:PORT"), std::string::npos);
+}
+
 TEST(ConfigurationNameTest, EmptyNameHasTheDialogText) {
   EXPECT_EQ(CheckConfigurationName(""), "Please specify a name.");
   EXPECT_EQ(CheckConfigurationName("Nord-1_Süd"), "");

@@ -45,6 +45,9 @@ td.name .icon { vertical-align:-3px; margin-right:8px; }
 .empty { padding:22px; color:var(--muted); text-align:center; }
 .logbox { margin-top:16px; }
 .logbox .head { display:flex; justify-content:space-between; padding:8px 12px; border-bottom:1px solid var(--line); font-size:12.5px; color:var(--muted); }
+canvas#rateChart { display:block; width:100%; height:150px; }
+.chartbox .legend { flex-wrap:wrap; }
+.chartbox .legend .swatch { width:12px; height:3px; border-radius:1px; }
 pre#log { margin:0; height:300px; overflow:auto; padding:8px 12px; font-family:"Courier New", Courier, monospace; font-size:11px; font-weight:normal; line-height:1.35; background:#fbfcfd; white-space:pre; }
 .legend { display:flex; gap:16px; padding:8px 12px; font-size:12px; color:var(--muted); }
 .legend span { display:flex; align-items:center; gap:5px; }
@@ -90,6 +93,11 @@ footer { text-align:center; color:var(--muted); font-size:12px; margin:18px 0 30
       <span><svg class="icon" viewBox="0 0 16 16"><use href="#i2"/></svg>ready</span>
       <span><svg class="icon" viewBox="0 0 16 16"><use href="#i1"/></svg>problems</span>
     </div>
+  </div>
+  <div class="card logbox chartbox">
+    <div class="head"><span>Requests per second</span><span id="chartNote">last 2 minutes, from /metrics</span></div>
+    <canvas id="rateChart" aria-label="requests per second of each configuration"></canvas>
+    <div id="chartLegend" class="legend"></div>
   </div>
   <div class="card logbox">
     <div class="head"><span id="logTitle">Log</span><span id="logFile"></span></div>
@@ -346,11 +354,115 @@ $("btnExit").onclick = async () => {
   try { r = await api("POST", "/api/exit", {}); } catch (e) { busy = false; return; }
   if (!r.ok) { await messageBox(r.message); busy = false; await refresh(); return; }
   clearInterval(timer);
+  clearInterval(chartTimer);
   document.body.innerHTML = '<main><div class="card empty" id="ended">Tarvik has ended. You may close this window.</div></main>';
 };
 
+// --- requests per second per configuration, from the metrics page ---------
+const chart = { points: 60, last: null, series: new Map() };
+const chartColors = ["#1f6fb2", "#2e9d57", "#d0812b", "#8e44ad", "#c0392b", "#16a085", "#7f8c8d", "#d35400"];
+
+function unescapeLabel(v) { return v.replace(/\\(["\\n])/g, (_, c) => (c === "n" ? "\n" : c)); }
+
+// Requests counted per configuration (every result code), every configuration listed.
+function requestTotals(text) {
+  const totals = new Map();
+  const label = '"((?:[^"\\\\]|\\\\.)*)"';
+  const state = new RegExp("^tarvik_configuration_state\\{configuration=" + label + ",", "gm");
+  const req = new RegExp("^tarvik_requests_total\\{configuration=" + label + ",code=" + label + "\\} (\\S+)$", "gm");
+  let m;
+  while ((m = state.exec(text))) totals.set(unescapeLabel(m[1]), 0);
+  while ((m = req.exec(text))) {
+    const name = unescapeLabel(m[1]);
+    totals.set(name, (totals.get(name) || 0) + Number(m[3]));
+  }
+  return totals;
+}
+
+async function sampleRates() {
+  if (!token) return;
+  let text;
+  try {
+    const res = await fetch("/metrics", { headers: { "X-Tarvik-Token": token } });
+    if (!res.ok) return;
+    text = await res.text();
+  } catch (e) { return; }
+  const now = performance.now();
+  const totals = requestTotals(text);
+  const last = chart.last;
+  for (const name of [...chart.series.keys()]) if (!totals.has(name)) chart.series.delete(name);
+  for (const [name, total] of totals) {
+    if (!chart.series.has(name)) chart.series.set(name, []);
+    // A configuration that came after the last sample counted from 0 since.
+    const prev = last ? last.totals.get(name) ?? 0 : undefined;
+    if (prev === undefined) continue;
+    const dt = (now - last.time) / 1000;
+    const rate = dt > 0 && total >= prev ? (total - prev) / dt : 0;
+    const s = chart.series.get(name);
+    s.push(rate);
+    if (s.length > chart.points) s.shift();
+  }
+  chart.last = { time: now, totals };
+  drawChart();
+}
+
+function drawChart() {
+  const canvas = $("rateChart");
+  const ratio = window.devicePixelRatio || 1;
+  const w = canvas.clientWidth, h = canvas.clientHeight;
+  if (canvas.width !== Math.round(w * ratio)) canvas.width = Math.round(w * ratio);
+  if (canvas.height !== Math.round(h * ratio)) canvas.height = Math.round(h * ratio);
+  const g = canvas.getContext("2d");
+  g.setTransform(ratio, 0, 0, ratio, 0, 0);
+  g.clearRect(0, 0, w, h);
+  let top = 0;
+  for (const s of chart.series.values()) for (const v of s) top = Math.max(top, v);
+  // A round top of the scale: 1, 2 or 5 times a power of ten.
+  let scale = 1;
+  if (top > 0) {
+    const p = Math.pow(10, Math.floor(Math.log10(top)));
+    scale = [1, 2, 5, 10].map((f) => f * p).find((v) => v >= top);
+  }
+  const left = 44, right = 10, upper = 10, lower = 18;
+  const pw = Math.max(10, w - left - right), ph = Math.max(10, h - upper - lower);
+  g.font = "11px sans-serif"; g.fillStyle = "#5f6b7a"; g.strokeStyle = "#e3e8ee"; g.lineWidth = 1;
+  // Grid lines at round steps: a fifth of 1, 5 or 10, a quarter of 2.
+  const parts = Math.round(scale / Math.pow(10, Math.floor(Math.log10(scale)))) === 2 ? 4 : 5;
+  const decimals = Math.max(0, -Math.floor(Math.log10(scale / parts) + 1e-9));
+  for (let i = 0; i <= parts; i++) {
+    const y = upper + ph - (ph * i) / parts;
+    g.beginPath(); g.moveTo(left, y + 0.5); g.lineTo(left + pw, y + 0.5); g.stroke();
+    g.fillText(((scale * i) / parts).toFixed(decimals), 4, y + 4);
+  }
+  g.fillText("-2 min", left, h - 4);
+  g.fillText("now", left + pw - 22, h - 4);
+  const legend = $("chartLegend");
+  legend.textContent = "";
+  let i = 0;
+  for (const [name, s] of chart.series) {
+    const color = chartColors[i++ % chartColors.length];
+    const at = (k) => [left + pw - ((s.length - 1 - k) * pw) / (chart.points - 1), upper + ph - (s[k] / scale) * ph];
+    g.strokeStyle = color; g.fillStyle = color; g.lineWidth = 1.8; g.beginPath();
+    s.forEach((v, k) => { const [x, y] = at(k); if (k === 0) g.moveTo(x, y); else g.lineTo(x, y); });
+    g.stroke();
+    if (s.length) { const [x, y] = at(s.length - 1); g.beginPath(); g.arc(x, y, 2.5, 0, 2 * Math.PI); g.fill(); }
+    const item = document.createElement("span");
+    const now = s.length ? s[s.length - 1] : 0;
+    item.dataset.name = name;
+    item.dataset.rate = String(now);
+    item.dataset.peak = String(s.reduce((a, b) => Math.max(a, b), 0));
+    const sw = document.createElement("span"); sw.className = "swatch"; sw.style.background = color;
+    item.appendChild(sw);
+    item.appendChild(document.createTextNode(name + " " + now.toFixed(now >= 10 ? 0 : 1) + "/s"));
+    legend.appendChild(item);
+  }
+  if (!chart.series.size) legend.textContent = "No configurations.";
+}
+
 const timer = setInterval(refresh, 2000);
-if (token) refresh(); else askToken();
+const chartTimer = setInterval(sampleRates, 2000);
+window.addEventListener("resize", drawChart);
+if (token) { refresh(); sampleRates(); } else askToken();
 </script>
 </body>
 </html>

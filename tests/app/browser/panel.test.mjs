@@ -1,7 +1,7 @@
 // Drives the control panel of a real Tarvik in headless chromium:
-// add, configure, start, a GGA request and its counters, stop, copy,
-// remove, the enabling rules, the refusal texts, the token and host checks,
-// and exit. Screenshots of the main page go to the output folder.
+// add, configure, start, a GGA request with its counters and its rate in
+// the chart, stop, copy, remove, the enabling rules, the refusal texts, the
+// token and host checks, and exit. Screenshots of the main page go to the output folder.
 //
 //   node panel.test.mjs <Tarvik executable> <output folder>
 // Exit code 77 (skipped) only when chromium is not installed.
@@ -117,6 +117,8 @@ const context = await chromium.launchPersistentContext(userDataDir, {
 });
 const page = context.pages()[0] || (await context.newPage());
 page.setDefaultTimeout(30000);  // generous: the suite may run beside a sanitizer build
+const pageErrors = [];
+page.on("pageerror", (e) => pageErrors.push(e.message));
 
 const enabled = (id, on) => page.waitForFunction(([i, e]) => document.getElementById(i).disabled === !e, [id, on]);
 const isEnabled = async (id) => !(await page.locator("#" + id).isDisabled());
@@ -200,6 +202,20 @@ try {
     return r && r.children[3].textContent === "1" && r.children[4].textContent === "1";
   });
   check(true, "counters show the request");
+  // The chart samples /metrics every 2 s: the request shows as a rate above 0.
+  await page.waitForFunction(() => Number(document.querySelector('#chartLegend [data-name="Nord"]')?.dataset.peak) > 0);
+  check(true, "chart shows the configuration's requests per second");
+  const drawn = await page.locator("#rateChart").evaluate((c) => {
+    const d = c.getContext("2d").getImageData(0, 0, c.width, c.height).data;
+    for (let i = 3; i < d.length; i += 4) if (d[i] !== 0) return true;
+    return false;
+  });
+  check(drawn, "chart drawn");
+  // A page opened while configurations exist charts them from its first samples.
+  await page.reload();
+  await page.waitForFunction(() => document.querySelector('#chartLegend [data-name="Nord"]') !== null);
+  check(true, "reloaded page charts the running configuration");
+  await row("Nord").click();  // the selection does not survive the reload
   await page.waitForFunction(() => document.getElementById("log").textContent.includes("Server is ready for NMEA-Requests..."));
   check(true, "log view follows the configuration's log");
   const logBox = await page.locator("#log").evaluate((e) => e.scrollHeight - e.clientHeight - e.scrollTop);
@@ -210,6 +226,8 @@ try {
   check(await rawHttp(panelPort, "POST", "/api/stop", { "Content-Type": "application/json" }, '{"name":"Nord"}') === 403, "no token: refused");
   check(await rawHttp(panelPort, "POST", "/api/stop", { "X-Tarvik-Token": "0".repeat(32) }, '{"name":"Nord"}') === 403, "wrong token: refused");
   check(await rawHttp(panelPort, "GET", "/", { Host: "attacker.example:" + panelPort }) === 403, "foreign Host: refused");
+  check(await rawHttp(panelPort, "GET", "/metrics", {}) === 403, "metrics on the panel port: token needed");
+  check(await rawHttp(panelPort, "GET", "/metrics", { "X-Tarvik-Token": token }) === 200, "metrics with the token");
   check(await rawHttp(panelPort, "GET", "/api/file?name=..%2F..%2FTarvik_General", { "X-Tarvik-Token": token }) === 404, "no file outside the set");
   const viaPage = await page.evaluate(async () => (await fetch("/api/stop", { method: "POST", body: '{"name":"Nord"}' })).status);
   check(viaPage === 403, "page request without the token refused");
@@ -268,11 +286,13 @@ try {
   await page.locator("#ended").waitFor();
   const code = await Promise.race([exited, new Promise((r) => setTimeout(() => r("timeout"), 20000))]);
   check(code === 0, "program ended with status 0 after Exit (" + code + ")");
+  check(pageErrors.length === 0, "no script errors on the page" + (pageErrors.length ? ": " + pageErrors.join("; ") : ""));
 } catch (e) {
   failures++;
   console.log("FAIL " + (e && e.stack ? e.stack : e));
   await page.screenshot({ path: path.join(outDir, "panel-failure.png") }).catch(() => {});
   console.log("Tarvik output:\n" + output);
+  if (pageErrors.length) console.log("script errors on the page:\n" + pageErrors.join("\n"));
 } finally {
   await context.close().catch(() => {});
   if (tarvik.exitCode === null) tarvik.kill("SIGTERM");

@@ -119,7 +119,7 @@ std::unique_ptr<MetricsServer> ServeMetrics(const CommandLine& cl, const CConfig
                                             PelLog& log) {
   auto server = std::make_unique<MetricsServer>([&set] { return MetricsPage(set); });
   const int port = server->Bind(cl.metricsAddress, cl.metricsPort);
-  if (port < 0) {
+  if (port == MetricsServer::kNotBound) {
     const std::string text = "The metrics server cannot listen on " + cl.metricsAddress + " port " +
                              std::to_string(cl.metricsPort) + ".";
     log.write(0, PelLogError, kSource, text);
@@ -215,7 +215,7 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
 
   // Before any configuration starts, so that a scraper sees every request.
   std::unique_ptr<MetricsServer> metrics;
-  if (cl.ServesMetrics() && !(metrics = ServeMetrics(cl, set, log))) return 1;
+  if (cl.ServesMetrics() && !(metrics = ServeMetrics(cl, set, log))) return kExitFailure;
 
   // Expired daily log files are removed now and once a day while the program runs.
   LogRetentionSchedule retention(ProgramFolder() / "Log", settings.LogRetentionDays);

@@ -70,8 +70,11 @@ MetricsServer::~MetricsServer() {
 }
 
 int MetricsServer::Bind(const std::string& address, int port) {
-  if (port == 0) return server_->bind_to_any_port(address.c_str());
-  return server_->bind_to_port(address.c_str(), port) ? port : -1;
+  if (port == 0) {
+    const int bound = server_->bind_to_any_port(address.c_str());
+    return bound > 0 ? bound : kNotBound;
+  }
+  return server_->bind_to_port(address.c_str(), port) ? port : kNotBound;
 }
 
 void MetricsServer::Start() {

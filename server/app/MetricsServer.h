@@ -27,8 +27,10 @@ class MetricsServer {
   MetricsServer(const MetricsServer&) = delete;
   MetricsServer& operator=(const MetricsServer&) = delete;
 
-  // Binds; port 0 picks a free port. Returns the bound port, or -1 when the
-  // address or port cannot be used.
+  static constexpr int kNotBound = -1;
+
+  // Binds; port 0 picks a free port. Returns the bound port, or kNotBound
+  // when the address or port cannot be used.
   int Bind(const std::string& address, int port);
   // Serves in a thread of its own until Close(), which ends the requests
   // still being read at once.

@@ -1,6 +1,7 @@
-// Headless operation of the real program: --start with a good, a broken and
-// an unknown configuration, one GGA request, then SIGTERM: the program must
-// end with status 0 and write the request total back. Then the same with the
+// Headless operation of the real program: a metrics address that cannot be
+// used, --start with a good, a broken and an unknown configuration, one GGA
+// request, then SIGTERM: the program must end with status 0 and write the
+// request total back. Then the same with the
 // panel: a stop, the file opened and saved unchanged must keep the total.
 //
 //   node headless.test.mjs <Tarvik executable>
@@ -61,6 +62,19 @@ fs.writeFileSync(path.join(home, "Tarvik_General.ini"),
   check(r.status === 0, "--edit ends with status 0");
   check(fs.readFileSync(path.join(home, "Configs", "Nord", "Nord.ini"), "utf8").includes("; edited"), "--edit ran the editor on the file");
   check(r.stdout.includes("Configuration Nord read without problems."), "--edit reads the file again");
+}
+
+// A metrics address that cannot be used ends the program before anything starts.
+{
+  const busy = net.createServer();
+  await new Promise((resolve) => busy.listen(0, "127.0.0.1", resolve));
+  const busyPort = busy.address().port;
+  const r = spawnSync(exe, ["--home", home, "--start", "Nord", "--metrics-address", "127.0.0.1:" + busyPort],
+                      { encoding: "utf8", timeout: 30000 });
+  busy.close();
+  check(r.status === 1, "a busy metrics address ends the program with status 1 (" + r.status + ")");
+  check(r.stderr.includes("The metrics server cannot listen on 127.0.0.1 port " + busyPort + "."), "and says why");
+  check(!r.stdout.includes("serves on port"), "nothing was started");
 }
 
 // Daily log files beyond the retention (30 days unless the settings say

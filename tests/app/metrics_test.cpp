@@ -286,8 +286,8 @@ TEST_F(MetricsServerTest, ServesOnlyMetricsWithoutTokenAndNothingElse) {
 
 TEST_F(MetricsServerTest, ABusyAddressIsRefusedAndCloseEndsServing) {
   MetricsServer second([] { return std::string(); });
-  EXPECT_EQ(second.Bind("127.0.0.1", port), -1);
-  EXPECT_EQ(second.Bind("not an address", 0), -1);
+  EXPECT_EQ(second.Bind("127.0.0.1", port), MetricsServer::kNotBound);
+  EXPECT_EQ(second.Bind("not an address", 0), MetricsServer::kNotBound);
   server.Close();
   auto c = Client();
   c.set_connection_timeout(1);

@@ -1,9 +1,10 @@
 #pragma once
 // Program start: the program-wide log with its header, "Starting Tarvik....",
-// the general settings, the configurations, then the control panel and/or
-// the headless start of configurations, until the operator exits or the
-// process is asked to end (SIGINT, SIGTERM). Then every configuration stops
-// and every module is destroyed, which writes its request total back.
+// the general settings, the configurations, the NTRIP caster when it has a
+// port, then the control panel and/or the headless start of
+// configurations, until the operator exits or the process is asked to end
+// (SIGINT, SIGTERM). Then the caster and every configuration stop and every
+// module is destroyed, which writes its request total back.
 
 #include <functional>
 #include <string>
@@ -14,12 +15,15 @@
 namespace tarvik {
 
 class CTarvikSettings;
+class NtripMountDirectory;
 struct CommandLine;
 
 class CTarvikApp {
  public:
-  // Makes the factory of transformation modules once the settings are read.
-  using FactoryMaker = std::function<ConfigurationModuleFactory(const CTarvikSettings&)>;
+  // Makes the factory of transformation modules once the settings are read;
+  // running modules list themselves in the directory of the NTRIP caster.
+  using FactoryMaker =
+      std::function<ConfigurationModuleFactory(const CTarvikSettings&, NtripMountDirectory&)>;
 
   explicit CTarvikApp(FactoryMaker makeFactory);
 
@@ -34,6 +38,7 @@ class CTarvikApp {
 };
 
 // The factory of the real transformation module.
-ConfigurationModuleFactory MakeTransformationModuleFactory(const CTarvikSettings& settings);
+ConfigurationModuleFactory MakeTransformationModuleFactory(const CTarvikSettings& settings,
+                                                           NtripMountDirectory& directory);
 
 }  // namespace tarvik

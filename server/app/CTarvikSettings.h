@@ -11,6 +11,13 @@
 //                         MaxSessionsPerAddress        of one client address (1000)
 //                                        (0: no limit; behind a proxy every
 //                                        client has the proxy's address)
+//   [NtripCaster]         Port           port of the NTRIP caster (0 or missing:
+//                                        no caster)
+//                         UsersFile      users file of the caster (default
+//                                        NtripUsers.txt in the program folder;
+//                                        a relative path is taken from there)
+//                         HeadTimeLimit  seconds a client has to send its
+//                                        request head (10)
 //   [ORVEL_DB]            Path, DB1, DB2, ...  height surface databases
 //   [SAPEN_DB]            Path, DB1, DB2, ...  Marlo position databases
 //   [Geoid_Grids]         Path, DB1, DB2, ...  geoid grid files
@@ -25,6 +32,7 @@
 // A configuration's own INI may override RTCMFormat for that configuration
 // (read by the module).
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -47,8 +55,14 @@ class CTarvikSettings : public CGeneralModuleSettings {
   static constexpr int kErrorMessages = kErrorHandlingErrorMessages;  // ERRORMESSAGES
   static constexpr int kInvalidArea = kErrorHandlingInvalidArea;      // INVALIDAREA
 
+  static constexpr const char* kNtripUsersFileName = "NtripUsers.txt";
+  static constexpr int kNtripHeadTimeLimitSeconds = 10;
+
   std::string TextEditor;
   ServerLimits Limits;
+  int NtripCasterPort = 0;  // 0: no caster
+  std::filesystem::path NtripUsersFile;
+  std::chrono::seconds NtripHeadTimeLimit{kNtripHeadTimeLimitSeconds};
   std::vector<std::string> OrvelDBs;
   std::vector<std::string> SapenDBs;
   std::vector<std::string> GeoidGrids;
@@ -68,6 +82,9 @@ class CTarvikSettings : public CGeneralModuleSettings {
   static int ParseErrorHandling(std::string_view text);
   // The three session limits of [ServerSettings]; negative values count as 0.
   void ReadLimits(const CFileIni& ini);
+  // The [NtripCaster] section; a port outside 0..65535 is logged and
+  // leaves the caster off.
+  void ReadNtripCaster(const CFileIni& ini, PelLog& log);
   // "ASCII", "BINARY", "XML" of a format code ("Unknown" otherwise).
   static const char* RTCMFormatName(int format);
 

@@ -2,13 +2,16 @@
 // The program's command line.
 //
 //   Tarvik [--home DIR] [--panel-address ADDR] [--panel-port PORT]
-//          [--start NAME|all]... [--panel] [--edit NAME] [--help]
+//          [--start NAME|all]... [--panel] [--edit NAME]
+//          [--ntrip-passwd MOUNT:USER] [--help]
 //
 // Without --start the program serves the control panel until the operator
 // exits there. With --start it runs headless: the named configurations
 // start at once and the program serves until SIGINT or SIGTERM; --panel
 // serves the control panel as well. --edit opens one configuration file in
 // the text editor of the general settings and ends when the editor returns.
+// --ntrip-passwd sets a password of the NTRIP caster's users file (read
+// from standard input) and ends.
 
 #include <string>
 #include <vector>
@@ -23,9 +26,10 @@ struct CommandLine {
   std::vector<std::string> start;  // names; "all" stands for every one
   bool panel = false;              // panel also while headless
   std::string edit;                // configuration to edit
+  std::string ntripPasswd;         // MOUNT:USER whose password is set
 
   bool Headless() const { return !start.empty(); }
-  bool ServesPanel() const { return edit.empty() && (!Headless() || panel); }
+  bool ServesPanel() const { return edit.empty() && ntripPasswd.empty() && (!Headless() || panel); }
   bool StartsAll() const;
 };
 

@@ -40,6 +40,9 @@ class IConfigurationModule {
   virtual std::optional<std::chrono::system_clock::time_point> StartTime() const = 0;
   virtual long RequestsSinceStart() const = 0;
   virtual long TotalRequests() const = 0;
+  // Mount point under which the NTRIP caster serves the configuration while
+  // it runs; "" when it has none (or does not answer in binary frames).
+  virtual std::string MountPoint() const { return {}; }
 };
 
 // Creates the module of configuration `name` whose folder is `folder`

@@ -11,11 +11,11 @@ namespace {
 
 class TransformationModuleAdapter : public IConfigurationModule {
  public:
-  TransformationModuleAdapter(const CTarvikSettings& settings, const std::string& name,
-                              const std::filesystem::path& folder)
+  TransformationModuleAdapter(const CTarvikSettings& settings, NtripMountDirectory& directory,
+                              const std::string& name, const std::filesystem::path& folder)
       : settings_(settings),
         module_(std::make_unique<CRTCMTransformationMessageModule>(name, folder)),
-        host_(std::make_unique<ModuleHost>(*module_)) {}
+        host_(std::make_unique<ModuleHost>(*module_, &directory)) {}
   // The server stops before the module it serves goes.
   ~TransformationModuleAdapter() override { host_.reset(); }
 
@@ -35,6 +35,9 @@ class TransformationModuleAdapter : public IConfigurationModule {
   }
   long RequestsSinceStart() const override { return module_->RequestsSinceStart(); }
   long TotalRequests() const override { return module_->TotalNumberOfRequests(); }
+  std::string MountPoint() const override {
+    return module_->ResponseFormat() == kRTCMFormatBinary ? module_->NtripMountPoint() : std::string();
+  }
 
  private:
   const CTarvikSettings& settings_;
@@ -44,9 +47,10 @@ class TransformationModuleAdapter : public IConfigurationModule {
 
 }  // namespace
 
-ConfigurationModuleFactory MakeTransformationModuleFactory(const CTarvikSettings& settings) {
-  return [&settings](const std::string& name, const std::filesystem::path& folder, int) {
-    return std::make_unique<TransformationModuleAdapter>(settings, name, folder);
+ConfigurationModuleFactory MakeTransformationModuleFactory(const CTarvikSettings& settings,
+                                                           NtripMountDirectory& directory) {
+  return [&settings, &directory](const std::string& name, const std::filesystem::path& folder, int) {
+    return std::make_unique<TransformationModuleAdapter>(settings, directory, name, folder);
   };
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // A transformation module served over TCP: the module answers the requests
 // that its ModuleServer's sessions read. The module outlives the host.
+// With a mount directory, the host lists itself there while it runs, so the
+// NTRIP caster can hand it rovers.
 
 #include <chrono>
 #include <optional>
@@ -9,14 +11,15 @@
 
 #include "service/ISessionHost.h"
 #include "service/ModuleServer.h"
+#include "service/NtripMountDirectory.h"
 
 namespace tarvik {
 
 class CRTCMTransformationMessageModule;
 
-class ModuleHost : public ISessionHost {
+class ModuleHost : public ISessionHost, public INtripMount {
  public:
-  explicit ModuleHost(CRTCMTransformationMessageModule& module);
+  explicit ModuleHost(CRTCMTransformationMessageModule& module, NtripMountDirectory* directory = nullptr);
   // Stops a running server.
   ~ModuleHost() override;
   ModuleHost(const ModuleHost&) = delete;
@@ -40,8 +43,14 @@ class ModuleHost : public ISessionHost {
   void countRequest() override;
   int answerRequest(const std::string& request, std::vector<SessionReply>& replies) override;
 
+  // INtripMount
+  NtripMountState ntripState() const override;
+  bool admitNtripClient(std::unique_ptr<TCPSocketExt>& client, const std::string& address,
+                        const NtripClientStart& start, std::string& refusal) override;
+
  private:
   CRTCMTransformationMessageModule& module_;
+  NtripMountDirectory* directory_;
   ModuleServer server_;
 };
 

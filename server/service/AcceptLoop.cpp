@@ -80,13 +80,14 @@ bool AcceptLoop::startSession(std::unique_ptr<TCPSocketExt>& client, const std::
     number = nextNumber_.fetch_add(1);
     const int total = static_cast<int>(sessions_.size());
     const int ofAddress = perAddress_[address];
+    std::string limit;
     if (limits_.maxSessions > 0 && total >= limits_.maxSessions)
-      refusal =
-          "the configuration serves " + std::to_string(total) + " sessions (MaxSessionsPerConfiguration)";
+      limit = "the configuration serves " + std::to_string(total) + " sessions (MaxSessionsPerConfiguration)";
     else if (limits_.maxSessionsPerAddress > 0 && ofAddress >= limits_.maxSessionsPerAddress)
-      refusal = std::to_string(ofAddress) + " sessions of that address are open (MaxSessionsPerAddress)";
-    if (!refusal.empty()) {
-      log.write(0, PelLogWarning, source_, "Connection from " + address + " refused: " + refusal + ".");
+      limit = std::to_string(ofAddress) + " sessions of that address are open (MaxSessionsPerAddress)";
+    if (!limit.empty()) {
+      refusal = limit;
+      log.write(0, PelLogWarning, source_, "Connection from " + address + " refused: " + limit + ".");
       if (perAddress_[address] == 0) perAddress_.erase(address);
     } else {
       started = launch(client, address, number, routine, log, refusal);

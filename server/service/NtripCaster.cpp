@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <cstdio>
 #include <ctime>
 #include <thread>
 #include <vector>
@@ -38,6 +39,12 @@ std::string Quoted(const std::string& text) {
   if (text.size() <= kQuotedLength) return "\"" + LogSafeText(text) + "\"";
   return "\"" + LogSafeText(text.substr(0, kQuotedLength)) + "...\" (" + std::to_string(text.size()) +
          " bytes)";
+}
+
+std::string Seconds(std::chrono::milliseconds t) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", static_cast<double>(t.count()) / 1000.0);
+  return text;
 }
 
 std::string WithoutCR(std::string line) {
@@ -93,18 +100,18 @@ class CasterRequest {
       return;
     }
     if (mount.empty()) {
-      sendSourceTable(200);
       program(PelLogInfo, "source table sent to " + client_ + ".");
+      sendSourceTable(200);
       return;
     }
     NtripMountState state;
     const bool known =
         directory_.withMount(mount, [&](INtripMount&, const NtripMountState& s) { state = s; });
     if (!known || state.format != kRTCMFormatBinary) {
-      sendSourceTable(404);
       program(PelLogWarning, "mount point " + Quoted(mount) + " requested by " + client_ +
                                  (known ? " does not answer in binary frames" : " is not served") +
-                                 "; the source table was sent.");
+                                 "; the source table is sent.");
+      sendSourceTable(404);
       return;
     }
     if (!authorised(mount, credentials, state.configuration)) return;
@@ -150,9 +157,7 @@ class CasterRequest {
                    std::to_string(kNtripHeadLimit) + " bytes");
         return;
       case kLineTimedOut:
-        refuse(408, "",
-               "request head not complete within " +
-                   std::to_string(settings_.headTimeLimit.count() / 1000.0) + " s");
+        refuse(408, "", "request head not complete within " + Seconds(settings_.headTimeLimit) + " s");
         return;
       case kSentenceAborted:
         program(PelLogInfo,
@@ -179,14 +184,14 @@ class CasterRequest {
       why = "wrong user name or password (user " + Quoted(credentials.user) + ")";
     else
       return true;
+    PelLog(configuration)
+        .write(0, PelLogWarning, "Tarvik:" + configuration,
+               "NTRIP client " + client_ + " refused on mount point " + mount + ": " + why + ".");
     if (head_.ntrip2())
       answer(NtripHttpRefusal(head_.httpVersion, true, 401,
                               "WWW-Authenticate: Basic realm=\"" + mount + "\"\r\n", std::time(nullptr)));
     else
       answer(NtripBadPassword());
-    PelLog(configuration)
-        .write(0, PelLogWarning, "Tarvik:" + configuration,
-               "NTRIP client " + client_ + " refused on mount point " + mount + ": " + why + ".");
     return false;
   }
 
@@ -239,9 +244,9 @@ class CasterRequest {
   // line was read), logged in the program-wide log.
   void refuse(int status, const std::string& extraFields, const std::string& why) {
     const std::string version = head_.httpVersion.empty() ? "HTTP/1.1" : head_.httpVersion;
-    answer(NtripHttpRefusal(version, head_.ntrip2(), status, extraFields, std::time(nullptr)));
     program(PelLogWarning, "client " + client_ + " refused with " + std::to_string(status) + " " +
                                NtripReasonPhrase(status) + ": " + why + ".");
+    answer(NtripHttpRefusal(version, head_.ntrip2(), status, extraFields, std::time(nullptr)));
   }
 
   // Sends the answer, ends the sending direction and lets the client read

@@ -220,4 +220,36 @@ TEST_F(NtripCaster, RefusalsAnsweredAndLogged) {
   EXPECT_EQ(logs.find("wrong\""), std::string::npos);  // no password in any log
 }
 
+// tarvik-client as an NTRIP rover, both versions: the frames it decodes
+// and what a rover makes of them, or the caster's refusal.
+TEST_F(NtripCaster, TarvikClientIsAnNtripRover) {
+  std::string out;
+  const std::vector<std::string> position = {"--lat",    "47.8", "--lon",    "14.9",
+                                             "--height", "500",  "--expect", "3"};
+  for (const char* version : {"1", "2"}) {
+    std::vector<std::string> args = {"127.0.0.1",       std::to_string(home_->CasterPort()),
+                                     "--ntrip",         "DemoBinary",
+                                     "--user",          "demo:demo",
+                                     "--ntrip-version", version,
+                                     "--repeat",        "2",
+                                     "--apply"};
+    args.insert(args.end(), position.begin(), position.end());
+    EXPECT_EQ(RunClient(args, out), 0) << out;
+    int frames = 0;
+    for (std::size_t at = out.find("CRC-24Q ok"); at != std::string::npos;
+         at = out.find("CRC-24Q ok", at + 1))
+      ++frames;
+    EXPECT_EQ(frames, 6) << out;
+    EXPECT_NE(out.find("rover: target latitude 47.80"), std::string::npos) << out;
+  }
+  std::vector<std::string> refused = {
+      "127.0.0.1", std::to_string(home_->CasterPort()), "--ntrip", "DemoBinary", "--ntrip-version", "1"};
+  refused.insert(refused.end(), position.begin(), position.end());
+  EXPECT_EQ(RunClient(refused, out), 4);
+  EXPECT_NE(out.find("ERROR - Bad Password"), std::string::npos);
+  refused[3] = "DemoXml";
+  EXPECT_EQ(RunClient(refused, out), 4);
+  EXPECT_NE(out.find("SOURCETABLE 200 OK"), std::string::npos);
+}
+
 }  // namespace

@@ -201,6 +201,9 @@ class CasterRequest {
     start.firstGga = head_.field("Ntrip-GGA");
     start.user = credentials.kind == NtripCredentials::kBasic ? credentials.user : std::string();
     start.mountPoint = mount;
+    std::string encoding = head_.field("Transfer-Encoding");
+    for (char& c : encoding) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    start.chunkedUpload = encoding.find("chunked") != std::string::npos;
     bool admitted = false;
     std::string refusal = "the configuration stopped";
     {

@@ -29,6 +29,9 @@ struct NtripClientStart {
   std::string firstGga;  // the Ntrip-GGA field: the first request ("" when none)
   std::string user;      // the authenticated user, for the log ("" when none)
   std::string mountPoint;
+  // The client sends its lines in chunked transfer encoding (some NTRIP
+  // 2.0 clients do): the chunk size lines are no NMEA and are passed over.
+  bool chunkedUpload = false;
 };
 
 // A configuration as the caster sees it.

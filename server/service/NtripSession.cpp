@@ -35,6 +35,16 @@ bool AddressIsGga(std::string_view sentence) {
          std::toupper(static_cast<unsigned char>(tail[2])) == 'A';
 }
 
+// "1F", "1f;ext=x": the size line of a chunk (the CR may still follow).
+bool IsChunkSizeLine(std::string_view line) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  line = line.substr(0, line.find(';'));
+  if (line.empty() || line.size() > 8) return false;
+  for (char c : line)
+    if (HexDigit(c) < 0) return false;
+  return true;
+}
+
 }  // namespace
 
 RoverLine ClassifyRoverLine(std::string_view line) {
@@ -121,6 +131,7 @@ class NtripSession {
 
   // false when the session ends.
   bool handle(const std::string& text) {
+    if (start_.chunkedUpload && IsChunkSizeLine(text)) return true;
     const RoverLine line = ClassifyRoverLine(text);
     switch (line.kind) {
       case RoverLine::kEmpty:

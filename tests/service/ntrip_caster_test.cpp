@@ -244,6 +244,20 @@ TEST_F(Caster, Ntrip2StreamIsChunkedAndStartsWithTheGgaOfItsHead) {
   p.send("$GPGGA,1*00\r\n");
   EXPECT_EQ(ReadChunk(p), "");  // the last chunk
   EXPECT_TRUE(p.closedByServer());
+
+  // A client that sends its lines in chunks: the size lines are passed over.
+  LoopbackPeer chunked(port_);
+  chunked.send(Get("/Open", true, "Transfer-Encoding: chunked\r\n"));
+  ASSERT_EQ(ReadHead(chunked).rfind("HTTP/1.1 200 OK", 0), 0u);
+  const std::string line = WithChecksum(kGGA) + "\r\n";
+  char size[16];
+  std::snprintf(size, sizeof size, "%zX\r\n", line.size());
+  chunked.send(size + line + "\r\n");
+  EXPECT_EQ(ReadChunk(chunked).size(), open_.binaryAnswerSize());
+  chunked.send("0\r\n\r\n");
+  EXPECT_EQ(chunked.readWithin(1, std::chrono::milliseconds(200)), "");
+  EXPECT_EQ(open_.requestsSinceStart.load(), 3);
+  EXPECT_EQ(CountOf(logOf("Open"), "ignored"), 0);
 }
 
 TEST_F(Caster, CredentialsAreCheckedPerMountPointAndNeverLogged) {

@@ -24,6 +24,11 @@ PACKAGES=(
   libcrypt-dev
   # real NTRIP clients of the caster's end-to-end test: RTKLIB's str2str and curl
   rtklib curl
+  # the Debian package and its test: cpack's dependency scan (file), the
+  # checks (lintian, systemd-analyze), the service user (adduser)
+  file lintian systemd adduser
+  # the load balancer in front of two instances, and its test
+  haproxy
 )
 
 missing=()

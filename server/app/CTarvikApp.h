@@ -3,8 +3,11 @@
 // the general settings, the configurations, the NTRIP caster when it has a
 // port, then the control panel and/or the headless start of
 // configurations, until the operator exits or the process is asked to end
-// (SIGINT, SIGTERM). Then the caster and every configuration stop and every
-// module is destroyed, which writes its request total back.
+// (SIGINT, SIGTERM). Meanwhile the request totals that change are written
+// back every TotalsWriteInterval seconds. At the end the panel's requests
+// finish, the caster and the configurations stop (all at once) and the
+// totals are written; a second signal during that writes the totals and
+// ends the program at once (exit status 128 + signal).
 
 #include <functional>
 #include <string>

@@ -1,5 +1,7 @@
 #include "app/CTarvikSettings.h"
 
+#include <algorithm>
+
 #include "runtime/CFileIni.h"
 #include "runtime/PelLog.h"
 #include "runtime/ProgramFolder.h"
@@ -41,6 +43,20 @@ const char* CTarvikSettings::RTCMFormatName(int format) {
     default:
       return "Unknown";
   }
+}
+
+bool CTarvikSettings::ParseLogRetentionDays(std::string_view text, int& days) {
+  days = kDefaultLogRetentionDays;
+  const std::string value = CFileIni::UpperTrimmed(text);
+  if (value.empty()) return true;
+  long parsed = 0;
+  for (char c : value) {
+    if (c < '0' || c > '9') return false;
+    parsed = parsed * 10 + (c - '0');
+    if (parsed > 1000000) return false;
+  }
+  days = static_cast<int>(parsed);
+  return true;
 }
 
 std::string CTarvikSettings::DatabasePath(const std::filesystem::path& programFolder, std::string value) {
@@ -106,10 +122,19 @@ bool CTarvikSettings::ReadGeneralSettings(const std::filesystem::path& programFo
   }
 
   TextEditor = ini.ReadString("ApplicationSettings", "TextEditor");
+  const std::string retention = ini.ReadString("ApplicationSettings", "LogRetentionDays");
+  if (!ParseLogRetentionDays(retention, LogRetentionDays))
+    log.write(0, PelLogWarning, "TARVIK",
+              "ReadGeneralSettings: LogRetentionDays " + retention + " is not a number of days; " +
+                  std::to_string(LogRetentionDays) + " days are kept.");
   RTCMFormat = ParseRTCMFormat(ini.ReadString("ServerSettings", "RTCMFormat"));
   ErrorHandling = ParseErrorHandling(ini.ReadString("ServerSettings", "ErrorHandling"));
   ReadLimits(ini);
   ReadNtripCaster(ini, log);
+  // Longer than the bound would lose more than a minute; nothing or
+  // nonsense keeps the bound.
+  const int interval = ini.ReadInt("ServerSettings", "TotalsWriteInterval", kTotalsWriteIntervalMax);
+  TotalsWriteInterval = interval < 1 ? kTotalsWriteIntervalMax : std::min(interval, kTotalsWriteIntervalMax);
   OrvelDBPath = DatabasePath(programFolder, ini.ReadString("ORVEL_DB", "Path"));
   OrvelDBs = ReadList(ini, "ORVEL_DB", "DB");
   SapenDBPath = DatabasePath(programFolder, ini.ReadString("SAPEN_DB", "Path"));

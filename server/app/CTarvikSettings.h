@@ -3,6 +3,8 @@
 //
 // Sections and keys:
 //   [ApplicationSettings] TextEditor   external editor for configuration files
+//                         LogRetentionDays  daily log files kept (default 30,
+//                                      today included; 0 keeps everything)
 //   [ServerSettings]      RTCMFormat   ASCII (default) | BINARY | XML
 //                         ErrorHandling ERRORMESSAGES (default) | INVALIDAREA
 //                         SendTimeLimit  seconds a client may take to take a
@@ -11,6 +13,8 @@
 //                         MaxSessionsPerAddress        of one client address (1000)
 //                                        (0: no limit; behind a proxy every
 //                                        client has the proxy's address)
+//                         TotalsWriteInterval  seconds between the writes of
+//                                      changed request totals, 1..60 (default 60)
 //   [NtripCaster]         Port           port of the NTRIP caster (0 or missing:
 //                                        no caster)
 //                         UsersFile      users file of the caster (default
@@ -55,11 +59,18 @@ class CTarvikSettings : public CGeneralModuleSettings {
   static constexpr int kErrorMessages = kErrorHandlingErrorMessages;  // ERRORMESSAGES
   static constexpr int kInvalidArea = kErrorHandlingInvalidArea;      // INVALIDAREA
 
+  static constexpr int kTotalsWriteIntervalMax = 60;
+
+  static constexpr int kDefaultLogRetentionDays = 30;
+
   static constexpr const char* kNtripUsersFileName = "NtripUsers.txt";
   static constexpr int kNtripHeadTimeLimitSeconds = 10;
 
   std::string TextEditor;
   ServerLimits Limits;
+  // A crash loses at most this many seconds of request counts.
+  int TotalsWriteInterval = kTotalsWriteIntervalMax;
+  int LogRetentionDays = kDefaultLogRetentionDays;
   int NtripCasterPort = 0;  // 0: no caster
   std::filesystem::path NtripUsersFile;
   std::chrono::seconds NtripHeadTimeLimit{kNtripHeadTimeLimitSeconds};
@@ -85,6 +96,9 @@ class CTarvikSettings : public CGeneralModuleSettings {
   // The [NtripCaster] section; a port outside 0..65535 is logged and
   // leaves the caster off.
   void ReadNtripCaster(const CFileIni& ini, PelLog& log);
+  // Days of logs to keep: a whole number, 0 or more; empty gives the
+  // default; false (and the default) for anything else.
+  static bool ParseLogRetentionDays(std::string_view text, int& days);
   // "ASCII", "BINARY", "XML" of a format code ("Unknown" otherwise).
   static const char* RTCMFormatName(int format);
 

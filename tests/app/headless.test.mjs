@@ -1,6 +1,7 @@
 // Headless operation of the real program: --start with a good, a broken and
 // an unknown configuration, one GGA request, then SIGTERM: the program must
-// end with status 0 and write the request total back.
+// end with status 0 and write the request total back. Then the same with the
+// panel: a stop, the file opened and saved unchanged must keep the total.
 //
 //   node headless.test.mjs <Tarvik executable>
 
@@ -62,6 +63,13 @@ fs.writeFileSync(path.join(home, "Tarvik_General.ini"),
   check(r.stdout.includes("Configuration Nord read without problems."), "--edit reads the file again");
 }
 
+// Daily log files beyond the retention (30 days unless the settings say
+// otherwise) go at start; other files in the log folders stay.
+const oldLogs = [path.join(home, "Log", "PelLog_02.01.2020.log"), path.join(home, "Log", "Nord", "PelLog_Nord_01.01.2020.log")];
+const foreignLog = path.join(home, "Log", "Nord", "notes_01.01.2020.log");
+fs.mkdirSync(path.join(home, "Log", "Nord"), { recursive: true });
+for (const f of [...oldLogs, foreignLog]) fs.writeFileSync(f, "old\n");
+
 const proc = spawn(exe, ["--home", home, "--start", "Nord", "--start", "Bad", "--start", "Nowhere"],
                    { stdio: ["ignore", "pipe", "pipe"] });
 let out = "", err = "";
@@ -72,7 +80,8 @@ const exited = new Promise((resolve) => proc.on("exit", (code, sig) => resolve(c
 try {
   await new Promise((resolve, reject) => {
     const t = setTimeout(() => reject(new Error("not started: " + out + err)), 30000);
-    const poll = setInterval(() => { if (out.includes("serves on port")) { clearInterval(poll); clearTimeout(t); resolve(); } }, 50);
+    // The refusals come after the started configuration; the last is Nowhere.
+    const poll = setInterval(() => { if (out.includes("serves on port") && err.includes("Nowhere")) { clearInterval(poll); clearTimeout(t); resolve(); } }, 50);
   });
   check(out.includes(`configuration Nord serves on port ${port}`), "valid configuration started");
   check(!out.includes("Bad serves"), "broken configuration not started");
@@ -81,6 +90,8 @@ try {
   const logDir = path.join(home, "Log");
   const programLog = fs.readdirSync(logDir).filter((f) => f.startsWith("PelLog_")).map((f) => fs.readFileSync(path.join(logDir, f), "utf8")).join("");
   check(programLog.includes("Starting Tarvik....") && programLog.includes("Bad has problems"), "program log tells what was refused");
+  check(oldLogs.every((f) => !fs.existsSync(f)) && fs.existsSync(foreignLog), "expired daily logs removed at start, other files kept");
+  check(programLog.includes("Log retention: removed 2 daily log files (keeping 30 days)."), "program log tells what retention removed");
 
   const answer = await request(port);
   check(answer.length > 0, "the started configuration answers");
@@ -90,6 +101,44 @@ try {
   check(code === 0, "SIGTERM ends the program with status 0 (" + code + ")");
   const total = /^TotalNumberOfRequests=(.*)$/m.exec(fs.readFileSync(path.join(home, "Configs", "Nord", "Nord.ini"), "utf8"));
   check(total && total[1] === "42", "total written back (" + (total && total[1]) + ")");
+
+  // Stop, open the file and save it as it is, in the panel: every write of
+  // the total on the way must leave the count as it is.
+  const panelPort = await freePort();
+  const p2 = spawn(exe, ["--home", home, "--start", "Nord", "--panel", "--panel-port", String(panelPort)],
+                   { stdio: ["ignore", "pipe", "pipe"] });
+  let out2 = "";
+  p2.stdout.on("data", (d) => { out2 += d; });
+  p2.stderr.on("data", (d) => { out2 += d; });
+  const exited2 = new Promise((resolve) => p2.on("exit", (code, sig) => resolve(code ?? sig)));
+  try {
+    await new Promise((resolve, reject) => {
+      const t = setTimeout(() => reject(new Error("panel not started: " + out2)), 30000);
+      const poll = setInterval(() => { if (/Access token: \S+/.test(out2)) { clearInterval(poll); clearTimeout(t); resolve(); } }, 50);
+    });
+    const token = /Access token: (\S+)/.exec(out2)[1];
+    const api = async (method, route, body) => {
+      const r = await fetch(`http://127.0.0.1:${panelPort}${route}`, {
+        method, headers: { "X-Tarvik-Token": token, "Content-Type": "application/json" },
+        body: body === undefined ? undefined : JSON.stringify(body) });
+      return r.json();
+    };
+    await request(port);
+    await request(port);
+    check((await api("POST", "/api/stop", { name: "Nord" })).ok, "panel stops the configuration");
+    const file = await api("GET", "/api/file?name=Nord");
+    check(file.ok, "panel reads the file");
+    check((await api("POST", "/api/file", { name: "Nord", text: file.text })).ok, "panel saves the file");
+    const nord = (await api("GET", "/api/state")).configurations.find((c) => c.name === "Nord");
+    check(nord && nord.totalRequests === 44, "the total counts each request once (" + (nord && nord.totalRequests) + ")");
+    p2.kill("SIGTERM");
+    const code2 = await Promise.race([exited2, new Promise((r) => setTimeout(() => r("timeout"), 20000))]);
+    check(code2 === 0, "SIGTERM ends the program with its panel (" + code2 + ")");
+    const total2 = /^TotalNumberOfRequests=(.*)$/m.exec(fs.readFileSync(path.join(home, "Configs", "Nord", "Nord.ini"), "utf8"));
+    check(total2 && total2[1] === "44", "total on disk (" + (total2 && total2[1]) + ")");
+  } finally {
+    if (p2.exitCode === null) p2.kill("SIGKILL");
+  }
 } catch (e) {
   failures++;
   console.log("FAIL " + e.stack + "\nstdout:\n" + out + "\nstderr:\n" + err);

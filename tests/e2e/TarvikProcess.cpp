@@ -198,6 +198,10 @@ bool TarvikProcess::Running() {
   return r == 0;
 }
 
+void TarvikProcess::Signal(int sig) {
+  if (pid_ > 0) kill(pid_, sig);
+}
+
 int TarvikProcess::Stop(int sig) {
   if (pid_ > 0) {
     kill(pid_, sig);

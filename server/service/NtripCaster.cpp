@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <thread>

@@ -34,6 +34,11 @@ namespace {
 
 const char* const kSource = "Tarvik";
 
+// Exit status of the program: 0 done, 1 failed, 2 command line not understood.
+constexpr int kExitOK = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
 // Set once the program is asked to end (a signal, or Exit on the panel).
 class EndRequest {
  public:
@@ -113,12 +118,12 @@ int Edit(const CTarvikSettings& settings, CConfigurationSet& set, const std::str
   IConfigurationModule* m = set.Find(name);
   if (!m) {
     std::cerr << "There is no configuration named " << name << ".\n";
-    return 1;
+    return kExitFailure;
   }
   if (settings.TextEditor.empty()) {
     std::cerr << "No TextEditor in section ApplicationSettings of " << settings.GeneralSettingsFile().string()
               << ".\n";
-    return 1;
+    return kExitFailure;
   }
   set.WriteBackTotal(name);
   const std::string editor = CFileIni::NormalisedPath(settings.TextEditor);
@@ -131,10 +136,10 @@ int Edit(const CTarvikSettings& settings, CConfigurationSet& set, const std::str
     execlp(editor.c_str(), editor.c_str(), file.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  int status = 0;
+  int status = kExitOK;
   if (pid < 0 || waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) == 127) {
     std::cerr << "The text editor " << editor << " could not be run.\n";
-    return 1;
+    return kExitFailure;
   }
   // As after the editor of the control window: the module reads its file again.
   m->ReadConfiguration();
@@ -142,7 +147,7 @@ int Edit(const CTarvikSettings& settings, CConfigurationSet& set, const std::str
     std::cout << "Configuration " << name << " read without problems.\n";
   else
     std::cout << "Problems in configuration: \n\n" << m->Problems();
-  return 0;
+  return kExitOK;
 }
 
 // Reads the password from standard input, without echo on a terminal.
@@ -165,7 +170,7 @@ int NtripPasswd(const CTarvikSettings& settings, const std::string& mountAndUser
               "NTRIP users file " + settings.NtripUsersFile.string() + ": password of " +
                   mountAndUser.substr(mountAndUser.find(':') + 1) + " on mount point " +
                   mountAndUser.substr(0, mountAndUser.find(':')) + " set.");
-  return status;
+  return status == 0 ? kExitOK : kExitFailure;
 }
 
 NtripCasterSettings CasterSettings(const CTarvikSettings& settings) {
@@ -203,11 +208,11 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
   std::string error;
   if (!ParseCommandLine(args, cl, error)) {
     std::cerr << "Tarvik: " << error << "\n";
-    return 2;
+    return kExitUsage;
   }
   if (cl.help) {
     std::cout << CommandLineHelp();
-    return 0;
+    return kExitOK;
   }
   if (!cl.home.empty()) SetProgramFolder(cl.home);
 
@@ -225,7 +230,7 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
     log.write(0, PelLogError, kSource, "Error reading settings.");
     std::cerr << "Error reading configuration file. For details see log-file " << log.currentPath().string()
               << "\n";
-    return 1;
+    return kExitFailure;
   }
 
   if (!cl.ntripPasswd.empty()) return NtripPasswd(settings, cl.ntripPasswd, log);
@@ -245,11 +250,11 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
 
   NtripCaster caster(directory, CasterSettings(settings));
 
-  int status = 0;
+  int status = kExitOK;
   if (cl.Headless() && StartHeadless(cl, set, log) == 0 && !cl.ServesPanel()) {
     log.write(0, PelLogError, kSource, "Headless start: no configuration could be started.");
     std::cerr << "No configuration could be started.\n";
-    return 1;
+    return kExitFailure;
   }
   StartCaster(settings, caster, log);
 
@@ -293,7 +298,7 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
           "The control panel cannot listen on " + cl.panelAddress + " port " + std::to_string(port) + ".";
       log.write(0, PelLogError, kSource, text);
       std::cerr << text << "\n";
-      status = 1;
+      status = kExitFailure;
     } else {
       const std::string& a = cl.panelAddress;
       if (!IsLoopbackAddress(a)) {

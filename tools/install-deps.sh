@@ -20,6 +20,10 @@ PACKAGES=(
   clang libclang-rt-14-dev
   # browser test of the control panel
   chromium nodejs
+  # password hashes of the NTRIP caster's users file (crypt_r)
+  libcrypt-dev
+  # real NTRIP clients of the caster's end-to-end test: RTKLIB's str2str and curl
+  rtklib curl
   # the Debian package and its test: cpack's dependency scan (file), the
   # checks (lintian, systemd-analyze), the service user (adduser)
   file lintian systemd adduser

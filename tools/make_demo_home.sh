@@ -2,13 +2,15 @@
 # Lays out the demo program folder: settings, template, the configurations
 # and their data files.
 #
-#   tools/make_demo_home.sh [--dest DIR] [--build DIR] [--ports P1,P2,P3[,P4]] [--fresh]
+#   tools/make_demo_home.sh [--dest DIR] [--build DIR] [--ports P1,P2,P3[,P4]]
+#                           [--caster-port P] [--fresh]
 #
 #   --dest   program folder to create (default demo-home/ at the top)
 #   --build  build folder whose generated data files are used (default build/)
 #   --ports  ports of DemoBinary, DemoAscii, DemoXml and DemoGermany
 #            (default 2101,2102,2103,2104); without a fourth port the folder
 #            holds the three Austria-like configurations only
+#   --caster-port  port of the NTRIP caster (default 2100)
 #   --fresh  remove the folder first (logs and request totals go with it)
 #
 # DemoGermany's database and height grid are built here, once per build
@@ -16,20 +18,23 @@
 # (with the build's marlobuild and gtximport); they are not committed.
 #
 # Run again on an existing folder, it refreshes settings and data but keeps
-# each configuration's TotalNumberOfRequests and the Log/ folder.
+# each configuration's TotalNumberOfRequests, the NTRIP users file and the
+# Log/ folder.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 dest="$top/demo-home"
 build="$top/build"
 ports="2101,2102,2103,2104"
+caster_port=2100
 fresh=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --dest) dest="$2"; shift 2 ;;
     --build) build="$2"; shift 2 ;;
     --ports) ports="$2"; shift 2 ;;
+    --caster-port) caster_port="$2"; shift 2 ;;
     --fresh) fresh=1; shift ;;
-    *) sed -n '2,21p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,22p' "$0" >&2; exit 2 ;;
   esac
 done
 IFS=, read -r port_binary port_ascii port_xml port_germany <<<"$ports"
@@ -69,6 +74,7 @@ fill() {  # template file, destination, port
     total="${total:-0}"
   fi
   sed -e "s|@MARLO_DB@|$marlo_db|g" -e "s|@ORVEL_DB@|$orvel_db|g" -e "s|@GEOID_DB@|$geoid_db|g" \
+      -e "s|@CASTER_PORT@|$caster_port|g" \
       -e "s|^PORTNUM=.*|PORTNUM=$3|" -e "s|^TotalNumberOfRequests=.*|TotalNumberOfRequests=$total|" \
       "$1" > "$2.tmp"
   mv "$2.tmp" "$2"
@@ -108,6 +114,11 @@ if [ "$germany" = 1 ]; then
   sed -i 's/^Configuration3=DemoXml$/&\nConfiguration4=DemoGermany/' "$dest/Tarvik_General.ini"
 fi
 fill "$home/ConfigurationTemplate.ini" "$dest/ConfigurationTemplate.ini" 0
+# The users file is the operator's once it exists (Tarvik --ntrip-passwd).
+if [ ! -f "$dest/NtripUsers.txt" ]; then
+  cp "$home/NtripUsers.txt" "$dest/NtripUsers.txt"
+  chmod 600 "$dest/NtripUsers.txt"
+fi
 for pair in "DemoBinary:$port_binary" "DemoAscii:$port_ascii" "DemoXml:$port_xml"; do
   name="${pair%%:*}"; port="${pair##*:}"
   mkdir -p "$dest/Configs/$name"
@@ -126,3 +137,4 @@ echo "  Marlo database: $marlo_db"
 if [ "$germany" = 1 ]; then
   echo "  DemoGermany port $port_germany  binary RTCM 3 frames, ETRS89 to DHDN (BETA2007), heights from EGM96"
 fi
+echo "  NTRIP caster port $caster_port: mount points DemoBinary (user demo, password demo)$([ "$germany" = 1 ] && echo ", DemoGermany (open)")"

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,6 +21,7 @@
 #include "app/LoopbackHost.h"
 #include "app/MetricsReport.h"
 #include "app/MetricsServer.h"
+#include "app/NtripPasswordCommand.h"
 #include "app/SecurityToken.h"
 #include "app/SignalWatcher.h"
 #include "app/TotalsWriter.h"
@@ -27,6 +29,8 @@
 #include "runtime/LogRetention.h"
 #include "runtime/PelLog.h"
 #include "runtime/ProgramFolder.h"
+#include "service/NtripCaster.h"
+#include "service/NtripMountDirectory.h"
 
 namespace tarvik {
 namespace {
@@ -172,6 +176,55 @@ int Edit(const CTarvikSettings& settings, CConfigurationSet& set, const std::str
   return kExitOK;
 }
 
+// Reads the password from standard input, without echo on a terminal.
+int NtripPasswd(const CTarvikSettings& settings, const std::string& mountAndUser, PelLog& log) {
+  const bool terminal = ::isatty(STDIN_FILENO) == 1;
+  termios saved{};
+  if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    std::cerr << "Password for " << mountAndUser << ": " << std::flush;
+  }
+  const int status = SetNtripPassword(settings.NtripUsersFile, mountAndUser, std::cin, std::cout, std::cerr);
+  if (terminal) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::cerr << "\n";
+  }
+  if (status == 0)
+    log.write(0, PelLogInfo, kSource,
+              "NTRIP users file " + settings.NtripUsersFile.string() + ": password of " +
+                  mountAndUser.substr(mountAndUser.find(':') + 1) + " on mount point " +
+                  mountAndUser.substr(0, mountAndUser.find(':')) + " set.");
+  return status == 0 ? kExitOK : kExitFailure;
+}
+
+NtripCasterSettings CasterSettings(const CTarvikSettings& settings) {
+  NtripCasterSettings c;
+  c.port = static_cast<uint16_t>(settings.NtripCasterPort);
+  c.headTimeLimit = settings.NtripHeadTimeLimit;
+  c.usersFile = settings.NtripUsersFile;
+  c.limits = settings.Limits;
+  return c;
+}
+
+// Starts the caster when the settings give it a port; a port that cannot be
+// used is reported, and the configurations serve on without it.
+void StartCaster(const CTarvikSettings& settings, NtripCaster& caster, PelLog& log) {
+  if (settings.NtripCasterPort <= 0) return;
+  if (caster.Start() != 1) {
+    const std::string text = "The NTRIP caster cannot listen on port " +
+                             std::to_string(settings.NtripCasterPort) +
+                             ". For details see the program's log.";
+    log.write(0, PelLogError, kSource, text);
+    std::cerr << text << "\n";
+    return;
+  }
+  std::cout << "NTRIP caster on port " << caster.boundPort() << " (users file "
+            << settings.NtripUsersFile.string() << ").\n";
+  std::cout.flush();
+}
+
 }  // namespace
 
 CTarvikApp::CTarvikApp(FactoryMaker makeFactory) : makeFactory_(std::move(makeFactory)) {}
@@ -206,9 +259,14 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
     return kExitFailure;
   }
 
+  if (!cl.ntripPasswd.empty()) return NtripPasswd(settings, cl.ntripPasswd, log);
+
+  // The directory outlives the configurations, which unlist themselves
+  // when they stop; the caster goes before both.
+  NtripMountDirectory directory;
   const std::filesystem::path general = settings.GeneralSettingsFile();
   CConfigurationSet set({settings.ConfigurationsPath, general, ProgramFolder() / "ConfigurationTemplate.ini"},
-                        makeFactory_(settings), log);
+                        makeFactory_(settings, directory), log);
   set.LoadConfigurations(settings.Configurations);
 
   if (!cl.edit.empty()) return Edit(settings, set, cl.edit);
@@ -220,12 +278,15 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
   // Expired daily log files are removed now and once a day while the program runs.
   LogRetentionSchedule retention(ProgramFolder() / "Log", settings.LogRetentionDays);
 
+  NtripCaster caster(directory, CasterSettings(settings));
+
   int status = kExitOK;
   if (cl.Headless() && StartHeadless(cl, set, log) == 0 && !cl.ServesPanel()) {
     log.write(0, PelLogError, kSource, "Headless start: no configuration could be started.");
     std::cerr << "No configuration could be started.\n";
     return kExitFailure;
   }
+  StartCaster(settings, caster, log);
 
   // Totals are written while they change, so that a crash loses at most one
   // interval of counts.
@@ -260,6 +321,7 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
     if (!StoreSecurityToken(tokenFile, token))
       log.write(0, PelLogWarning, kSource, "The access token could not be stored in " + tokenFile.string());
     CTarvikDlg dlg(set, token, log);
+    dlg.SetNtripCasterPort(caster.boundPort());
     const int port = cl.panelPort < 0 ? CTarvikDlg::kDefaultPort : cl.panelPort;
     if (dlg.Bind(cl.panelAddress, port) < 0) {
       std::string text =
@@ -301,6 +363,7 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
 
   log.write(0, PelLogInfo, kSource, "Stopping Tarvik....");
   totalsWriter.Stop();
+  caster.Stop();
   set.StopAll();
   {
     std::lock_guard<std::mutex> lock(set.Mutex());

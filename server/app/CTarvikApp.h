@@ -1,10 +1,11 @@
 #pragma once
 // Program start: the program-wide log with its header, "Starting Tarvik....",
-// the general settings, the configurations, then the control panel and/or
-// the headless start of configurations, until the operator exits or the
-// process is asked to end (SIGINT, SIGTERM). Meanwhile the request totals
-// that change are written back every TotalsWriteInterval seconds. At the end
-// the panel's requests finish, the configurations stop (all at once) and the
+// the general settings, the configurations, the NTRIP caster when it has a
+// port, then the control panel and/or the headless start of
+// configurations, until the operator exits or the process is asked to end
+// (SIGINT, SIGTERM). Meanwhile the request totals that change are written
+// back every TotalsWriteInterval seconds. At the end the panel's requests
+// finish, the caster and the configurations stop (all at once) and the
 // totals are written; a second signal during that writes the totals and
 // ends the program at once (exit status 128 + signal).
 
@@ -17,12 +18,15 @@
 namespace tarvik {
 
 class CTarvikSettings;
+class NtripMountDirectory;
 struct CommandLine;
 
 class CTarvikApp {
  public:
-  // Makes the factory of transformation modules once the settings are read.
-  using FactoryMaker = std::function<ConfigurationModuleFactory(const CTarvikSettings&)>;
+  // Makes the factory of transformation modules once the settings are read;
+  // running modules list themselves in the directory of the NTRIP caster.
+  using FactoryMaker =
+      std::function<ConfigurationModuleFactory(const CTarvikSettings&, NtripMountDirectory&)>;
 
   explicit CTarvikApp(FactoryMaker makeFactory);
 
@@ -37,6 +41,7 @@ class CTarvikApp {
 };
 
 // The factory of the real transformation module.
-ConfigurationModuleFactory MakeTransformationModuleFactory(const CTarvikSettings& settings);
+ConfigurationModuleFactory MakeTransformationModuleFactory(const CTarvikSettings& settings,
+                                                           NtripMountDirectory& directory);
 
 }  // namespace tarvik

@@ -46,6 +46,9 @@ class CTarvikDlg {
   void Wait();
   void Close();
 
+  // Port of the NTRIP caster shown on the page (0: no caster).
+  void SetNtripCasterPort(int port) { api_.SetNtripCasterPort(port); }
+
   // URL to open, with the token in the fragment (never sent to the server).
   std::string Url() const;
   bool ExitRequested() const { return api_.ExitRequested(); }

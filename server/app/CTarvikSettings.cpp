@@ -88,6 +88,22 @@ void CTarvikSettings::ReadLimits(const CFileIni& ini) {
   Limits.maxSessionsPerAddress = perAddress < 0 ? 0 : perAddress;
 }
 
+void CTarvikSettings::ReadNtripCaster(const CFileIni& ini, PelLog& log) {
+  const int port = ini.ReadInt("NtripCaster", "Port", 0);
+  NtripCasterPort = port;
+  if (port < 0 || port > 65535) {
+    log.write(0, PelLogError, "TARVIK",
+              "ReadGeneralSettings: NtripCaster Port " + std::to_string(port) +
+                  " is not a port number; the NTRIP caster stays off.");
+    NtripCasterPort = 0;
+  }
+  std::string users = CFileIni::NormalisedPath(ini.ReadString("NtripCaster", "UsersFile"));
+  if (users.empty()) users = kNtripUsersFileName;
+  NtripUsersFile = users.front() == '/' ? std::filesystem::path(users) : ProgramDirectory / users;
+  const int seconds = ini.ReadInt("NtripCaster", "HeadTimeLimit", kNtripHeadTimeLimitSeconds);
+  NtripHeadTimeLimit = std::chrono::seconds(seconds > 0 ? seconds : kNtripHeadTimeLimitSeconds);
+}
+
 bool CTarvikSettings::ReadGeneralSettings() {
   PelLog log;
   return ReadGeneralSettings(ProgramFolder(), log);
@@ -114,6 +130,7 @@ bool CTarvikSettings::ReadGeneralSettings(const std::filesystem::path& programFo
   RTCMFormat = ParseRTCMFormat(ini.ReadString("ServerSettings", "RTCMFormat"));
   ErrorHandling = ParseErrorHandling(ini.ReadString("ServerSettings", "ErrorHandling"));
   ReadLimits(ini);
+  ReadNtripCaster(ini, log);
   // Longer than the bound would lose more than a minute; nothing or
   // nonsense keeps the bound.
   const int interval = ini.ReadInt("ServerSettings", "TotalsWriteInterval", kTotalsWriteIntervalMax);

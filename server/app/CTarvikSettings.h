@@ -15,6 +15,13 @@
 //                                        client has the proxy's address)
 //                         TotalsWriteInterval  seconds between the writes of
 //                                      changed request totals, 1..60 (default 60)
+//   [NtripCaster]         Port           port of the NTRIP caster (0 or missing:
+//                                        no caster)
+//                         UsersFile      users file of the caster (default
+//                                        NtripUsers.txt in the program folder;
+//                                        a relative path is taken from there)
+//                         HeadTimeLimit  seconds a client has to send its
+//                                        request head (10)
 //   [ORVEL_DB]            Path, DB1, DB2, ...  height surface databases
 //   [SAPEN_DB]            Path, DB1, DB2, ...  Marlo position databases
 //   [Geoid_Grids]         Path, DB1, DB2, ...  geoid grid files
@@ -29,6 +36,7 @@
 // A configuration's own INI may override RTCMFormat for that configuration
 // (read by the module).
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -55,11 +63,17 @@ class CTarvikSettings : public CGeneralModuleSettings {
 
   static constexpr int kDefaultLogRetentionDays = 30;
 
+  static constexpr const char* kNtripUsersFileName = "NtripUsers.txt";
+  static constexpr int kNtripHeadTimeLimitSeconds = 10;
+
   std::string TextEditor;
   ServerLimits Limits;
   // A crash loses at most this many seconds of request counts.
   int TotalsWriteInterval = kTotalsWriteIntervalMax;
   int LogRetentionDays = kDefaultLogRetentionDays;
+  int NtripCasterPort = 0;  // 0: no caster
+  std::filesystem::path NtripUsersFile;
+  std::chrono::seconds NtripHeadTimeLimit{kNtripHeadTimeLimitSeconds};
   std::vector<std::string> OrvelDBs;
   std::vector<std::string> SapenDBs;
   std::vector<std::string> GeoidGrids;
@@ -79,6 +93,9 @@ class CTarvikSettings : public CGeneralModuleSettings {
   static int ParseErrorHandling(std::string_view text);
   // The three session limits of [ServerSettings]; negative values count as 0.
   void ReadLimits(const CFileIni& ini);
+  // The [NtripCaster] section; a port outside 0..65535 is logged and
+  // leaves the caster off.
+  void ReadNtripCaster(const CFileIni& ini, PelLog& log);
   // Days of logs to keep: a whole number, 0 or more; empty gives the
   // default; false (and the default) for anything else.
   static bool ParseLogRetentionDays(std::string_view text, int& days);

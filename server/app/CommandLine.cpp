@@ -62,6 +62,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
       out.panel = true;
     } else if (arg == "--edit") {
       if (!needValue(out.edit)) return false;
+    } else if (arg == "--ntrip-passwd") {
+      if (!needValue(out.ntripPasswd)) return false;
+      const std::size_t colon = out.ntripPasswd.find(':');
+      if (colon == std::string::npos || colon == 0 || colon + 1 == out.ntripPasswd.size()) {
+        error = "Option --ntrip-passwd needs MOUNT:USER.";
+        return false;
+      }
     } else if (arg == "--metrics-address") {
       std::string a;
       if (!needValue(a)) return false;
@@ -76,6 +83,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
   }
   if (!out.edit.empty() && out.Headless()) {
     error = "Options --edit and --start cannot be combined.";
+    return false;
+  }
+  if (!out.ntripPasswd.empty() && (out.Headless() || !out.edit.empty())) {
+    error = "Option --ntrip-passwd cannot be combined with --start or --edit.";
     return false;
   }
   return true;
@@ -100,6 +111,10 @@ std::string CommandLineHelp() {
          "  --panel               with --start: serve the control panel as well\n"
          "  --edit NAME           open the configuration file of NAME in the TextEditor of the\n"
          "                        general settings and end when the editor returns\n"
+         "  --ntrip-passwd MOUNT:USER\n"
+         "                        set the password of USER on the NTRIP mount point MOUNT (\"*\":\n"
+         "                        every mount point) in the caster's users file; the password\n"
+         "                        is read from standard input and stored hashed\n"
          "  --metrics-address ADDR:PORT\n"
          "                        serve the metrics page (Prometheus text format) at\n"
          "                        http://ADDR:PORT/metrics, read-only and without token, for a\n"

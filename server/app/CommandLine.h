@@ -3,14 +3,16 @@
 //
 //   Tarvik [--home DIR] [--panel-address ADDR] [--panel-port PORT]
 //          [--start NAME|all]... [--panel] [--edit NAME]
-//          [--metrics-address ADDR:PORT] [--help]
+//          [--ntrip-passwd MOUNT:USER] [--metrics-address ADDR:PORT] [--help]
 //
 // Without --start the program serves the control panel until the operator
 // exits there. With --start it runs headless: the named configurations
 // start at once and the program serves until SIGINT or SIGTERM; --panel
 // serves the control panel as well. --edit opens one configuration file in
 // the text editor of the general settings and ends when the editor returns.
-// --metrics-address serves the metrics page alone on an address of its own.
+// --ntrip-passwd sets a password of the NTRIP caster's users file (read
+// from standard input) and ends. --metrics-address serves the metrics page
+// alone on an address of its own.
 
 #include <string>
 #include <vector>
@@ -25,11 +27,12 @@ struct CommandLine {
   std::vector<std::string> start;  // names; "all" stands for every one
   bool panel = false;              // panel also while headless
   std::string edit;                // configuration to edit
+  std::string ntripPasswd;         // MOUNT:USER whose password is set
   std::string metricsAddress;      // with metricsPort, when served
   int metricsPort = -1;            // -1: no metrics server
 
   bool Headless() const { return !start.empty(); }
-  bool ServesPanel() const { return edit.empty() && (!Headless() || panel); }
+  bool ServesPanel() const { return edit.empty() && ntripPasswd.empty() && (!Headless() || panel); }
   bool StartsAll() const;
   bool ServesMetrics() const { return metricsPort >= 0; }
 };

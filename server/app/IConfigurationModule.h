@@ -56,6 +56,9 @@ class IConfigurationModule {
   virtual bool WriteTotal() = 0;
   // True while requests were counted that the file does not hold yet.
   virtual bool HasUnwrittenTotal() const = 0;
+  // Mount point under which the NTRIP caster serves the configuration while
+  // it runs; "" when it has none (or does not answer in binary frames).
+  virtual std::string MountPoint() const { return {}; }
 
   // Figures for monitoring; a configuration that counts nothing has none.
   virtual ModuleFigures Figures() const { return {}; }

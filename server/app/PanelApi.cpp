@@ -188,12 +188,14 @@ PanelResponse PanelApi::State() {
                     {"startTime", StartTimeText(m)},
                     {"requestsSinceStart", m.RequestsSinceStart()},
                     {"totalRequests", m.TotalRequests()},
+                    {"mountPoint", m.MountPoint()},
                     {"state", state},
                     {"icon", s.running ? 0 : (s.valid ? 2 : 1)},
                     {"buttons", ButtonsJson(ComputePanelButtons(&s, anyRunning))}});
   }
   return Json({{"configurations", list},
                {"anyRunning", anyRunning},
+               {"ntripCasterPort", ntripCasterPort_.load()},
                {"noSelection", ButtonsJson(ComputePanelButtons(nullptr, anyRunning))}});
 }
 

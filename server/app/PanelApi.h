@@ -70,6 +70,9 @@ class PanelApi {
 
   PanelResponse Handle(const PanelRequest& request);
 
+  // Port of the NTRIP caster shown on the page (0: no caster).
+  void SetNtripCasterPort(int port) { ntripCasterPort_ = port; }
+
   // Set by a successful "Exit"; `onExit` is called once then.
   bool ExitRequested() const { return exitRequested_; }
   void SetOnExit(std::function<void()> onExit) { onExit_ = std::move(onExit); }
@@ -93,6 +96,7 @@ class PanelApi {
   PelLog& log_;
   std::set<std::string> stopping_;  // guarded by the set's mutex
   std::atomic<bool> exitRequested_{false};
+  std::atomic<int> ntripCasterPort_{0};
   std::function<void()> onExit_;
 };
 

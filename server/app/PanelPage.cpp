@@ -51,6 +51,7 @@ canvas#rateChart { display:block; width:100%; height:150px; }
 pre#log { margin:0; height:300px; overflow:auto; padding:8px 12px; font-family:"Courier New", Courier, monospace; font-size:11px; font-weight:normal; line-height:1.35; background:#fbfcfd; white-space:pre; }
 .legend { display:flex; gap:16px; padding:8px 12px; font-size:12px; color:var(--muted); }
 .legend span { display:flex; align-items:center; gap:5px; }
+.ntrip { padding:0 12px 10px; font-size:12px; color:var(--muted); }
 dialog { border:1px solid var(--line); border-radius:8px; padding:0; min-width:360px; max-width:90vw; box-shadow:0 10px 40px rgba(20,40,70,.25); }
 dialog::backdrop { background:rgba(20,35,55,.35); }
 dialog h2 { margin:0; padding:12px 16px; font-size:15px; border-bottom:1px solid var(--line); background:#f6f8fa; }
@@ -88,6 +89,7 @@ footer { text-align:center; color:var(--muted); font-size:12px; margin:18px 0 30
       <tbody id="rows"></tbody>
     </table>
     <div id="empty" class="empty" hidden>No configurations yet. Press &ldquo;Add ...&rdquo; to create one.</div>
+    <div id="ntrip" class="ntrip"></div>
     <div class="legend">
       <span><svg class="icon" viewBox="0 0 16 16"><use href="#i0"/></svg>running</span>
       <span><svg class="icon" viewBox="0 0 16 16"><use href="#i2"/></svg>ready</span>
@@ -229,6 +231,12 @@ function render() {
     rows.appendChild(tr);
   }
   $("empty").hidden = state.configurations.length > 0;
+  // The caster's port and the mount point of every configuration it can serve.
+  const mounts = state.configurations.filter((m) => m.mountPoint)
+    .map((m) => m.mountPoint + (m.mountPoint !== m.name ? " (" + m.name + ")" : "") + (m.state === "running" ? "" : " [stopped]"));
+  $("ntrip").textContent = state.ntripCasterPort
+    ? "NTRIP caster on port " + state.ntripCasterPort + " \u00b7 mount points: " + (mounts.length ? mounts.join(", ") : "none")
+    : "NTRIP caster off";
   const c = current();
   const b = c ? c.buttons : state.noSelection;
   $("btnAdd").disabled = !b.add;

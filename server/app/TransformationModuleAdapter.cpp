@@ -11,11 +11,11 @@ namespace {
 
 class TransformationModuleAdapter : public IConfigurationModule {
  public:
-  TransformationModuleAdapter(const CTarvikSettings& settings, const std::string& name,
-                              const std::filesystem::path& folder)
+  TransformationModuleAdapter(const CTarvikSettings& settings, NtripMountDirectory& directory,
+                              const std::string& name, const std::filesystem::path& folder)
       : settings_(settings),
         module_(std::make_unique<CRTCMTransformationMessageModule>(name, folder)),
-        host_(std::make_unique<ModuleHost>(*module_)) {}
+        host_(std::make_unique<ModuleHost>(*module_, &directory)) {}
   // The server stops before the module it serves goes.
   ~TransformationModuleAdapter() override { host_.reset(); }
 
@@ -39,6 +39,9 @@ class TransformationModuleAdapter : public IConfigurationModule {
   bool HasUnwrittenTotal() const override {
     return module_->TotalNumberOfRequests() != module_->WrittenTotalNumberOfRequests();
   }
+  std::string MountPoint() const override {
+    return module_->ResponseFormat() == kRTCMFormatBinary ? module_->NtripMountPoint() : std::string();
+  }
   ModuleFigures Figures() const override { return {host_->Metrics().Read(), module_->DatabaseLoads()}; }
 
  private:
@@ -49,9 +52,10 @@ class TransformationModuleAdapter : public IConfigurationModule {
 
 }  // namespace
 
-ConfigurationModuleFactory MakeTransformationModuleFactory(const CTarvikSettings& settings) {
-  return [&settings](const std::string& name, const std::filesystem::path& folder, int) {
-    return std::make_unique<TransformationModuleAdapter>(settings, name, folder);
+ConfigurationModuleFactory MakeTransformationModuleFactory(const CTarvikSettings& settings,
+                                                           NtripMountDirectory& directory) {
+  return [&settings, &directory](const std::string& name, const std::filesystem::path& folder, int) {
+    return std::make_unique<TransformationModuleAdapter>(settings, directory, name, folder);
   };
 }
 

@@ -14,6 +14,15 @@ int ParseRTCMFormat(std::string_view text) {
   return kRTCMFormatASCII;
 }
 
+bool IsNtripMountPointName(std::string_view text) {
+  if (text.empty() || text.size() > kNtripMountPointMaxLength) return false;
+  for (unsigned char c : text) {
+    const bool letterOrDigit = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!letterOrDigit && c != '-' && c != '_' && c != '.' && c != '~') return false;
+  }
+  return true;
+}
+
 CConfigurationSettings::CConfigurationSettings()
     : marlo_(std::make_unique<CMarloDll>()),
       orvel_(std::make_unique<CORVELDll>()),
@@ -31,6 +40,7 @@ void CConfigurationSettings::Reset() {
   ConfigurationName.clear();
   PORTNUM = 0;
   RequestType = 0;
+  NtripMountPoint.clear();
   ActiveMessages.clear();
   Mode.clear();
   ModeCode = kModeOther;

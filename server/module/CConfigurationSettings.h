@@ -22,6 +22,13 @@ constexpr int kRTCMFormatXML = 3;
 // "BINARY" and "XML" in any case and with blanks around; anything else is ASCII.
 int ParseRTCMFormat(std::string_view text);
 
+// Longest NTRIP mount point accepted.
+constexpr std::size_t kNtripMountPointMaxLength = 100;
+// True when `text` can be an NTRIP mount point: 1 to 100 letters, digits,
+// '-', '_', '.' or '~', so that it stands in a request line and in a field
+// of the caster's source table without escaping.
+bool IsNtripMountPointName(std::string_view text);
+
 // What a configuration takes over from the program-wide settings each time
 // it is read: the defaults of its format and error handling, and the
 // folders its database file names are relative to.
@@ -70,6 +77,10 @@ class CConfigurationSettings {
   std::string ConfigurationName;
   int PORTNUM = 0;
   int RequestType = 0;
+  // Mount point of the configuration on the NTRIP caster: the key
+  // NtripMountPoint, else the configuration's name when it can be one;
+  // empty when the configuration has none.
+  std::string NtripMountPoint;
   std::vector<int> ActiveMessages;
   std::string Mode;  // upper case as kept
   int ModeCode = kModeOther;

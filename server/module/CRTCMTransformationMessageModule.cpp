@@ -50,6 +50,21 @@ int CRTCMTransformationMessageModule::ResponseFormat() const {
   return format_;
 }
 
+std::string CRTCMTransformationMessageModule::NtripMountPoint() const {
+  std::lock_guard<std::mutex> lock(info_);
+  return mountPoint_;
+}
+
+std::vector<int> CRTCMTransformationMessageModule::ActiveMessages() const {
+  std::lock_guard<std::mutex> lock(info_);
+  return activeMessages_;
+}
+
+CRTCMTransformationMessageModule::AreaCentre CRTCMTransformationMessageModule::ConfiguredAreaCentre() const {
+  std::lock_guard<std::mutex> lock(info_);
+  return areaCentre_;
+}
+
 void CRTCMTransformationMessageModule::CountRequest() {
   ++requestsSinceStart_;
   ++totalRequests_;
@@ -103,6 +118,10 @@ int CRTCMTransformationMessageModule::ReadConfigurationLocked(const CGeneralModu
   problems_ = outcome.problems;
   port_ = outcome.result == kReadConfigurationDone ? settings_.PORTNUM : 0;
   format_ = settings_.RTCMFormat;
+  mountPoint_ = settings_.NtripMountPoint;
+  activeMessages_ = settings_.ActiveMessages;
+  areaCentre_ = {settings_.Helmert.LatitudeOfOriginAreaOfValidity,
+                 settings_.Helmert.LongitudeOfOriginAreaOfValidity};
   return outcome.result;
 }
 

@@ -12,7 +12,8 @@
 //               RTCMFormat (optional: ASCII|BINARY|XML; overrides the
 //               program-wide ServerSettings/RTCMFormat for this
 //               configuration only; missing or empty keeps the program-wide
-//               value)
+//               value), NtripMountPoint (optional: the configuration's
+//               mount point on the NTRIP caster instead of its name)
 //   [Transformation_ITRF_To_Target]  RX RY RZ (degrees) TX TY TZ (metres) S
 //   [1021] [1023] [1025]  fixed fields of the message records
 //
@@ -25,6 +26,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "module/CConfigurationSettings.h"
 #include "module/DatabaseLoads.h"
@@ -60,6 +62,17 @@ class CRTCMTransformationMessageModule {
   int Port() const;
   // The response format of the last read (kRTCMFormatASCII, ...).
   int ResponseFormat() const;
+  // What the NTRIP caster shows of the configuration, as of the last read:
+  // its mount point ("" when it has none), its active messages, and the
+  // centre of its area of validity (the configured [1021] origin, which
+  // the requests of LOCAL mode overwrite in the message record).
+  std::string NtripMountPoint() const;
+  std::vector<int> ActiveMessages() const;
+  struct AreaCentre {
+    double latitude = 0.0;
+    double longitude = 0.0;
+  };
+  AreaCentre ConfiguredAreaCentre() const;
 
   // Counts one request read from a client: requests since start and
   // TotalNumberOfRequests, each +1. Safe from several threads at once.
@@ -93,6 +106,9 @@ class CRTCMTransformationMessageModule {
   std::filesystem::path folder_;
   int port_ = 0;
   int format_ = kRTCMFormatASCII;
+  std::string mountPoint_;
+  std::vector<int> activeMessages_;
+  AreaCentre areaCentre_;
   bool valid_ = false;
   bool wasRead_ = false;
   std::string problems_;

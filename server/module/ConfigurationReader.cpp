@@ -149,6 +149,7 @@ void ConfigurationReader::ReadSettings(const CFileIni& ini) {
   const std::string ownFormat = ini.ReadString(kSettings, "RTCMFormat");
   if (!ownFormat.empty()) cfg_.RTCMFormat = ParseRTCMFormat(ownFormat);
   ReadActiveMessages(ini);
+  ReadNtripMountPoint(ini);
   cfg_.Mode = CFileIni::UpperTrimmed(ini.ReadString(kSettings, "Mode"));
   cfg_.ModeCode = cfg_.Mode == "LOCAL" ? kModeLocal : cfg_.Mode == "REGIONAL" ? kModeRegional : kModeOther;
   ReadDatabaseNames(ini);
@@ -157,6 +158,26 @@ void ConfigurationReader::ReadSettings(const CFileIni& ini) {
   double value = kDefaultMeanGeoidHeight;
   if (!height.empty() && std::sscanf(height.c_str(), "%lf", &value) != 1) value = kDefaultMeanGeoidHeight;
   cfg_.MeanGeoidHeight = value == kMeanGeoidHeightNotSet ? kDefaultMeanGeoidHeight : value;
+}
+
+void ConfigurationReader::ReadNtripMountPoint(const CFileIni& ini) {
+  const std::string mount = ini.ReadString(kSettings, "NtripMountPoint");
+  if (mount.empty()) {
+    if (IsNtripMountPointName(name_)) {
+      cfg_.NtripMountPoint = name_;
+    } else if (cfg_.RTCMFormat == kRTCMFormatBinary) {
+      log_.write(0, PelLogWarning, "Tarvik:" + name_,
+                 prefix_ +
+                     "The name cannot be an NTRIP mount point; without the key NtripMountPoint the "
+                     "NTRIP caster does not serve this configuration.");
+    }
+    return;
+  }
+  if (IsNtripMountPointName(mount))
+    cfg_.NtripMountPoint = mount;
+  else
+    Report(prefix_ + "NtripMountPoint " + mount +
+           " is not a mount point (1 to 100 letters, digits, '-', '_', '.' or '~').");
 }
 
 // Consumed from the left; a ';' at the start of the remaining text ends the

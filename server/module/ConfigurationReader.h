@@ -56,6 +56,8 @@ class ConfigurationReader {
   void CopyAndLoadLibraries();
   void ReadSettings(const CFileIni& ini);
   void ReadActiveMessages(const CFileIni& ini);
+  // The optional NtripMountPoint key (read after the format).
+  void ReadNtripMountPoint(const CFileIni& ini);
   void ReadDatabaseNames(const CFileIni& ini);
   void ReadTransformation(const CFileIni& ini);
   void ReadHelmertMessage(const CFileIni& ini);

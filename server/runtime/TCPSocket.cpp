@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 #include "runtime/HostEntry.h"
@@ -216,9 +218,23 @@ bool TCPSocket::waitWritable(std::chrono::steady_clock::time_point deadline) {
 
 int TCPSocket::send(const std::string& text) { return send(text, false); }
 
-int TCPSocket::nextByte(char& byte) {
+bool TCPSocket::waitReadable(Deadline deadline) {
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{handle_, POLLIN, 0};
+    const int n = ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left.count() + 1, 60000)));
+    if (n < 0 && errno == EINTR && !aborted_.load()) continue;
+    // Readable, closed, failed or aborted: the recv that follows tells which.
+    if (n != 0 || aborted_.load()) return true;
+  }
+}
+
+int TCPSocket::nextByte(char& byte, Deadline deadline) {
   if (readPos_ == readEnd_) {
     if (readBuffer_.empty()) readBuffer_.resize(kReadChunk);
+    if (deadline != kNoDeadline && !waitReadable(deadline)) return kLineTimedOut;
     ssize_t n;
     do {
       n = ::recv(handle_, readBuffer_.data(), readBuffer_.size(), 0);
@@ -266,6 +282,23 @@ int TCPSocket::receiveSentence(std::string& text) {
   // Everything up to the first zero byte is the sentence's text.
   text.append(sentence.c_str());
   return kSentenceRead;
+}
+
+int TCPSocket::receiveLine(std::string& line, std::size_t limit, Deadline deadline) {
+  line.clear();
+  for (std::size_t taken = 0; taken < limit; ++taken) {
+    char c;
+    const int r = nextByte(c, deadline);
+    if (r == kPeerClosed) return kSentenceClosed;
+    if (r < 0) return r;
+    if (c == '\n') return kLineRead;
+    line.push_back(c);
+  }
+  return kLineTooLong;
+}
+
+void TCPSocket::shutdownSend() {
+  if (handle_ >= 0) ::shutdown(handle_, SHUT_WR);
 }
 
 void TCPSocket::abort() {

@@ -32,6 +32,11 @@ constexpr int kSentenceChecksum = -98;  // "$" sentence with a wrong checksum
 constexpr int kSentenceReset = -99;     // connection reset by the peer (10054)
 constexpr int kSentenceError = -1;      // any other receive error
 
+// Results of receiveLine() besides the connection ends above.
+constexpr int kLineRead = 1;
+constexpr int kLineTooLong = -93;   // no line end within the limit
+constexpr int kLineTimedOut = -94;  // the deadline passed before the line end
+
 class TCPSocket {
  public:
   static constexpr int kSentenceCapacity = 8096;
@@ -85,6 +90,22 @@ class TCPSocket {
   // one of the negative codes above. Reads through a per-connection buffer.
   int receiveSentence(std::string& text);
 
+  // Reads one line ending in LF through the same buffer as receiveSentence
+  // and stores it in `line` without the LF (a CR before it stays, so that
+  // line.size() + 1 bytes were taken). At most `limit` bytes (the LF
+  // included) are taken: beyond them
+  // the read stops with kLineTooLong. When no byte arrives in time before
+  // `deadline` the read stops with kLineTimedOut (time_point::max(): no
+  // limit). Bytes taken before a failure are lost; bytes after the line
+  // stay for the next call.
+  using Deadline = std::chrono::steady_clock::time_point;
+  static constexpr Deadline kNoDeadline = Deadline::max();
+  int receiveLine(std::string& line, std::size_t limit, Deadline deadline = kNoDeadline);
+
+  // Tells the peer that nothing more will be sent (an orderly end of the
+  // sending direction); reading goes on.
+  void shutdownSend();
+
   // Ends the connection from this side: wakes a thread blocked in
   // receiveSentence/accept/send on this socket; a blocked or later read then
   // reports an aborted connection (-97). Safe to call from another thread.
@@ -118,7 +139,9 @@ class TCPSocket {
   // or the negative sentence code of a receive error.
   static constexpr int kByteRead = 1;
   static constexpr int kPeerClosed = 0;
-  int nextByte(char& byte);
+  int nextByte(char& byte, Deadline deadline = kNoDeadline);
+  // Waits until the socket has bytes to read; false when `deadline` passed.
+  bool waitReadable(Deadline deadline);
 
   std::vector<char> readBuffer_;
   size_t readPos_ = 0;

@@ -38,7 +38,6 @@ void AcceptLoop::requestStop() {
 // so neither a slow resolver nor a long request holds up the next client.
 void AcceptLoop::run() {
   PelLog log(configuration_);
-  int n = 0;
   while (!stopping_.load()) {
     const int waited = server_.socket->waitForClient(kReapInterval);
     if (stopping_.load()) break;
@@ -56,30 +55,52 @@ void AcceptLoop::run() {
       continue;
     }
     reapFinished();
-    admit(std::move(client), address, n, log);
-    ++n;
-    counts_.accepted.store(n);
-    logCounts(n);
+    std::string refusal;
+    startSession(client, address, &RunClientSession, log, refusal);
   }
 }
 
-void AcceptLoop::admit(std::unique_ptr<TCPSocketExt> client, const std::string& address, int number,
-                       PelLog& log) {
-  std::lock_guard<std::mutex> g(sessionsMutex_);
-  if (sessionsStopped_) return;  // stopping: the connection closes with `client`
-  const int total = static_cast<int>(sessions_.size());
-  const int ofAddress = perAddress_[address];
-  std::string refusal;
-  if (limits_.maxSessions > 0 && total >= limits_.maxSessions)
-    refusal = "the configuration serves " + std::to_string(total) + " sessions (MaxSessionsPerConfiguration)";
-  else if (limits_.maxSessionsPerAddress > 0 && ofAddress >= limits_.maxSessionsPerAddress)
-    refusal = std::to_string(ofAddress) + " sessions of that address are open (MaxSessionsPerAddress)";
-  if (!refusal.empty()) {
-    log.write(0, PelLogWarning, source_, "Connection from " + address + " refused: " + refusal + ".");
-    if (perAddress_[address] == 0) perAddress_.erase(address);
-    return;
-  }
+bool AcceptLoop::adopt(std::unique_ptr<TCPSocketExt>& client, const std::string& address,
+                       const PelThread::Routine& routine, std::string& refusal) {
+  PelLog log(configuration_);
+  reapFinished();
+  return startSession(client, address, routine, log, refusal);
+}
 
+bool AcceptLoop::startSession(std::unique_ptr<TCPSocketExt>& client, const std::string& address,
+                              const PelThread::Routine& routine, PelLog& log, std::string& refusal) {
+  int number = 0;
+  bool started = false;
+  {
+    std::lock_guard<std::mutex> g(sessionsMutex_);
+    if (sessionsStopped_) {
+      refusal = "the configuration is stopping";
+      return false;  // the connection closes with `client` at the caller's
+    }
+    number = nextNumber_.fetch_add(1);
+    const int total = static_cast<int>(sessions_.size());
+    const int ofAddress = perAddress_[address];
+    std::string limit;
+    if (limits_.maxSessions > 0 && total >= limits_.maxSessions)
+      limit = "the configuration serves " + std::to_string(total) + " sessions (MaxSessionsPerConfiguration)";
+    else if (limits_.maxSessionsPerAddress > 0 && ofAddress >= limits_.maxSessionsPerAddress)
+      limit = std::to_string(ofAddress) + " sessions of that address are open (MaxSessionsPerAddress)";
+    if (!limit.empty()) {
+      refusal = limit;
+      log.write(0, PelLogWarning, source_, "Connection from " + address + " refused: " + limit + ".");
+      if (perAddress_[address] == 0) perAddress_.erase(address);
+    } else {
+      started = launch(client, address, number, routine, log, refusal);
+    }
+  }
+  const int accepted = nextNumber_.load();
+  counts_.accepted.store(accepted);
+  logCounts(accepted);
+  return started;
+}
+
+bool AcceptLoop::launch(std::unique_ptr<TCPSocketExt>& client, const std::string& address, int number,
+                        const PelThread::Routine& routine, PelLog& log, std::string& refusal) {
   client->setSendTimeLimit(limits_.sendTimeLimit);
   auto argument = std::make_unique<PelThreadArgument>();
   argument->semaphore = server_.semaphore;
@@ -89,7 +110,7 @@ void AcceptLoop::admit(std::unique_ptr<TCPSocketExt> client, const std::string& 
   argument->module = server_.module;
   argument->number = number;
   argument->parent = &server_;
-  auto thread = std::make_unique<PelThread>(&RunClientSession, argument.get(), 0, 0, 0);
+  auto thread = std::make_unique<PelThread>(routine, argument.get(), 0, 0, 0);
   thread->setName(configuration_);
   try {
     thread->start();
@@ -97,12 +118,14 @@ void AcceptLoop::admit(std::unique_ptr<TCPSocketExt> client, const std::string& 
     log.write(0, PelLogError, source_,
               "Could not start a session for client " + address + "-" + std::to_string(number) + ": " +
                   e.message());
-    return;
+    refusal = "its session could not be started";
+    return false;
   }
   ++perAddress_[address];
   sessions_.push_back(Session{std::move(argument), std::move(thread)});
   counts_.threads.store(static_cast<int>(sessions_.size()));
   counts_.clients.store(static_cast<int>(sessions_.size()));
+  return true;
 }
 
 bool AcceptLoop::reapFinished() {

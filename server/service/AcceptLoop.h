@@ -54,6 +54,15 @@ class AcceptLoop {
   // afterwards. May run while run() has not returned yet.
   void stopSessions();
 
+  // Starts a session for a client that reached the configuration another
+  // way (through the NTRIP caster): `routine` runs on the session's thread
+  // with the usual argument. The session counts against the same limits,
+  // is reaped and stopped like the others. False with the reason (logged)
+  // when a limit refuses it or the sessions are stopped; `client` then
+  // stays with the caller.
+  bool adopt(std::unique_ptr<TCPSocketExt>& client, const std::string& address,
+             const PelThread::Routine& routine, std::string& refusal);
+
   // How often finished sessions are reaped while no client arrives.
   static constexpr std::chrono::milliseconds kReapInterval{500};
 
@@ -62,9 +71,14 @@ class AcceptLoop {
     std::unique_ptr<PelThreadArgument> argument;
     std::unique_ptr<PelThread> thread;
   };
-  // Starts the session of an accepted client, or refuses it (logged) when a
-  // limit is reached.
-  void admit(std::unique_ptr<TCPSocketExt> client, const std::string& address, int number, PelLog& log);
+  // Starts the session of a client with `routine`, or refuses it (logged)
+  // when a limit is reached; on refusal `client` is left as it was.
+  bool startSession(std::unique_ptr<TCPSocketExt>& client, const std::string& address,
+                    const PelThread::Routine& routine, PelLog& log, std::string& refusal);
+  // Creates the argument and thread of an admitted client (sessionsMutex_
+  // held); false (logged) when the thread cannot start.
+  bool launch(std::unique_ptr<TCPSocketExt>& client, const std::string& address, int number,
+              const PelThread::Routine& routine, PelLog& log, std::string& refusal);
   // Removes finished sessions; true when one was removed.
   bool reapFinished();
   void logCounts(int accepted);
@@ -75,6 +89,7 @@ class AcceptLoop {
   std::string configuration_;
   std::string source_;
   std::atomic<bool> stopping_{false};
+  std::atomic<int> nextNumber_{0};  // running number of the next client
   std::mutex sessionsMutex_;
   bool sessionsStopped_ = false;           // under sessionsMutex_
   std::list<Session> sessions_;            // in acceptance order

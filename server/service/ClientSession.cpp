@@ -15,6 +15,7 @@
 #include "runtime/TCPSocketExt.h"
 #include "service/ModuleServer.h"
 #include "service/SessionMetrics.h"
+#include "service/SessionParts.h"
 
 namespace tarvik {
 
@@ -40,29 +41,14 @@ std::string SessionTimestamp() {
   return text;
 }
 
+const std::string& NameClient(PelThreadArgument& argument) {
+  if (argument.name.empty())
+    argument.name =
+        LogSafeText(PeerHostName(argument.address, kNameLookupLimit)) + "-" + std::to_string(argument.number);
+  return argument.name;
+}
+
 namespace {
-
-// The configuration's lock from after a request was read until its
-// replies are computed, released on every path.
-class RequestLock {
- public:
-  explicit RequestLock(PelSemaphore& s) : s_(s) { s_.wait(PelSemaphore::kWaitForever); }
-  ~RequestLock() { release(); }
-  void release() {
-    if (held_) s_.release();
-    held_ = false;
-  }
-  RequestLock(const RequestLock&) = delete;
-  RequestLock& operator=(const RequestLock&) = delete;
-
- private:
-  PelSemaphore& s_;
-  bool held_ = true;
-};
-
-// How long a session waits for its client's host name before it goes on
-// under the client's address.
-constexpr std::chrono::milliseconds kNameLookupLimit{1000};
 
 class Session {
  public:
@@ -76,9 +62,7 @@ class Session {
         source_("Tarvik:" + host_.configurationName()) {}
 
   void run() {
-    if (arg_.name.empty())
-      arg_.name =
-          LogSafeText(PeerHostName(arg_.address, kNameLookupLimit)) + "-" + std::to_string(arg_.number);
+    NameClient(arg_);
     info("Client " + arg_.name + " is connected");
     for (;;) {
       std::string request;

@@ -1,6 +1,8 @@
 #pragma once
 // A transformation module served over TCP: the module answers the requests
 // that its ModuleServer's sessions read. The module outlives the host.
+// With a mount directory, the host lists itself there while it runs, so the
+// NTRIP caster can hand it rovers.
 
 #include <chrono>
 #include <optional>
@@ -9,15 +11,16 @@
 
 #include "service/ISessionHost.h"
 #include "service/ModuleServer.h"
+#include "service/NtripMountDirectory.h"
 #include "service/SessionMetrics.h"
 
 namespace tarvik {
 
 class CRTCMTransformationMessageModule;
 
-class ModuleHost : public ISessionHost {
+class ModuleHost : public ISessionHost, public INtripMount {
  public:
-  explicit ModuleHost(CRTCMTransformationMessageModule& module);
+  explicit ModuleHost(CRTCMTransformationMessageModule& module, NtripMountDirectory* directory = nullptr);
   // Stops a running server.
   ~ModuleHost() override;
   ModuleHost(const ModuleHost&) = delete;
@@ -44,8 +47,14 @@ class ModuleHost : public ISessionHost {
   int answerRequest(const std::string& request, std::vector<SessionReply>& replies, int& resultCode) override;
   SessionMetrics* metrics() override { return &metrics_; }
 
+  // INtripMount
+  NtripMountState ntripState() const override;
+  bool admitNtripClient(std::unique_ptr<TCPSocketExt>& client, const std::string& address,
+                        const NtripClientStart& start, std::string& refusal) override;
+
  private:
   CRTCMTransformationMessageModule& module_;
+  NtripMountDirectory* directory_;
   SessionMetrics metrics_;  // before the server, whose sessions count into it
   ModuleServer server_;
 };

@@ -113,6 +113,16 @@ void ModuleServer::Stop() {
   boundPort_.store(0);
 }
 
+bool ModuleServer::adopt(std::unique_ptr<TCPSocketExt>& client, const std::string& address,
+                         const std::function<int(PelThreadArgument*)>& routine, std::string& refusal) {
+  std::lock_guard<std::mutex> control(control_);
+  if (!running_) {
+    refusal = "the configuration does not run";
+    return false;
+  }
+  return running_->loop->adopt(client, address, routine, refusal);
+}
+
 void ModuleServer::setLimits(const ServerLimits& limits) {
   std::lock_guard<std::mutex> control(control_);
   limits_ = limits;

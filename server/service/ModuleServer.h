@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -57,6 +58,14 @@ class ModuleServer {
   // nothing else: a session blocked in a read or a send is woken. Safe to
   // call when not running.
   void Stop();
+
+  // Starts a session of the running configuration for a client that came
+  // through the NTRIP caster, with `routine` as its thread routine (see
+  // AcceptLoop::adopt). False with the reason when the configuration does
+  // not run or a limit refuses the client; `client` then stays with the
+  // caller.
+  bool adopt(std::unique_ptr<TCPSocketExt>& client, const std::string& address,
+             const std::function<int(PelThreadArgument*)>& routine, std::string& refusal);
 
   bool isRunning() const;
   uint16_t boundPort() const;

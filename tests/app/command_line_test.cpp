@@ -30,6 +30,11 @@ TEST(CommandLineTest, ModesAndValues) {
 
   ASSERT_TRUE(ParseCommandLine({"--edit", "Nord"}, cl, err));
   EXPECT_FALSE(cl.ServesPanel());
+
+  ASSERT_TRUE(ParseCommandLine({"--home", "/srv/tarvik", "--ntrip-passwd", "*:alice"}, cl, err)) << err;
+  EXPECT_EQ(cl.ntripPasswd, "*:alice");
+  EXPECT_FALSE(cl.ServesPanel());
+  EXPECT_FALSE(cl.Headless());
 }
 
 TEST(CommandLineTest, MistakesAreReported) {
@@ -44,7 +49,11 @@ TEST(CommandLineTest, MistakesAreReported) {
                                              {"--panel-port", "80a"},
                                              {"--bogus"},
                                              {"Nord"},
-                                             {"--edit", "A", "--start", "B"}}) {
+                                             {"--edit", "A", "--start", "B"},
+                                             {"--ntrip-passwd", "Nord"},
+                                             {"--ntrip-passwd", ":alice"},
+                                             {"--ntrip-passwd", "Nord:"},
+                                             {"--ntrip-passwd", "Nord:a", "--start", "all"}}) {
     err.clear();
     EXPECT_FALSE(ParseCommandLine(bad, cl, err)) << bad[0];
     EXPECT_FALSE(err.empty());

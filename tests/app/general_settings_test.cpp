@@ -78,6 +78,33 @@ TEST_F(GeneralSettings, SessionLimits) {
   EXPECT_EQ(s.Limits.maxSessionsPerAddress, 0);  // a negative value is no limit either
 }
 
+TEST_F(GeneralSettings, NtripCaster) {
+  WriteSettings("[Configurations]\nPath=./Configs\n");
+  CTarvikSettings s;
+  ASSERT_TRUE(s.ReadGeneralSettings());
+  EXPECT_EQ(s.NtripCasterPort, 0);  // off unless configured
+  EXPECT_EQ(s.NtripUsersFile, home_ / "NtripUsers.txt");
+  EXPECT_EQ(s.NtripHeadTimeLimit, std::chrono::seconds(10));
+
+  WriteSettings(
+      "[NtripCaster]\nPort=2100\nUsersFile=.\\etc\\users.txt\nHeadTimeLimit=3\n"
+      "[Configurations]\nPath=./Configs\n");
+  ASSERT_TRUE(s.ReadGeneralSettings());
+  EXPECT_EQ(s.NtripCasterPort, 2100);
+  EXPECT_EQ(s.NtripUsersFile, home_ / "./etc/users.txt");
+  EXPECT_EQ(s.NtripHeadTimeLimit, std::chrono::seconds(3));
+
+  WriteSettings(
+      "[NtripCaster]\nPort=70000\nUsersFile=/srv/users\nHeadTimeLimit=0\n"
+      "[Configurations]\nPath=./Configs\n");
+  ASSERT_TRUE(s.ReadGeneralSettings());
+  EXPECT_EQ(s.NtripCasterPort, 0);
+  EXPECT_EQ(s.NtripUsersFile, "/srv/users");
+  EXPECT_EQ(s.NtripHeadTimeLimit, std::chrono::seconds(10));  // no head may take forever
+  EXPECT_NE(LogText().find("NtripCaster Port 70000 is not a port number; the NTRIP caster stays off."),
+            std::string::npos);
+}
+
 TEST_F(GeneralSettings, ValueWordsAndTheirFallbacks) {
   EXPECT_EQ(tarvik::ParseRTCMFormat("xml"), tarvik::kRTCMFormatXML);
   EXPECT_EQ(tarvik::ParseRTCMFormat("\tASCII "), tarvik::kRTCMFormatASCII);

@@ -128,6 +128,16 @@ TEST_F(PanelApiTest, AddShowsTheTextsAndStateFollowsStartAndStop) {
   EXPECT_TRUE(api->ExitRequested());
 }
 
+// The page's NTRIP line: the caster's port (0 when it is off) and the mount
+// point of every configuration (empty when it has none).
+TEST_F(PanelApiTest, StateCarriesTheNtripCasterPortAndMountPoints) {
+  ASSERT_TRUE(Call("POST", "/api/add", {{"name", "Nord"}, {"port", 2101}})["ok"]);
+  EXPECT_EQ(Call("GET", "/api/state")["ntripCasterPort"], 0);
+  EXPECT_EQ(Config("Nord")["mountPoint"], "");
+  api->SetNtripCasterPort(2100);
+  EXPECT_EQ(Call("GET", "/api/state")["ntripCasterPort"], 2100);
+}
+
 TEST_F(PanelApiTest, ProblemsAreShownAndBlockTheStart) {
   ASSERT_TRUE(Call("POST", "/api/add", {{"name", "Bad"}, {"port", 2101}})["ok"]);
   json r = Call("GET", "/api/file", {}, {{"name", "Bad"}});

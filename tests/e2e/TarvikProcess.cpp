@@ -82,9 +82,11 @@ DemoHome::DemoHome(bool withGermany) {
   std::string ports =
       std::to_string(ports_[0]) + "," + std::to_string(ports_[1]) + "," + std::to_string(ports_[2]);
   if (withGermany) ports += "," + std::to_string(ports_[3]);
+  casterPort_ = FreePort();
   fs::path out = fs::path(pattern) / "make_demo_home.log";
   int rc = RunAndWait({"/bin/bash", (SourceFolder() / "tools/make_demo_home.sh").string(), "--dest",
-                       path_.string(), "--build", BinFolder().parent_path().string(), "--ports", ports},
+                       path_.string(), "--build", BinFolder().parent_path().string(), "--ports", ports,
+                       "--caster-port", std::to_string(casterPort_)},
                       out);
   ok_ = rc == 0;
   if (!ok_) std::fprintf(stderr, "make_demo_home.sh failed:\n%s\n", ReadFile(out).c_str());
@@ -302,6 +304,42 @@ int RunClient(const std::vector<std::string>& args, std::string& output, const s
   unlink(pattern);
   unlink(inPattern);
   return rc;
+}
+
+int RunBounded(const std::vector<std::string>& args, std::string& output, std::chrono::milliseconds limit,
+               int signal) {
+  char pattern[] = "/tmp/tarvik-run-XXXXXX";
+  int fd = mkstemp(pattern);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fd, 1);
+    dup2(fd, 2);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(fd);
+  int status = 0;
+  auto waitUntil = [&](std::chrono::steady_clock::time_point end) {
+    while (std::chrono::steady_clock::now() < end) {
+      if (waitpid(pid, &status, WNOHANG) == pid) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  };
+  if (!waitUntil(std::chrono::steady_clock::now() + limit)) {
+    kill(pid, signal);
+    if (!waitUntil(std::chrono::steady_clock::now() + std::chrono::seconds(5))) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+  }
+  output = ReadFile(pattern);
+  unlink(pattern);
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  return WIFSIGNALED(status) ? -WTERMSIG(status) : -1;
 }
 
 std::string Gga(double latitude, double longitude, double height) {

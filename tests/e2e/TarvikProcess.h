@@ -21,9 +21,9 @@ std::filesystem::path SourceFolder();
 int FreePort();
 
 // The demo program folder laid out by tools/make_demo_home.sh in a fresh
-// temporary folder, with three free ports (binary, ASCII, XML), and a fourth
-// for DemoGermany when asked for (its data are built once per build folder).
-// Removed on destruction.
+// temporary folder, with three free ports (binary, ASCII, XML), a fourth
+// for DemoGermany when asked for (its data are built once per build folder)
+// and one for the NTRIP caster. Removed on destruction.
 class DemoHome {
  public:
   explicit DemoHome(bool withGermany = false);
@@ -36,6 +36,7 @@ class DemoHome {
   int AsciiPort() const { return ports_[1]; }
   int XmlPort() const { return ports_[2]; }
   int GermanyPort() const { return ports_[3]; }
+  int CasterPort() const { return casterPort_; }
   std::filesystem::path IniOf(const std::string& configuration) const;
   // The value of a key of a configuration's INI file ("" when missing).
   std::string IniValue(const std::string& configuration, const std::string& key) const;
@@ -48,6 +49,7 @@ class DemoHome {
  private:
   std::filesystem::path path_;
   int ports_[4] = {0, 0, 0, 0};
+  int casterPort_ = 0;
   bool ok_ = false;
 };
 
@@ -103,6 +105,13 @@ class Connection {
 // Runs tarvik-client with the arguments and `input` as its standard input;
 // returns its exit status and output.
 int RunClient(const std::vector<std::string>& args, std::string& output, const std::string& input = "");
+
+// Runs a program (full path or found on PATH) with standard output and error
+// into `output`. After `limit` it gets `signal` (SIGINT lets str2str end
+// cleanly), five seconds later SIGKILL. Returns the exit status, or minus
+// the number of the signal that ended it.
+int RunBounded(const std::vector<std::string>& args, std::string& output, std::chrono::milliseconds limit,
+               int signal);
 
 // A GGA sentence with a correct checksum for a position.
 std::string Gga(double latitude, double longitude, double height);

@@ -8,6 +8,7 @@
 
 #include "FrameBuilder.h"
 #include "GgaSentence.h"
+#include "NtripClient.h"
 #include "ReplyScanner.h"
 #include "RtcmDecoder.h"
 
@@ -256,4 +257,54 @@ TEST(ClientGga, ReceiverLinesAreCleanedAndFiltered) {
   EXPECT_EQ(GgaLineToSend("$GPRMC,123519,A*6A\r\n"), "");
   EXPECT_EQ(GgaLineToSend("$GPGSV,GGA,1*00"), "");  // GGA elsewhere is not the address
   EXPECT_EQ(GgaLineToSend(""), "");
+}
+
+// The NTRIP side of the client: its request, the caster's answer heads and
+// a chunked stream in pieces of any size.
+TEST(ClientNtrip, RequestAnswerHeadsAndChunks) {
+  EXPECT_EQ(Base64Encode("demo:demo"), "ZGVtbzpkZW1v");
+  EXPECT_EQ(Base64Encode("a"), "YQ==");
+  EXPECT_EQ(Base64Encode("ab"), "YWI=");
+  EXPECT_EQ(Base64Encode(""), "");
+  const std::string two = NtripRequest("h", "M", "demo:demo", true);
+  EXPECT_EQ(two.rfind("GET /M HTTP/1.1\r\nHost: h\r\n", 0), 0u);
+  EXPECT_NE(two.find("Ntrip-Version: Ntrip/2.0\r\n"), std::string::npos);
+  EXPECT_NE(two.find("Authorization: Basic ZGVtbzpkZW1v\r\n"), std::string::npos);
+  const std::string one = NtripRequest("h", "M", "", false);
+  EXPECT_EQ(one.find("Ntrip-Version"), std::string::npos);
+  EXPECT_EQ(one.find("Authorization"), std::string::npos);
+  EXPECT_EQ(one.substr(one.size() - 4), "\r\n\r\n");
+
+  EXPECT_FALSE(ReadNtripAnswerHead("ICY 200 O").complete);
+  NtripAnswerHead h = ReadNtripAnswerHead("ICY 200 OK\r\n\xD3");
+  EXPECT_TRUE(h.complete && h.stream && !h.chunked);
+  EXPECT_EQ(h.length, 12u);
+  h = ReadNtripAnswerHead("ERROR - Bad Password\r\n");
+  EXPECT_TRUE(h.complete);
+  EXPECT_FALSE(h.stream);
+  EXPECT_FALSE(ReadNtripAnswerHead("HTTP/1.1 200 OK\r\nContent-Type: gnss/data\r\n").complete);
+  h = ReadNtripAnswerHead(
+      "HTTP/1.1 200 OK\r\ncontent-type: gnss/data\r\nTransfer-Encoding: chunked\r\n\r\n3");
+  EXPECT_TRUE(h.complete && h.stream && h.chunked);
+  h = ReadNtripAnswerHead("HTTP/1.1 200 OK\r\nContent-Type: gnss/sourcetable\r\n\r\nSTR;");
+  EXPECT_TRUE(h.complete);
+  EXPECT_FALSE(h.stream);  // a source table is printed, not decoded
+
+  const std::string body = "3\r\nabc\r\n10;ext=1\r\n0123456789ABCDEF\r\n0\r\n\r\n";
+  for (std::size_t piece = 1; piece <= body.size(); ++piece) {
+    ChunkedDecoder d;
+    std::string data;
+    for (std::size_t at = 0; at < body.size(); at += piece) {
+      const std::size_t n = std::min(piece, body.size() - at);
+      auto out = d.Feed(reinterpret_cast<const std::uint8_t*>(body.data() + at), n);
+      data.append(out.begin(), out.end());
+    }
+    EXPECT_EQ(data, "abc0123456789ABCDEF") << piece;
+    EXPECT_TRUE(d.Ended());
+  }
+  for (const char* broken : {"x\r\n", "3\nabc", "3\r\nabcd\r\n", "\r\n"}) {
+    ChunkedDecoder d;
+    d.Feed(reinterpret_cast<const std::uint8_t*>(broken), std::strlen(broken));
+    EXPECT_TRUE(d.Failed()) << broken;
+  }
 }

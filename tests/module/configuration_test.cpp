@@ -138,6 +138,44 @@ TEST_F(Configuration, ActiveMessagesAndTheirChecks) {
   EXPECT_EQ(Count(*m, "is is set"), 0);
 }
 
+// What the NTRIP caster shows of a configuration: its mount point (the
+// name, or the key that renames it), its messages and the centre of its
+// area as configured, which requests in LOCAL mode do not move.
+TEST_F(Configuration, NtripMountPointMessagesAndAreaCentre) {
+  auto m = Read({{"Settings/RTCMFormat", "BINARY"}});
+  EXPECT_TRUE(m->ModuleValid()) << m->ModuleProblems();
+  EXPECT_EQ(m->NtripMountPoint(), "Nord");
+  EXPECT_EQ(m->ActiveMessages(), (std::vector<int>{1021, 1023, 1025}));
+  EXPECT_DOUBLE_EQ(m->ConfiguredAreaCentre().latitude, 47.7);
+  EXPECT_DOUBLE_EQ(m->ConfiguredAreaCentre().longitude, 14.9);
+  m->Settings().Helmert.LatitudeOfOriginAreaOfValidity = 48.2;  // what a request in LOCAL mode does
+  EXPECT_DOUBLE_EQ(m->ConfiguredAreaCentre().latitude, 47.7);
+
+  m = Read({{"Settings/NtripMountPoint", "NORD_rtcm3.x~1"}, {"ActiveMessages", "1025;1021"}});
+  EXPECT_TRUE(m->ModuleValid());
+  EXPECT_EQ(m->NtripMountPoint(), "NORD_rtcm3.x~1");
+  EXPECT_EQ(m->ActiveMessages(), (std::vector<int>{1025, 1021}));
+
+  for (const char* bad : {"Nord Ost", "Nord;1", "a/b", "M%41"}) {
+    m = Read({{"Settings/NtripMountPoint", bad}});
+    EXPECT_FALSE(m->ModuleValid()) << bad;
+    EXPECT_TRUE(Has(*m, std::string("NtripMountPoint ") + bad +
+                            " is not a mount point (1 to 100 letters, digits, '-', '_', '.' or '~')."))
+        << m->ModuleProblems();
+    EXPECT_EQ(m->NtripMountPoint(), "");
+  }
+  m = Read({{"Settings/NtripMountPoint", std::string(101, 'm')}});
+  EXPECT_FALSE(m->ModuleValid());
+
+  // A name that cannot be a mount point leaves the configuration without
+  // one (it stays valid for its own port); the key gives it one.
+  m = Read({{"Settings/RTCMFormat", "BINARY"}}, "Nord Ost");
+  EXPECT_TRUE(m->ModuleValid()) << m->ModuleProblems();
+  EXPECT_EQ(m->NtripMountPoint(), "");
+  m = Read({{"Settings/NtripMountPoint", "NordOst"}}, "Nord Ost");
+  EXPECT_EQ(m->NtripMountPoint(), "NordOst");
+}
+
 TEST_F(Configuration, TransformationAndMeanGeoidHeight) {
   auto m = Read({{"S", ""}});
   EXPECT_EQ(Count(*m, "Information about transformation is missing."), 1);

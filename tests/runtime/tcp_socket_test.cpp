@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "LoopbackPeer.h"
 #include "runtime/HostEntry.h"
@@ -163,6 +165,61 @@ TEST_F(Connection, AbortWakesABlockedRead) {
   EXPECT_EQ(server_->lastErrorCode(), 10053);
   // The peer sees the connection end.
   EXPECT_TRUE(peer_->closedByServer());
+}
+
+// Lines (the head of an HTTP request, a receiver's NMEA output): LF ends
+// them, a line may arrive in pieces, and neither a line without
+// an end nor a peer that sends nothing holds the reader beyond its limits.
+TEST_F(Connection, LinesEndAtLineFeedsWithinTheirLimitAndDeadline) {
+  using Clock = std::chrono::steady_clock;
+  const auto soon = [] { return Clock::now() + std::chrono::milliseconds(300); };
+  std::string line;
+  peer_->send("GET / HTTP/1.0\r\nHost: x\n\r\n$GP");
+  EXPECT_EQ(server_->receiveLine(line, 100, soon()), kLineRead);
+  EXPECT_EQ(line, "GET / HTTP/1.0\r");
+  EXPECT_EQ(server_->receiveLine(line, 100, soon()), kLineRead);
+  EXPECT_EQ(line, "Host: x");
+  EXPECT_EQ(server_->receiveLine(line, 100, soon()), kLineRead);
+  EXPECT_EQ(line, "\r");
+  // The rest of the line comes later: the read waits for it.
+  std::thread late([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    peer_->send("GGA,1*00\r\n");
+  });
+  EXPECT_EQ(server_->receiveLine(line, 100), kLineRead);
+  late.join();
+  EXPECT_EQ(line, "$GPGGA,1*00\r");
+
+  // The limit counts the line end too.
+  peer_->send("12345\r\n12345\r\n");
+  EXPECT_EQ(server_->receiveLine(line, 7, soon()), kLineRead);
+  EXPECT_EQ(line, "12345\r");
+  EXPECT_EQ(server_->receiveLine(line, 6, soon()), kLineTooLong);
+  EXPECT_EQ(server_->receiveLine(line, 6, soon()), kLineRead);  // what was left of it
+  EXPECT_EQ(line, "");
+
+  // Nothing more arrives: the deadline ends the wait.
+  const auto begin = Clock::now();
+  EXPECT_EQ(server_->receiveLine(line, 100, Clock::now() + std::chrono::milliseconds(150)), kLineTimedOut);
+  EXPECT_GE(Clock::now() - begin, std::chrono::milliseconds(140));
+  EXPECT_LT(Clock::now() - begin, std::chrono::seconds(2));
+
+  // abort() wakes a read that waits with a deadline; a closed peer ends one.
+  int result = 0;
+  std::thread reader(
+      [&] { result = server_->receiveLine(line, 100, Clock::now() + std::chrono::seconds(30)); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  server_->abort();
+  reader.join();
+  EXPECT_EQ(result, kSentenceAborted);
+}
+
+TEST_F(Connection, PeerClosingInTheMiddleOfALineEndsTheRead) {
+  std::string line;
+  peer_->send("half a line");
+  peer_->close();
+  EXPECT_EQ(server_->receiveLine(line, 100, std::chrono::steady_clock::now() + std::chrono::seconds(5)),
+            kSentenceClosed);
 }
 
 TEST_F(Connection, SendWritesEverythingAndFailsOnceClosed) {

@@ -4,6 +4,8 @@
 // the command line, or relayed from standard input as a receiver would write
 // them) and raw texts, and prints every reply: texts as they come, RTCM 3
 // frames checked with CRC-24Q and decoded field by field with units.
+// With --ntrip it is an NTRIP rover of the caster instead: it asks for a
+// mount point and sends its GGA lines into the stream.
 
 #include <netdb.h>
 #include <poll.h>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "GgaSentence.h"
+#include "NtripClient.h"
 #include "ReplyScanner.h"
 #include "RoverTransformation.h"
 
@@ -41,8 +44,13 @@ const char* kUsage =
     "  --apply                apply the received 1021/1023/1025 to the position as a rover\n"
     "                         does and print its target latitude, longitude, height,\n"
     "                         easting and northing\n"
+    "  --ntrip MOUNT          be an NTRIP rover: PORT is the caster's, ask for MOUNT and\n"
+    "                         send every sentence as a line (CR LF) into the stream\n"
+    "  --user USER:PASSWORD   credentials for the mount point (Basic authentication)\n"
+    "  --ntrip-version 1|2    NTRIP version to speak (default 2: HTTP/1.1, chunked)\n"
     "Exit status: 0 fine, 1 usage or connection failure, 2 a damaged frame arrived,\n"
-    "3 the server closed the connection.\n";
+    "3 the server closed the connection, 4 the caster did not start a stream (its\n"
+    "answer, e.g. the source table, is printed).\n";
 
 struct Options {
   std::string host, port;
@@ -55,6 +63,9 @@ struct Options {
   bool apply = false;
   bool havePosition = false;
   double lat = 0, lon = 0, height = 0;
+  std::string ntripMount;  // NTRIP rover when set
+  std::string ntripUser;
+  bool ntrip2 = true;
 };
 
 bool ParseArgs(int argc, char** argv, Options& o) {
@@ -99,10 +110,19 @@ bool ParseArgs(int argc, char** argv, Options& o) {
       o.hex = true;
     else if (a == "--apply")
       o.apply = true;
+    else if (a == "--ntrip" && next(v))
+      o.ntripMount = v;
+    else if (a == "--user" && next(v))
+      o.ntripUser = v;
+    else if (a == "--ntrip-version" && next(v) && (std::string(v) == "1" || std::string(v) == "2"))
+      o.ntrip2 = std::string(v) == "2";
     else
       return false;
   }
   if (haveLat != haveLon) return false;
+  if (!o.ntripUser.empty() && (o.ntripMount.empty() || o.ntripUser.find(':') == std::string::npos))
+    return false;
+  if (!o.ntripMount.empty()) o.quit = false;  // a stream has no commands
   if (o.apply && !haveLat) return false;
   o.havePosition = haveLat;
   o.lat = lat;
@@ -148,6 +168,40 @@ bool SendAll(int fd, const std::string& text) {
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+// Sends the request for the mount point and reads the caster's answer head.
+// True when the stream starts; the bytes after the head are left in
+// `rest`. Otherwise the whole answer is printed (a refusal or the source
+// table).
+bool StartNtripStream(int fd, const Options& o, NtripAnswerHead& head, std::string& rest) {
+  const std::string request = NtripRequest(o.host, o.ntripMount, o.ntripUser, o.ntrip2);
+  std::printf("> GET /%s (NTRIP %s%s)\n", o.ntripMount.c_str(), o.ntrip2 ? "2.0" : "1.0",
+              o.ntripUser.empty() ? "" : ", with credentials");
+  std::fflush(stdout);
+  if (!SendAll(fd, request)) return false;
+  std::string received;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    head = ReadNtripAnswerHead(received);
+    if (head.complete && head.stream) {
+      std::printf("< %s\n", head.statusLine.c_str());
+      rest = received.substr(head.length);
+      return true;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLIN, 0};
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    char buf[4096];
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    received.append(buf, static_cast<std::size_t>(n));
+  }
+  std::fwrite(received.data(), 1, received.size(), stdout);
+  if (!received.empty() && received.back() != '\n') std::fputc('\n', stdout);
+  std::fflush(stdout);
+  return false;
 }
 
 class Printer {
@@ -246,6 +300,29 @@ int main(int argc, char** argv) {
 
   ReplyScanner scanner;
   Printer printer(o.hex);
+  const bool ntrip = !o.ntripMount.empty();
+  NtripAnswerHead ntripHead;
+  ChunkedDecoder chunks;
+  bool brokenChunks = false;
+  // Bytes of the stream, taken out of their chunks for NTRIP 2.0.
+  auto streamBytes = [&](const std::uint8_t* data, std::size_t size) {
+    if (!ntrip || !ntripHead.chunked) return std::vector<std::uint8_t>(data, data + size);
+    std::vector<std::uint8_t> out = chunks.Feed(data, size);
+    if (chunks.Failed() && !brokenChunks) {
+      std::fprintf(stderr, "tarvik-client: the caster's chunked stream is broken\n");
+      brokenChunks = true;
+    }
+    return out;
+  };
+  if (ntrip) {
+    std::string rest;
+    if (!StartNtripStream(fd, o, ntripHead, rest)) {
+      close(fd);
+      return 4;
+    }
+    const auto bytes = streamBytes(reinterpret_cast<const std::uint8_t*>(rest.data()), rest.size());
+    printer.Print(scanner.Feed(bytes.data(), bytes.size()));
+  }
   std::size_t nextItem = 0;
   bool stdinOpen = o.relayStdin;
   bool closedByServer = false;
@@ -257,7 +334,7 @@ int main(int argc, char** argv) {
   auto sendText = [&](const std::string& text) {
     std::printf("> %s\n", text.c_str());
     std::fflush(stdout);
-    if (!SendAll(fd, text)) {
+    if (!SendAll(fd, ntrip ? text + "\r\n" : text)) {
       std::fprintf(stderr, "tarvik-client: send failed: %s\n", std::strerror(errno));
       return false;
     }
@@ -304,7 +381,8 @@ int main(int argc, char** argv) {
         closedByServer = true;
         break;
       }
-      repliesSeen += printer.Print(scanner.Feed(buf, static_cast<std::size_t>(got)));
+      const auto bytes = streamBytes(buf, static_cast<std::size_t>(got));
+      repliesSeen += printer.Print(scanner.Feed(bytes.data(), bytes.size()));
       lastActivity = Clock::now();
       if (awaiting && o.expect > 0 && repliesSeen >= o.expect) {
         awaiting = false;
@@ -340,7 +418,7 @@ int main(int argc, char** argv) {
     SendAll(fd, "quit*");
   }
   close(fd);
-  if (printer.Damaged()) return 2;
+  if (printer.Damaged() || brokenChunks) return 2;
   if (closedByServer) return 3;
   return 0;
 }

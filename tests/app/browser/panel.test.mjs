@@ -194,6 +194,7 @@ try {
   for (const id of ["btnAdd", "btnCopy", "btnRemove", "btnConfigure"]) check(!(await isEnabled(id)), "running: " + id + " disabled");
   check(await row("Nord").getAttribute("data-state") === "running", "running state");
   check(/^\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d$/.test(await cell("Nord", 2)), "start time shown");
+  check((await page.locator("#ntrip").textContent()) === "NTRIP caster off", "the NTRIP line says the caster is off");
 
   const answer = await request(port1);
   check(answer.length > 0, "the configuration answered a GGA request");

@@ -17,6 +17,15 @@
 //  - The 1023 grid extension is set to the 1021 area extension in every mode,
 //    not only in LOCAL mode: the grid always spans that extension, so the
 //    message then describes the grid actually sent.
+//  - The 1023 grid origin is moved to the nearest value its field carries
+//    (half arc-seconds) and the grid is laid around that, and the residuals
+//    are taken against the 1021 parameters as their fields send them
+//    (truncated): a rover rebuilds the grid and the Helmert transformation
+//    from the message, and must find the residuals valid for exactly those.
+//  - The mean offsets of message 1023 are sent as the nearest value their
+//    fields carry (0.001" and 0.01 m) and the residuals are taken from
+//    those: the rover adds mean and residual, and the residuals' finer
+//    fields then carry what the mean's resolution cannot.
 //  - Heights are range checked like the plan residuals: a mean height offset
 //    beyond the 15-bit field of message 1023 (163.83 m) ends the request with
 //    -2043 and a height residual beyond its 9-bit field (0.255 m) with -2040,
@@ -61,6 +70,12 @@ constexpr double kMaxResidual = 0.00765;
 // The same for heights (metres).
 constexpr double kMaxMeanHeightOffset = 163.83;
 constexpr double kMaxHeightResidual = 0.255;
+// Resolution of the mean offsets in message 1023: units per arc-second and
+// per metre.
+constexpr double kMeanOffsetUnitsPerArcSecond = 1000.0;
+constexpr double kMeanHeightUnitsPerMetre = 100.0;
+// Resolution of the 1023 grid origin: units (half arc-seconds) per degree.
+constexpr double kGridOriginUnitsPerDegree = 7200.0;
 
 class CComputationChain {
  public:
@@ -84,6 +99,10 @@ class CComputationChain {
                             double meanLongitudeOffset);
   // Checks the height residuals and their mean: 1, -2040 or -2043.
   static int CheckHeightResiduals(const std::vector<CGeoPoint>& nodes, double meanHeightOffset);
+  // The value nearest to value that a field of the given resolution
+  // carries exactly, as a double that the encoder's truncation turns into
+  // exactly that field value.
+  static double Sendable(double value, double unitsPerValue);
 
  private:
   bool UseEllipsoid(double a, double b);

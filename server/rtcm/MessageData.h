@@ -110,6 +110,22 @@ RTCMFrame encode1023(const ResidualGridMessageData& record, int executed,
                      std::span<const GridResidual> residuals, std::uint32_t modifiedJulianDay);
 RTCMFrame encode1025(const ProjectionMessageData& record);
 
+// The seven Helmert parameters of 1021 as their fields carry them: the
+// integers encode1021 writes (translations in millimetres, rotations in
+// 0.00002", scale in 0.00001 ppm, each truncated toward zero), and the
+// values a receiver decodes from them (metres, degrees, factor).
+struct HelmertFieldValues {
+  std::int64_t dx = 0, dy = 0, dz = 0, r1 = 0, r2 = 0, r3 = 0, scale = 0;
+  double DX() const { return static_cast<double>(dx) / 1000.0; }
+  double DY() const { return static_cast<double>(dy) / 1000.0; }
+  double DZ() const { return static_cast<double>(dz) / 1000.0; }
+  double R1() const { return static_cast<double>(r1) / (3600.0 * 50000.0); }
+  double R2() const { return static_cast<double>(r2) / (3600.0 * 50000.0); }
+  double R3() const { return static_cast<double>(r3) / (3600.0 * 50000.0); }
+  double ScaleFactor() const { return 1.0 + static_cast<double>(scale) * 1e-11; }
+};
+HelmertFieldValues HelmertFields(const HelmertMessageData& record);
+
 // Modified Julian Day of a UTC time (seconds since 1970-01-01 00:00:00 UTC).
 std::int64_t ModifiedJulianDay(std::int64_t unixSeconds);
 // ... of the current UTC time.

@@ -63,6 +63,18 @@ std::int64_t ModifiedJulianDayNow() {
   return ModifiedJulianDay(duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
 }
 
+HelmertFieldValues HelmertFields(const HelmertMessageData& r) {
+  HelmertFieldValues f;
+  f.dx = Trunc(r.DX * 1000);
+  f.dy = Trunc(r.DY * 1000);
+  f.dz = Trunc(r.DZ * 1000);
+  f.r1 = Trunc(r.R1 * 3600 * 50000);
+  f.r2 = Trunc(r.R2 * 3600 * 50000);
+  f.r3 = Trunc(r.R3 * 3600 * 50000);
+  f.scale = Trunc((r.ScaleFactor - 1) / 0.000001 * 100000);
+  return f;
+}
+
 RTCMFrame encode1021(const HelmertMessageData& r, int planCode, int executed) {
   const int sourceCount = NameCounter(r.SourceNameCounter);
   const int targetCount = NameCounter(r.TargetNameCounter);
@@ -90,13 +102,14 @@ RTCMFrame encode1021(const HelmertMessageData& r, int planCode, int executed) {
     w.put(0, 14);
   }
   if (planCode == 1) {
-    w.put(Trunc(r.DX * 1000), 23);
-    w.put(Trunc(r.DY * 1000), 23);
-    w.put(Trunc(r.DZ * 1000), 23);
-    w.put(Trunc(r.R1 * 3600 * 50000), 32);
-    w.put(Trunc(r.R2 * 3600 * 50000), 32);
-    w.put(Trunc(r.R3 * 3600 * 50000), 32);
-    w.put(Trunc((r.ScaleFactor - 1) / 0.000001 * 100000), 25);
+    const HelmertFieldValues f = HelmertFields(r);
+    w.put(f.dx, 23);
+    w.put(f.dy, 23);
+    w.put(f.dz, 23);
+    w.put(f.r1, 32);
+    w.put(f.r2, 32);
+    w.put(f.r3, 32);
+    w.put(f.scale, 25);
   } else {
     w.pad(3 * 23 + 3 * 32 + 25);
   }

@@ -61,13 +61,22 @@ struct Node {
   double lat, lon, h;
 };
 
-// The grid as the server lays it: around the rover's position taken to the
-// Bessel ellipsoid (the demo's ITRF-to-target transformation is the
-// identity), nodes north-west first, row by row, back on GRS80.
-std::vector<Node> SourceNodes(double lat, double lon, double height, double extLat, double extLon) {
-  double X, Y, Z, tLat, tLon, tH;
+// The grid origin as message 1023 carries it: the rover's position taken to
+// the Bessel ellipsoid (the demo's ITRF-to-target transformation is the
+// identity), at the nearest half arc-second.
+void GridOrigin(double lat, double lon, double height, double& tLat, double& tLon, double& tH) {
+  double X, Y, Z;
   ToXyz(kGrs80, lat, lon, height, X, Y, Z);
   ToBlh(kBessel, X, Y, Z, tLat, tLon, tH);
+  tLat = std::round(tLat * 7200.0) / 7200.0;
+  tLon = std::round(tLon * 7200.0) / 7200.0;
+}
+
+// The grid as the server lays it around that origin: nodes north-west
+// first, row by row, back on GRS80.
+std::vector<Node> SourceNodes(double lat, double lon, double height, double extLat, double extLon) {
+  double X, Y, Z, tLat, tLon, tH;
+  GridOrigin(lat, lon, height, tLat, tLon, tH);
   std::vector<Node> nodes;
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j) {
@@ -128,6 +137,10 @@ TEST(RoverAccuracy, ParametersAndResidualsReproduceTheDatabaseAtTheNodes) {
     const double meanLon = m1023.Value("MeanLongitudeOffset");
     double north[16], east[16];
 
+    double originLat, originLon, originH;
+    GridOrigin(lat, lon, height, originLat, originLon, originH);
+    EXPECT_NEAR(m1023.Value("GridOriginLatitude"), originLat, 1e-9);
+    EXPECT_NEAR(m1023.Value("GridOriginLongitude"), originLon, 1e-9);
     const double extLat = m1021.Value("LatitudeExtensionAreaOfValidity");
     const double extLon = m1021.Value("LongitudeExtensionAreaOfValidity");
     const auto nodes = SourceNodes(lat, lon, height, extLat, extLon);

@@ -21,9 +21,17 @@
  * Result codes:
  *    1     success
  *   -1000  no area contains the point (or the projection library is missing)
- *   -1001  latitude outside -90..90 or longitude outside -180..180
- *   -1002  database file cannot be opened
- *   -1003  a database line is missing or malformed, or an area id is unknown
+ *   -1001  latitude outside -90..90 or longitude outside -180..180; also a
+ *          point the area cannot serve: a height that is not finite, a
+ *          position so far above the ellipsoid or so near the pole that the
+ *          Cartesian conversions give up, or parameters so large that the
+ *          result is not finite or lies beyond the poles
+ *   -1002  database file cannot be opened, is no regular file (a FIFO or
+ *          device is never read) or is larger than 1 GiB
+ *   -1003  a database line is missing or malformed (longer than 4096
+ *          characters, a number that is not finite), an area id is unknown,
+ *          an ellipsoid axis is <= 0 or the semi-minor axis exceeds the
+ *          semi-major one, or the projection type is not 2, 3 or 4
  *   -1004  the index grid has no columns or no rows
  *   -1005  the database holds no area
  *   -1006  database version below 4.0
@@ -74,12 +82,15 @@ MARLODLL_API void SetInterpolationType(int onOff, int weightFunction, int neighb
                                        double searchRadiusKm, double shapeDistance);
 
 /* Reads <dir>/<last component of dir>.ini and, for AreaType 3, the vectors
- * <dir>/AX_0.dat and <dir>/AY_0.dat. 1 when the settings were read, else 0. */
+ * <dir>/AX_0.dat and <dir>/AY_0.dat. 1 when the settings were read, else 0.
+ * A vector file that is no regular file or holds a line that is not a finite
+ * number is not taken (the vector read before stays). */
 MARLODLL_API unsigned char SetInterpolationVectorPath(const char* directory);
 
 /* Computes the multiquadric coefficient vectors from the loaded database and
  * writes AX_0.dat and AY_0.dat next to the settings file. 1 success; -1006
- * settings file cannot be opened; -1007 a required key is missing or empty;
+ * settings file cannot be opened (or is no regular file); -1007 a required
+ * key is missing or empty, ParamF or ParamD is not finite, or ParamF < 0;
  * -1008 a vector file cannot be created. */
 MARLODLL_API int CreateCoefficientVector(const char* settingsPath);
 

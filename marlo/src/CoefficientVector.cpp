@@ -4,11 +4,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <set>
 #include <utility>
 
 #include "runtime/CFileIni.h"
+#include "runtime/RegularFile.h"
 
 namespace marlo {
 namespace {
@@ -127,14 +127,22 @@ bool WriteVectorFile(const std::string& path, const std::vector<double>& values)
 }
 
 bool ReadVectorFile(const std::string& path, std::vector<double>& values) {
-  std::ifstream in(path);
-  if (!in) return false;
+  std::string text;
+  if (tarvik::ReadRegularFile(path, kMaxDatabaseBytes, text) != tarvik::FileStatus::Ok) return false;
   std::vector<double> read;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.find_first_not_of(" \t\v\f") == std::string::npos) continue;
-    read.push_back(std::strtod(line.c_str(), nullptr));
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (line.find_first_not_of(" \t\r\v\f") == std::string::npos) continue;
+    // A line that holds no number, or one that is not finite, would turn
+    // every corrected point into garbage or NaN: the file is refused.
+    char* after = nullptr;
+    const double v = std::strtod(line.c_str(), &after);
+    if (after == line.c_str() || !std::isfinite(v)) return false;
+    read.push_back(v);
   }
   values = std::move(read);
   return true;
@@ -174,6 +182,8 @@ bool ParseDoubleValue(const std::string& text, double& out) {
 }  // namespace
 
 int ReadCoefficientSettings(const std::string& path, CoefficientSettings& s) {
+  // The INI layer would wait on a FIFO: only a regular file is read.
+  if (tarvik::RegularFile(path).Status() != tarvik::FileStatus::Ok) return -1006;
   const tarvik::CFileIni ini{std::filesystem::path(path)};
   if (!ini.CanRead()) return -1006;
   const std::string definition = ini.ReadString("Params", "DefinitionType");
@@ -183,6 +193,9 @@ int ReadCoefficientSettings(const std::string& path, CoefficientSettings& s) {
       !ParseDoubleValue(f, s.paramF))
     return -1007;
   if (s.definitionType == 2 && !ParseDoubleValue(ini.ReadString("Params", "ParamD"), s.paramD)) return -1007;
+  // The kernel takes the root of ParamF·ParamD²: a negative factor gives NaN
+  // near the points, like any value that is not finite.
+  if (!(s.paramF >= 0.0) || !std::isfinite(s.paramF) || !std::isfinite(s.paramD)) return -1007;
   return 1;
 }
 

@@ -38,7 +38,9 @@ bool SolveCoefficients(const std::vector<ListPoint>& points, double paramF, doub
 // "%25.10f" per line and one empty line at the end. False when the file
 // cannot be created.
 bool WriteVectorFile(const std::string& path, const std::vector<double>& values);
-// Non-empty lines, each parsed like "%lf". False when the file cannot be read.
+// Non-empty lines, each parsed like "%lf". False (and values unchanged) when
+// the file cannot be read, is no regular file, is larger than a database may
+// be, or holds a line without a number or with a number that is not finite.
 bool ReadVectorFile(const std::string& path, std::vector<double>& values);
 
 struct CoefficientModel {
@@ -61,7 +63,8 @@ struct CoefficientSettings {
   double paramF = 0.0;
   double paramD = 0.0;
 };
-// 1 read; -1006 the file cannot be opened; -1007 a required key is missing.
+// 1 read; -1006 the file cannot be opened (or is no regular file); -1007 a
+// required key is missing, or ParamF or ParamD is not finite, or ParamF < 0.
 int ReadCoefficientSettings(const std::string& path, CoefficientSettings& settings);
 
 // Folder part of a path (up to its last '\' or '/'), without the separator.

@@ -5,17 +5,22 @@
 //
 // Counts are never used to reserve memory: every element needs lines of its
 // own, so a huge count simply runs out of lines and ends with -1003.
+//
+// Only values a transformation can work with are accepted: every number must
+// be finite (a "nan" or "inf" anywhere would turn every transformed point
+// into NaN while reporting success), the ellipsoid axes positive with the
+// semi-minor axis not above the semi-major one, and the projection one of
+// those the area search knows (any other would put every point of the earth
+// at the plane origin, inside whichever area covers it).
 
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "MarloDatabase.h"
+#include "runtime/RegularFile.h"
 
 namespace marlo {
 namespace {
@@ -24,11 +29,16 @@ class LineSource {
  public:
   explicit LineSource(const std::string& text) : text_(text) {}
 
-  // Next value line; false at the end of the text.
+  // Next value line; false at the end of the text and at a line longer than
+  // any line of a database (the reading then fails).
   bool Next(std::string& line) {
     while (pos_ < text_.size()) {
       std::size_t end = text_.find('\n', pos_);
       if (end == std::string::npos) end = text_.size();
+      if (end - pos_ > kMaxDatabaseLine) {
+        pos_ = text_.size();
+        return false;
+      }
       line.assign(text_, pos_, end - pos_);
       pos_ = end + 1;
       if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -57,10 +67,18 @@ bool ParseIntAt(const char*& p, int& out) {
 bool ParseDoubleAt(const char*& p, double& out) {
   char* end = nullptr;
   const double v = std::strtod(p, &end);
-  if (end == p) return false;
+  if (end == p || !std::isfinite(v)) return false;
   out = v;
   p = end;
   return true;
+}
+
+// The values of the header a transformation depends on (all numbers are
+// finite already).
+bool UsableEllipsoid(double a, double b) { return a > 0.0 && b > 0.0 && b <= a; }
+bool UsableHeader(const DatabaseHeader& h) {
+  const bool knownProjection = h.projectionType == 2 || h.projectionType == 3 || h.projectionType == 4;
+  return knownProjection && UsableEllipsoid(h.sourceA, h.sourceB) && UsableEllipsoid(h.targetA, h.targetB);
 }
 
 // Truncation toward zero of a grid dimension; anything not representable
@@ -140,6 +158,7 @@ class Reader {
     h.gridXMax = corner[0];
     h.gridYMin = corner[1];
     if (!Int(h.gridCellCount) || !Int(h.gridCellSize)) return kNotReady;
+    if (!UsableHeader(h)) return kNotReady;
 
     if (h.gridCellSize <= 0) {
       h.gridColumns = h.gridRows = 0;
@@ -311,11 +330,8 @@ int ParseDatabase(const std::string& text, MarloDatabase& db) {
 }
 
 int ReadDatabaseFile(const std::string& path, MarloDatabase& db) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return kCannotOpen;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return kCannotOpen;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text;
+  if (tarvik::ReadRegularFile(path, kMaxDatabaseBytes, text) != tarvik::FileStatus::Ok) return kCannotOpen;
   return ParseDatabase(text, db);
 }
 

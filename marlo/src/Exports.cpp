@@ -2,7 +2,9 @@
 // library (hidden symbols, no shared globals), so two copies loaded from
 // different paths keep separate databases.
 
+#include <cmath>
 #include <cstdio>
+#include <limits>
 #include <string>
 
 #include "AreaSearch.h"
@@ -25,13 +27,17 @@ bool ToGeographic(const DatabaseHeader& header, const ProjectionBinding& project
                   double meridian, double v1, double v2, double v3, Geographic& g) {
   ProjectionBinding in = projection;
   in.SetEllipDim(header.sourceA, header.sourceB);
-  g.h = v3;
+  // Conversions that cannot place the point (XYZ_to_BLH near the pole leaves
+  // its outputs as they are) leave NaN, and NaN finds no area.
+  const double unset = std::numeric_limits<double>::quiet_NaN();
+  g = Geographic{unset, unset, v3};
   switch (kind) {
     case Input::BLH:
       g.L = v1;
       g.B = v2;
       return true;
     case Input::XYZ:
+      g.h = unset;
       return in.XYZ_to_BLH(v1, v2, v3, &g.B, &g.L, &g.h) == 1;
     case Input::GKH:
       in.SetL0(meridian);
@@ -45,8 +51,10 @@ bool ToGeographic(const DatabaseHeader& header, const ProjectionBinding& project
   return false;
 }
 
-bool FromGeographic(const DatabaseHeader& header, const ProjectionBinding& projection, Output kind,
-                    double meridian, const Geographic& g, double* o1, double* o2, double* o3) {
+// 1, -1000 when the projection cannot be called, -1001 when it gives no
+// finite position; the outputs are written only on success.
+int FromGeographic(const DatabaseHeader& header, const ProjectionBinding& projection, Output kind,
+                   double meridian, const Geographic& g, double* o1, double* o2, double* o3) {
   ProjectionBinding out = projection;
   out.SetEllipDim(header.targetA, header.targetB);
   double a = g.L, b = g.B;
@@ -66,11 +74,12 @@ bool FromGeographic(const DatabaseHeader& header, const ProjectionBinding& proje
       rc = out.BL_to_EN_EOV(g.B, g.L, &a, &b);
       break;
   }
-  if (rc != 1) return false;
+  if (rc != 1) return kAreaNotFound;
+  if (!std::isfinite(a) || !std::isfinite(b)) return kAreaNotSupported;
   if (o1 != nullptr) *o1 = a;
   if (o2 != nullptr) *o2 = b;
   if (o3 != nullptr) *o3 = g.h;
-  return true;
+  return kSuccess;
 }
 
 int Transform(Input input, Output output, double meridianIn, double v1, double v2, double v3,
@@ -83,9 +92,7 @@ int Transform(Input input, Output output, double meridianIn, double v1, double v
   Geographic target;
   const int rc = TransformGeographic(state, projection, source, target);
   if (rc != kSuccess) return rc;
-  if (!FromGeographic(state.db.header, projection, output, meridianOut, target, o1, o2, o3))
-    return kAreaNotFound;
-  return rc;
+  return FromGeographic(state.db.header, projection, output, meridianOut, target, o1, o2, o3);
 }
 
 void LoadCoefficientModel(LibraryState& state, const std::string& directory,

@@ -2,6 +2,8 @@
 // In-memory form of one Marlo database file: header, mesh (nodes, edges,
 // areas), index grid and the identical points of every area.
 
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -116,11 +118,20 @@ struct MarloDatabase {
   }
 };
 
+// Bounds of a database file: far above any real mesh, low enough that a
+// wrong path (a log, an image, a disk) is refused before it fills memory.
+constexpr std::uint64_t kMaxDatabaseBytes = std::uint64_t{1} << 30;
+constexpr std::size_t kMaxDatabaseLine = 4096;
+
 // Reads the database text (the whole file content) into db. Returns 1 or a
 // negative code; on failure db holds what was read up to the failing line.
+// A line longer than kMaxDatabaseLine, a number that is not finite, an
+// ellipsoid with an axis <= 0 or a semi-minor axis above the semi-major one,
+// and a projection type other than 2, 3 or 4 give -1003.
 int ParseDatabase(const std::string& text, MarloDatabase& db);
 
-// Reads the file at path; -1002 when it cannot be opened.
+// Reads the file at path; -1002 when it cannot be opened, is no regular
+// file (a FIFO or device is never read) or is larger than kMaxDatabaseBytes.
 int ReadDatabaseFile(const std::string& path, MarloDatabase& db);
 
 }  // namespace marlo

@@ -1,6 +1,7 @@
 #include "PointTransformation.h"
 
 #include <cmath>
+#include <limits>
 
 #include "AreaSearch.h"
 
@@ -44,10 +45,14 @@ int TransformGeographic(const LibraryState& state, const ProjectionBinding& proj
   source.SetBSued(header.originLatitude);
   source.SetEllipDim(header.sourceA, header.sourceB);
 
-  // Geocentric shift of the area.
+  // Geocentric shift of the area. The conversion back leaves its outputs
+  // untouched near the pole and far above the ellipsoid; starting them as
+  // NaN turns that into a failure instead of a point that silently lacks
+  // the shift (or, below, the change of ellipsoid).
+  constexpr double kUnset = std::numeric_limits<double>::quiet_NaN();
   double X = 0.0, Y = 0.0, Z = 0.0;
   source.BLH_to_XYZ(in.B, in.L, in.h, &X, &Y, &Z);
-  double B1 = in.B, L1 = in.L, h1 = in.h;
+  double B1 = kUnset, L1 = kUnset, h1 = kUnset;
   source.XYZ_to_BLH(X + area->shiftX, Y + area->shiftY, Z + area->shiftZ, &B1, &L1, &h1);
 
   // Differential similarity transformation (coordinate frame rotations).
@@ -77,7 +82,7 @@ int TransformGeographic(const LibraryState& state, const ProjectionBinding& proj
   target.SetEllipDim(header.targetA, header.targetB);
   double X1 = 0.0, Y1 = 0.0, Z1 = 0.0;
   source.BLH_to_XYZ(B1, L1, h1, &X1, &Y1, &Z1);
-  double B2 = B1, L2 = L1, h2 = h1;
+  double B2 = kUnset, L2 = kUnset, h2 = kUnset;
   target.XYZ_to_BLH(X1, Y1, Z1, &B2, &L2, &h2);
   result.B += B2 - B1;
   result.L += L2 - L1;
@@ -97,6 +102,12 @@ int TransformGeographic(const LibraryState& state, const ProjectionBinding& proj
                               result.B, result.h);
     }
   }
+  // A height that is not finite, or parameters and residuals so large that
+  // the arithmetic overflows or leaves the globe, give no usable point: the
+  // area cannot serve it, and no NaN or latitude beyond the poles goes out
+  // as a success.
+  if (!std::isfinite(result.L) || !(std::fabs(result.B) <= 90.0) || !std::isfinite(result.h))
+    return kAreaNotSupported;
   out = result;
   return kSuccess;
 }

@@ -33,7 +33,8 @@ bool ToDatabasePlane(const DatabaseHeader& header, const ProjectionBinding& proj
                      double& easting, double& northing);
 
 // Transforms a geographic point of the source system into the target system.
-// 1, -1000 (no area) or -1001 (out of range); out is written only on success.
+// 1, -1000 (no area) or -1001 (out of range, or a result that is not
+// finite or has a latitude beyond ±90°); out is written only on success.
 // The database must be loaded.
 int TransformGeographic(const LibraryState& state, const ProjectionBinding& projection, const Geographic& in,
                         Geographic& out);

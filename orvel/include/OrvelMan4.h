@@ -34,7 +34,7 @@ extern "C" {
 
 /* Results of InitOrvelDB. */
 #define ORVEL_INIT_OK 1
-#define ORVEL_INIT_CANNOT_OPEN (-1)  /* file missing or unreadable */
+#define ORVEL_INIT_CANNOT_OPEN (-1)  /* missing, unreadable or no regular file (FIFO, device) */
 #define ORVEL_INIT_BAD_HEADER (-2)   /* header lines missing or inconsistent */
 #define ORVEL_INIT_BAD_VALUES (-3)   /* too few, too many or non-numeric heights */
 #define ORVEL_INIT_TOO_LARGE (-4)    /* more than 25 million nodes, or out of memory */

@@ -4,9 +4,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string_view>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "OrvelMan4.h"
 
@@ -26,12 +28,12 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' ||
 // held in memory; a token longer than any number is an error.
 class Tokens {
  public:
-  explicit Tokens(std::istream& in) : in_(*in.rdbuf()) {}
+  explicit Tokens(std::FILE* in) : in_(in) {}
 
   // False at the end of the file or on an overlong token (then Overlong()).
   bool Next(std::string_view& token) {
     std::size_t length = 0;
-    for (int c = in_.sbumpc(); c != EOF; c = in_.sbumpc()) {
+    for (int c = std::getc(in_); c != EOF; c = std::getc(in_)) {
       const char ch = static_cast<char>(c);
       if (ch == '\n') {
         lineStart_ = true;
@@ -61,12 +63,12 @@ class Tokens {
 
  private:
   void SkipLine() {
-    for (int c = in_.sbumpc(); c != EOF; c = in_.sbumpc())
+    for (int c = std::getc(in_); c != EOF; c = std::getc(in_))
       if (c == '\n') break;
     lineStart_ = true;
   }
 
-  std::streambuf& in_;
+  std::FILE* in_;
   char buffer_[64];
   bool lineStart_ = true;
   bool overlong_ = false;
@@ -85,16 +87,44 @@ bool ToInt(std::string_view token, int& value) {
   return error == std::errc() && next == token.data() + token.size();
 }
 
+// The grid file, open only when it is a regular file: a FIFO would block
+// the caller until a writer comes and a device may never end. The check is
+// made on the open descriptor (opened without blocking), so the file checked
+// is the file read.
+class GridFile {
+ public:
+  explicit GridFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || (file_ = ::fdopen(fd, "rb")) == nullptr) {
+      ::close(fd);
+      return;
+    }
+    size_ = static_cast<unsigned long long>(info.st_size);
+  }
+  ~GridFile() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  GridFile(const GridFile&) = delete;
+  GridFile& operator=(const GridFile&) = delete;
+
+  std::FILE* Get() const { return file_; }
+  unsigned long long Size() const { return size_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  unsigned long long size_ = 0;
+};
+
 bool Near(double a, double b, double spacing) { return std::fabs(a - b) <= 1e-6 * spacing; }
 
 }  // namespace
 
 int Read(const std::string& path, Grid& grid) {
-  std::error_code statError;
-  if (std::filesystem::is_directory(path, statError)) return ORVEL_INIT_CANNOT_OPEN;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return ORVEL_INIT_CANNOT_OPEN;
-  Tokens tokens(in);
+  const GridFile file(path);
+  if (file.Get() == nullptr) return ORVEL_INIT_CANNOT_OPEN;
+  Tokens tokens(file.Get());
   std::string_view token;
   if (!tokens.Next(token) || token != "ORVELGRID") return ORVEL_INIT_BAD_HEADER;
   if (!tokens.Next(token) || token != "1") return ORVEL_INIT_BAD_HEADER;
@@ -125,7 +155,9 @@ int Read(const std::string& path, Grid& grid) {
   const long long count = static_cast<long long>(g.rows) * g.columns;
   if (count > kMaxNodes) return ORVEL_INIT_TOO_LARGE;
 
-  g.heights.reserve(static_cast<std::size_t>(count));
+  // Every height takes at least two bytes of the file: the header's counts
+  // alone do not decide how much memory is taken.
+  g.heights.reserve(static_cast<std::size_t>(std::min<unsigned long long>(count, file.Size() / 2 + 1)));
   while (tokens.Next(token)) {
     double value = 0.0;
     if (static_cast<long long>(g.heights.size()) == count || !ToDouble(token, value))

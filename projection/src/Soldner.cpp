@@ -9,6 +9,16 @@
 using pel::Ellipsoid;
 using pel::kRho;
 
+namespace {
+// The series' 1/k! factors, multiplied in the forward direction; the inverse
+// divides by the same numbers. Folded at compile time to the doubles nearest
+// 1/6, 1/24 and 1/120, so either way gives the same bits.
+constexpr double kInverseFactorial3 = 1.0 / 6.0;
+constexpr double kInverseFactorial4 = 1.0 / 24.0;
+constexpr double kInverseFactorial5 = 1.0 / 120.0;
+static_assert(kInverseFactorial4 == 0.041666666666666664);
+}  // namespace
+
 extern "C" {
 
 void BL_to_EN_Soldner(double B, double L, double* E, double* N) {
@@ -26,9 +36,9 @@ void BL_to_EN_Soldner(double B, double L, double* E, double* N) {
   const double n = el.N(cp);
   const double l2 = l * l;
   *N = g + n * sp * cp * l2 * 0.5 +
-       n * sp * cp * cp * cp * (5.0 - t * t + 5.0 * eta2) * l2 * l2 * 0.041666666666666664 + s.FalseNorth;
-  *E = n * cp * l - n * cp * sp * sp * l2 * l * 0.16666666666666666 -
-       n * cp * cp * cp * sp * sp * (8.0 - t * t) * l2 * l2 * l * 0.008333333333333333 + s.FalseEast;
+       n * sp * cp * cp * cp * (5.0 - t * t + 5.0 * eta2) * l2 * l2 * kInverseFactorial4 + s.FalseNorth;
+  *E = n * cp * l - n * cp * sp * sp * l2 * l * kInverseFactorial3 -
+       n * cp * cp * cp * sp * sp * (8.0 - t * t) * l2 * l2 * l * kInverseFactorial5 + s.FalseEast;
 }
 
 void EN_to_BL_Soldner(double E, double N, double* B, double* L) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ctime>
 #include <system_error>
+#include <thread>
+#include <utility>
 
 #include "app/ConfigurationName.h"
 #include "runtime/CFileIni.h"
@@ -94,17 +96,52 @@ bool CConfigurationSet::AnyRunning() const {
 }
 
 void CConfigurationSet::StopAll() {
+  std::vector<std::thread> stops;
   for (auto& m : modules_)
-    if (m && m->IsRunning()) m->Stop();
+    if (m && m->IsRunning()) stops.emplace_back([module = m.get()] { module->Stop(); });
+  for (auto& t : stops) t.join();
 }
 
+// Through the module, so that it knows what its file holds: a later read of
+// the file must not count these requests a second time.
 bool CConfigurationSet::WriteBackTotal(const std::string& name) const {
   IConfigurationModule* m = Find(name);
-  if (!m) return false;
-  CFileIni ini(IniFileOf(name));
-  if (!ini.CanRead()) return false;
-  return ini.WriteInt("Settings", "TotalNumberOfRequests", m->TotalRequests());
+  return m && m->WriteTotal();
 }
+
+int CConfigurationSet::WriteBackChangedTotals() const {
+  int failed = 0;
+  for (const auto& m : modules_) {
+    if (!m->HasUnwrittenTotal()) continue;
+    if (!m->WriteTotal()) {
+      ++failed;
+      Log(PelLogError, "Configuration " + m->Name() + ": TotalNumberOfRequests could not be written into " +
+                           IniFileOf(m->Name()).string() + ".");
+    }
+  }
+  return failed;
+}
+
+bool CConfigurationSet::RenameFolder(const fs::path& from, const fs::path& to, std::string& why) {
+  std::error_code ec;
+  fs::rename(from, to, ec);
+  if (ec) why = ec.message();
+  return !ec;
+}
+
+namespace {
+
+// Section "Configurations" with `names` under Configuration1.. and the keys
+// up to `keys` emptied.
+std::vector<std::pair<std::string, std::string>> ConfigurationKeys(const std::vector<std::string>& names,
+                                                                   std::size_t keys) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (std::size_t i = 0; i < std::max(keys, names.size()); ++i)
+    out.emplace_back("Configuration" + std::to_string(i + 1), i < names.size() ? names[i] : std::string());
+  return out;
+}
+
+}  // namespace
 
 std::string CConfigurationSet::CheckNew(const std::string& name, int port) const {
   std::string why = CheckConfigurationName(name);
@@ -138,35 +175,48 @@ SetOperationResult CConfigurationSet::Create(const std::string& name, int port, 
   const fs::path file = IniFileOf(name);
   std::error_code ec;
   const bool existed = fs::exists(folder, ec);
+  const bool fileExisted = existed && fs::exists(file, ec);
   fs::create_directories(folder, ec);
   bool copied = !ec && fs::is_regular_file(sourceFile, ec);
   if (copied) copied = fs::copy_file(sourceFile, file, fs::copy_options::overwrite_existing, ec) && !ec;
+  // Leaves nothing behind that the failed attempt created.
+  auto undo = [&] {
+    if (!existed)
+      fs::remove_all(folder, ec);
+    else if (!fileExisted)
+      fs::remove(file, ec);
+  };
   if (!copied) {
-    // Leave nothing behind that the failed attempt created.
-    if (!existed) fs::remove(folder, ec);
+    undo();
     std::string text = Format("Error copying file %s to %s. Please check your permissions for those folders.",
                               sourceFile.string(), file.string());
     Log(PelLogError, text);
     return {false, text};
   }
 
+  auto failed = [&](const fs::path& unwritten) {
+    undo();
+    std::string text = "The configuration " + name + " was not " + (isCopy ? "copied" : "added") +
+                       ": the file " + unwritten.string() + " could not be written.";
+    Log(PelLogError, text);
+    return SetOperationResult{false, text};
+  };
+  if (!CFileIni(file).WriteStrings("Settings",
+                                   {{"PORTNUM", std::to_string(port)}, {"TotalNumberOfRequests", "0"}}))
+    return failed(file);
+  // The new name goes under key Configuration<n>. The keys before it are
+  // written too, in the same rewrite: when the loader refused a listed name,
+  // the file's numbering differs from the set's, and key <n> could hold a
+  // name still in use.
+  std::vector<std::string> names = names_;
+  names.push_back(name);
+  if (!CFileIni(paths_.generalSettingsFile).WriteStrings("Configurations", ConfigurationKeys(names, 0)))
+    return failed(paths_.generalSettingsFile);
+
   auto module = factory_(name, folder, port);
+  if (!module) return failed(file);
   names_.push_back(name);
   modules_.push_back(std::move(module));
-
-  CFileIni ini(file);
-  bool written = ini.WriteInt("Settings", "PORTNUM", port);
-  written = ini.WriteInt("Settings", "TotalNumberOfRequests", 0) && written;
-  // The new name goes under key Configuration<n>. The keys before it are
-  // written too: when the loader refused a listed name, the file's numbering
-  // differs from the set's, and key <n> could hold a name still in use.
-  CFileIni general(paths_.generalSettingsFile);
-  for (std::size_t i = 0; i < names_.size(); ++i)
-    written =
-        general.WriteString("Configurations", "Configuration" + std::to_string(i + 1), names_[i]) && written;
-  if (!written)
-    Log(PelLogError, "Configuration " + name + ": the settings files could not be written completely.");
-
   // A new configuration reads its file at once, so that its port, its
   // problems and its state are those of the file on disk.
   modules_.back()->ReadConfiguration();
@@ -186,38 +236,48 @@ SetOperationResult CConfigurationSet::RemoveConfiguration(const std::string& nam
   if (modules_[index]->IsRunning())
     return {false, "Please stop configuration " + name + " before removing it."};
 
-  const std::size_t oldCount = names_.size();
-  // The module writes its total into its file as it goes, so it must go
-  // before its folder is renamed.
-  modules_.erase(modules_.begin() + static_cast<std::ptrdiff_t>(index));
-  names_.erase(it);
+  auto failed = [&](const std::string& why) {
+    std::string text = "The configuration " + name + " was not removed: " + why;
+    Log(PelLogError, "RemoveConfiguration: " + text);
+    return SetOperationResult{false, text};
+  };
 
   const fs::path folder = FolderOf(name);
   std::error_code ec;
+  fs::path renamedTo;
   if (fs::exists(folder, ec)) {
+    // The count goes into the file before the file moves with its folder.
+    modules_[index]->WriteTotal();
     std::string target = folder.string() + "__deleted__" + DeletedFolderTimeText(std::time(nullptr));
     // Two removals of the same name within one second must not collide.
     std::string candidate = target;
-    for (int n = 2; fs::exists(candidate, ec) && n < 1000; ++n) candidate = target + "_" + std::to_string(n);
-    fs::rename(folder, candidate, ec);
-    if (ec)
-      Log(PelLogWarning,
-          "RemoveConfiguration: folder " + folder.string() + " could not be renamed: " + ec.message());
-    else
-      Log(PelLogInfo,
-          "RemoveConfiguration: configuration " + name + " removed, its folder is now " + candidate);
+    for (int n = 2; fs::exists(fs::symlink_status(candidate, ec)) && n < 1000; ++n)
+      candidate = target + "_" + std::to_string(n);
+    std::string why;
+    if (!RenameFolder(folder, candidate, why))
+      return failed("its folder " + folder.string() + " could not be renamed (" + why + ").");
+    renamedTo = candidate;
   }
 
-  CFileIni general(paths_.generalSettingsFile);
-  const std::size_t keys = std::max<std::size_t>(kRewrittenKeys, oldCount);
-  bool written = true;
-  for (std::size_t i = 0; i < keys; ++i)
-    written = general.WriteString("Configurations", "Configuration" + std::to_string(i + 1),
-                                  i < names_.size() ? names_[i] : std::string()) &&
-              written;
-  if (!written)
-    Log(PelLogError,
-        "RemoveConfiguration: " + paths_.generalSettingsFile.string() + " could not be written.");
+  std::vector<std::string> remaining = names_;
+  remaining.erase(remaining.begin() + static_cast<std::ptrdiff_t>(index));
+  if (!CFileIni(paths_.generalSettingsFile)
+           .WriteStrings(
+               "Configurations",
+               ConfigurationKeys(remaining, std::max<std::size_t>(kRewrittenKeys, names_.size())))) {
+    // The configuration stays, so its folder goes back where it was.
+    std::string why;
+    if (!renamedTo.empty() && !RenameFolder(renamedTo, folder, why))
+      Log(PelLogError, "RemoveConfiguration: folder " + renamedTo.string() +
+                           " could not be renamed back to " + folder.string() + " (" + why + ").");
+    return failed("the file " + paths_.generalSettingsFile.string() + " could not be written.");
+  }
+
+  modules_.erase(modules_.begin() + static_cast<std::ptrdiff_t>(index));
+  names_.erase(names_.begin() + static_cast<std::ptrdiff_t>(index));
+  if (!renamedTo.empty())
+    Log(PelLogInfo,
+        "RemoveConfiguration: configuration " + name + " removed, its folder is now " + renamedTo.string());
   return {true, {}};
 }
 

@@ -6,11 +6,17 @@
 //
 // Every operation that changes the set writes the general settings file at
 // once, so that the next start sees the same set. Every check (name, port,
-// state) happens before any file is touched. The class is not thread-safe;
-// the control panel serialises its calls.
+// state) happens before any file is touched, and an operation that fails
+// half-way undoes what it did: it reports the failure, logs it and leaves
+// the set, the folders and the files as they were.
+//
+// The class is not thread-safe by itself: whoever uses the set from more
+// than one thread (the control panel, the totals writer, the signal
+// watcher) holds Mutex() around each operation.
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,7 +46,7 @@ class CConfigurationSet {
 
   CConfigurationSet(ConfigurationSetPaths paths, ConfigurationModuleFactory factory, PelLog& log);
   // Stops running configurations and destroys the modules in list order.
-  ~CConfigurationSet();
+  virtual ~CConfigurationSet();
   CConfigurationSet(const CConfigurationSet&) = delete;
   CConfigurationSet& operator=(const CConfigurationSet&) = delete;
 
@@ -61,6 +67,8 @@ class CConfigurationSet {
   IConfigurationModule* Find(const std::string& name) const;
   IConfigurationModule* At(std::size_t index) const { return modules_.at(index).get(); }
   bool AnyRunning() const;
+  // Stops every running configuration, all at the same time, so that the
+  // whole takes as long as the slowest stop.
   void StopAll();
 
   std::filesystem::path FolderOf(const std::string& name) const;
@@ -70,6 +78,17 @@ class CConfigurationSet {
   // Writes the module's current TotalNumberOfRequests into its INI file, so
   // that an edit of the file followed by a new read keeps the count.
   bool WriteBackTotal(const std::string& name) const;
+  // Writes the total of every configuration that counted requests since its
+  // last write; returns the number of writes that failed (each is logged).
+  int WriteBackChangedTotals() const;
+
+  // Held around every use of the set when several threads share it.
+  std::mutex& Mutex() const { return mutex_; }
+
+ protected:
+  // Renames a configuration's folder; false with the reason when it fails.
+  virtual bool RenameFolder(const std::filesystem::path& from, const std::filesystem::path& to,
+                            std::string& why);
 
  private:
   // Checks shared by add and copy; empty when fine.
@@ -84,6 +103,7 @@ class CConfigurationSet {
   PelLog& log_;
   std::vector<std::string> names_;
   std::vector<std::unique_ptr<IConfigurationModule>> modules_;
+  mutable std::mutex mutex_;
 };
 
 // "%d.%m.%Y_%H.%M.%S" of the local time, as appended to a removed folder.

@@ -6,15 +6,20 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <iostream>
+#include <mutex>
 #include <thread>
 
 #include "app/CConfigurationSet.h"
 #include "app/CTarvikDlg.h"
 #include "app/CTarvikSettings.h"
 #include "app/CommandLine.h"
+#include "app/LoopbackHost.h"
 #include "app/SecurityToken.h"
+#include "app/SignalWatcher.h"
+#include "app/TotalsWriter.h"
 #include "runtime/CFileIni.h"
 #include "runtime/PelLog.h"
 #include "runtime/ProgramFolder.h"
@@ -24,41 +29,36 @@ namespace {
 
 const char* const kSource = "Tarvik";
 
-sigset_t EndSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  return set;
-}
-
-// Waits for SIGINT/SIGTERM in a thread of its own and then runs `onSignal`.
-// The signals are blocked in every thread (the mask is inherited), so they
-// reach only this one.
-class SignalWatcher {
+// Set once the program is asked to end (a signal, or Exit on the panel).
+class EndRequest {
  public:
-  explicit SignalWatcher(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) {
-    thread_ = std::thread([this] {
-      sigset_t set = EndSignals();
-      int sig = 0;
-      while (sigwait(&set, &sig) == 0) {
-        if (done_) return;
-        onSignal_(sig);
-        return;
-      }
-    });
+  void Set(int signal) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (set_) return;
+      set_ = true;
+      signal_ = signal;
+    }
+    cv_.notify_all();
   }
-  ~SignalWatcher() {
-    done_ = true;
-    pthread_kill(thread_.native_handle(), SIGTERM);
-    thread_.join();
+  bool IsSet() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return set_;
+  }
+  int Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait(lock, [this] { return set_; });
+    return signal_;
   }
 
  private:
-  std::function<void(int)> onSignal_;
-  std::atomic<bool> done_{false};
-  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool set_ = false;
+  int signal_ = 0;
 };
+
+const char* SignalName(int sig) { return sig == SIGINT ? "SIGINT" : "SIGTERM"; }
 
 std::string OneLine(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
@@ -159,8 +159,7 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
 
   // Before any thread exists: the end signals go to the watcher only, and a
   // client that goes away mid-send must not end the process.
-  sigset_t endSignals = EndSignals();
-  pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+  SignalWatcher::BlockEndSignals();
   signal(SIGPIPE, SIG_IGN);
 
   PelLog log;
@@ -189,6 +188,33 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
     return 1;
   }
 
+  // Totals are written while they change, so that a crash loses at most one
+  // interval of counts.
+  TotalsWriter totalsWriter(std::chrono::seconds(settings.TotalsWriteInterval), [&set] {
+    std::lock_guard<std::mutex> lock(set.Mutex());
+    set.WriteBackChangedTotals();
+  });
+
+  // The first signal starts the shutdown; a second one during it writes the
+  // totals and ends the program at once.
+  EndRequest endRequest;
+  CTarvikDlg* panel = nullptr;
+  std::mutex panelMutex;
+  SignalWatcher watcher(
+      [&](int sig) {
+        endRequest.Set(sig);
+        std::lock_guard<std::mutex> lock(panelMutex);
+        if (panel) panel->Close();
+      },
+      [&set, &log](int sig) {
+        log.write(
+            0, PelLogWarning, kSource,
+            std::string(SignalName(sig)) + " during shutdown: the totals are written, the program ends now.");
+        std::lock_guard<std::mutex> lock(set.Mutex());
+        set.WriteBackChangedTotals();
+        _exit(128 + sig);
+      });
+
   if (cl.ServesPanel()) {
     const std::string token = MakeSecurityToken();
     const std::filesystem::path tokenFile = general.parent_path() / kTokenFileName;
@@ -204,31 +230,43 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
       status = 1;
     } else {
       const std::string& a = cl.panelAddress;
-      if (!(a == "localhost" || a == "::1" || a.rfind("127.", 0) == 0)) {
+      if (!IsLoopbackAddress(a)) {
         std::string text = "The control panel listens on " + a +
                            " and is reachable from the network; the access token is its only protection.";
         log.write(0, PelLogWarning, kSource, text);
         std::cerr << "Warning: " << text << "\n";
       }
-      SignalWatcher watcher([&dlg](int) { dlg.Close(); });
       dlg.Start();
+      {
+        std::lock_guard<std::mutex> lock(panelMutex);
+        panel = &dlg;
+      }
+      // A signal that came before the panel was known to the watcher.
+      if (endRequest.IsSet()) dlg.Close();
       log.write(0, PelLogInfo, kSource, "Control panel at " + dlg.Url().substr(0, dlg.Url().find('#')));
       std::cout << "Control panel: " << dlg.Url() << "\n"
                 << "Access token: " << token << " (also in " << tokenFile.string() << ")\n";
       std::cout.flush();
       dlg.Wait();
     }
+    // The panel's requests in progress finish here, before the
+    // configurations stop and the final writes run.
+    std::lock_guard<std::mutex> lock(panelMutex);
+    panel = nullptr;
   } else {
     // Headless only: serve until asked to end.
-    int sig = 0;
-    sigwait(&endSignals, &sig);
-    log.write(0, PelLogInfo, kSource,
-              std::string("Headless operation ends on ") + (sig == SIGINT ? "SIGINT" : "SIGTERM") + ".");
+    const int sig = endRequest.Wait();
+    log.write(0, PelLogInfo, kSource, std::string("Headless operation ends on ") + SignalName(sig) + ".");
   }
+  // (dlg is destroyed at the end of its block above: its workers are done.)
 
   log.write(0, PelLogInfo, kSource, "Stopping Tarvik....");
+  totalsWriter.Stop();
   set.StopAll();
-  for (const std::string& name : set.Names()) set.WriteBackTotal(name);
+  {
+    std::lock_guard<std::mutex> lock(set.Mutex());
+    for (const std::string& name : set.Names()) set.WriteBackTotal(name);
+  }
   return status;
 }
 

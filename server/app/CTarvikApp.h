@@ -2,8 +2,11 @@
 // Program start: the program-wide log with its header, "Starting Tarvik....",
 // the general settings, the configurations, then the control panel and/or
 // the headless start of configurations, until the operator exits or the
-// process is asked to end (SIGINT, SIGTERM). Then every configuration stops
-// and every module is destroyed, which writes its request total back.
+// process is asked to end (SIGINT, SIGTERM). Meanwhile the request totals
+// that change are written back every TotalsWriteInterval seconds. At the end
+// the panel's requests finish, the configurations stop (all at once) and the
+// totals are written; a second signal during that writes the totals and
+// ends the program at once (exit status 128 + signal).
 
 #include <functional>
 #include <string>

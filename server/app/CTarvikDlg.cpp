@@ -6,15 +6,13 @@
 
 #include <chrono>
 
+#include "app/LoopbackHost.h"
+#include "app/PanelHttpServer.h"
 #include "runtime/PelLog.h"
 
 namespace tarvik {
 
 namespace {
-
-bool IsLoopbackAddress(const std::string& a) {
-  return a == "localhost" || a == "::1" || a.rfind("127.", 0) == 0;
-}
 
 void SecurityHeaders(httplib::Response& res) {
   res.set_header("Cache-Control", "no-store");
@@ -30,11 +28,8 @@ void SecurityHeaders(httplib::Response& res) {
 }  // namespace
 
 CTarvikDlg::CTarvikDlg(CConfigurationSet& set, std::string token, PelLog& log)
-    : api_(set, token, log), token_(std::move(token)), server_(std::make_unique<httplib::Server>()) {
+    : api_(set, token, log), token_(std::move(token)), server_(std::make_unique<PanelHttpServer>()) {
   api_.SetOnExit([this] { Close(); });
-  server_->set_keep_alive_timeout(1);
-  server_->set_read_timeout(5, 0);
-  server_->set_write_timeout(5, 0);
   server_->set_payload_max_length(2 * 1024 * 1024);
   // The library's default adds SO_REUSEPORT, which would let a second
   // program bind the same panel port and take over part of its connections.
@@ -56,17 +51,7 @@ CTarvikDlg::~CTarvikDlg() {
   if (thread_.joinable()) thread_.join();
 }
 
-bool CTarvikDlg::HostAllowed(const std::string& host) const {
-  if (!loopback_) return true;
-  std::string name = host;
-  if (!name.empty() && name.front() == '[') {
-    name = name.substr(1, name.find(']') == std::string::npos ? std::string::npos : name.find(']') - 1);
-  } else {
-    std::size_t colon = name.rfind(':');
-    if (colon != std::string::npos) name = name.substr(0, colon);
-  }
-  return IsLoopbackAddress(name) || name == address_;
-}
+bool CTarvikDlg::HostAllowed(const std::string& host) const { return !loopback_ || IsLoopbackHost(host); }
 
 void CTarvikDlg::Route() {
   server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
@@ -124,7 +109,7 @@ void CTarvikDlg::Close() {
     if (closed_) return;
     closed_ = true;
   }
-  server_->stop();
+  server_->Close();
   cv_.notify_all();
 }
 

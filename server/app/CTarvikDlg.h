@@ -8,9 +8,10 @@
 // enabling rules, the dialogs and messages, the configuration file editor
 // and the log view, and refreshes itself every few seconds.
 //
-// Requests whose Host header names anything but the loopback address are
+// Requests whose Host header names anything but a loopback address are
 // refused while the panel listens on loopback, so a page of another site
-// cannot reach the panel through a name that resolves to 127.0.0.1.
+// cannot reach the panel through a name that resolves to 127.0.0.1. Slow
+// and hostile peers are bounded by PanelHttpServer.
 
 #include <atomic>
 #include <condition_variable>
@@ -21,11 +22,9 @@
 
 #include "app/PanelApi.h"
 
-namespace httplib {
-class Server;
-}
-
 namespace tarvik {
+
+class PanelHttpServer;
 
 class CTarvikDlg {
  public:
@@ -40,7 +39,9 @@ class CTarvikDlg {
   // -1 when the address or port cannot be used.
   int Bind(const std::string& address, int port);
   // Serves in a thread of its own until Exit is pressed on the page or
-  // Close() is called; Wait() blocks until then.
+  // Close() is called; Wait() blocks until then. Close() ends the requests
+  // still being read at once; the destructor waits for the answers being
+  // computed, so nothing of the panel runs once it is gone.
   void Start();
   void Wait();
   void Close();
@@ -55,7 +56,7 @@ class CTarvikDlg {
 
   PanelApi api_;
   std::string token_;
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<PanelHttpServer> server_;
   std::string address_;
   int port_ = -1;
   bool loopback_ = true;

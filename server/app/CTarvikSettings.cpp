@@ -1,5 +1,7 @@
 #include "app/CTarvikSettings.h"
 
+#include <algorithm>
+
 #include "runtime/CFileIni.h"
 #include "runtime/PelLog.h"
 #include "runtime/ProgramFolder.h"
@@ -93,6 +95,10 @@ bool CTarvikSettings::ReadGeneralSettings(const std::filesystem::path& programFo
   RTCMFormat = ParseRTCMFormat(ini.ReadString("ServerSettings", "RTCMFormat"));
   ErrorHandling = ParseErrorHandling(ini.ReadString("ServerSettings", "ErrorHandling"));
   ReadLimits(ini);
+  // Longer than the bound would lose more than a minute; nothing or
+  // nonsense keeps the bound.
+  const int interval = ini.ReadInt("ServerSettings", "TotalsWriteInterval", kTotalsWriteIntervalMax);
+  TotalsWriteInterval = interval < 1 ? kTotalsWriteIntervalMax : std::min(interval, kTotalsWriteIntervalMax);
   OrvelDBPath = DatabasePath(programFolder, ini.ReadString("ORVEL_DB", "Path"));
   OrvelDBs = ReadList(ini, "ORVEL_DB", "DB");
   SapenDBPath = DatabasePath(programFolder, ini.ReadString("SAPEN_DB", "Path"));

@@ -11,6 +11,8 @@
 //                         MaxSessionsPerAddress        of one client address (1000)
 //                                        (0: no limit; behind a proxy every
 //                                        client has the proxy's address)
+//                         TotalsWriteInterval  seconds between the writes of
+//                                      changed request totals, 1..60 (default 60)
 //   [ORVEL_DB]            Path, DB1, DB2, ...  height surface databases
 //   [SAPEN_DB]            Path, DB1, DB2, ...  Marlo position databases
 //   [Geoid_Grids]         Path, DB1, DB2, ...  geoid grid files
@@ -47,8 +49,12 @@ class CTarvikSettings : public CGeneralModuleSettings {
   static constexpr int kErrorMessages = kErrorHandlingErrorMessages;  // ERRORMESSAGES
   static constexpr int kInvalidArea = kErrorHandlingInvalidArea;      // INVALIDAREA
 
+  static constexpr int kTotalsWriteIntervalMax = 60;
+
   std::string TextEditor;
   ServerLimits Limits;
+  // A crash loses at most this many seconds of request counts.
+  int TotalsWriteInterval = kTotalsWriteIntervalMax;
   std::vector<std::string> OrvelDBs;
   std::vector<std::string> SapenDBs;
   std::vector<std::string> GeoidGrids;

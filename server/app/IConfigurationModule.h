@@ -40,6 +40,13 @@ class IConfigurationModule {
   virtual std::optional<std::chrono::system_clock::time_point> StartTime() const = 0;
   virtual long RequestsSinceStart() const = 0;
   virtual long TotalRequests() const = 0;
+
+  // Writes TotalNumberOfRequests into the configuration's file now; false
+  // when the file is missing or cannot be written. A later read of the file
+  // keeps the requests counted since.
+  virtual bool WriteTotal() = 0;
+  // True while requests were counted that the file does not hold yet.
+  virtual bool HasUnwrittenTotal() const = 0;
 };
 
 // Creates the module of configuration `name` whose folder is `folder`

@@ -8,6 +8,7 @@
 #include "app/CConfigurationSet.h"
 #include "app/PanelButtons.h"
 #include "app/SecurityToken.h"
+#include "runtime/CFileIni.h"
 #include "runtime/PelLog.h"
 
 #ifndef TARVIK_VERSION
@@ -84,6 +85,12 @@ bool ParseBody(const std::string& body, json& out) {
   return !out.is_discarded() && out.is_object();
 }
 
+// The configuration a POST body names in `key` ("" when none).
+std::string BodyName(const std::string& body, const char* key) {
+  json j;
+  return ParseBody(body, j) ? Text(j, key) : std::string();
+}
+
 }  // namespace
 
 LogChunk ReadLogChunk(const fs::path& file, std::uintmax_t offset, bool first) {
@@ -131,7 +138,10 @@ PanelApi::PanelApi(CConfigurationSet& set, std::string token, PelLog& log)
 
 PanelResponse PanelApi::Handle(const PanelRequest& r) {
   if (!TokensEqual(token_, r.token)) return Error(403, "The control panel needs its access token.");
-  std::lock_guard<std::mutex> lock(mutex_);
+  // A stop may wait for its sessions; it runs without the lock so that the
+  // panel goes on answering meanwhile.
+  if (r.method == "POST" && r.path == "/api/stop") return Stop(r.body);
+  std::lock_guard<std::mutex> lock(set_.Mutex());
   auto param = [&r](const char* key) {
     auto it = r.params.find(key);
     return it == r.params.end() ? std::string() : it->second;
@@ -144,10 +154,13 @@ PanelResponse PanelApi::Handle(const PanelRequest& r) {
     if (r.path == "/api/about") return About();
   } else if (r.method == "POST") {
     if (r.path == "/api/add") return Add(r.body);
+    const std::string name = BodyName(r.body, r.path == "/api/copy" ? "source" : "name");
+    if (stopping_.count(name) &&
+        (r.path == "/api/copy" || r.path == "/api/remove" || r.path == "/api/start" || r.path == "/api/file"))
+      return Refused("Configuration " + name + " is being stopped. Please try again in a moment.");
     if (r.path == "/api/copy") return Copy(r.body);
     if (r.path == "/api/remove") return Remove(r.body);
-    if (r.path == "/api/start") return StartStop(r.body, true);
-    if (r.path == "/api/stop") return StartStop(r.body, false);
+    if (r.path == "/api/start") return Start(r.body);
     if (r.path == "/api/file") return SaveFile(r.body);
     if (r.path == "/api/exit") return Exit();
   }
@@ -210,23 +223,38 @@ PanelResponse PanelApi::Remove(const std::string& body) {
   return r.ok ? Done(r.message) : Refused(r.message);
 }
 
-PanelResponse PanelApi::StartStop(const std::string& body, bool start) {
+PanelResponse PanelApi::Start(const std::string& body) {
   json j;
   if (!ParseBody(body, j)) return Error(400, "Malformed request.");
   const std::string name = Text(j, "name");
   IConfigurationModule* m = set_.Find(name);
   if (!m) return Error(404, "There is no configuration named " + name + ".");
-  if (!start) {
-    if (m->IsRunning()) m->Stop();
-    set_.WriteBackTotal(name);
-    return Done();
-  }
   if (m->IsRunning()) return Done();
   if (!m->IsValid())
     return Refused("Configuration " + name + " has problems and cannot be started. See \"Problems ...\".");
   if (m->Start() != 1 || !m->IsRunning())
     return Refused("Configuration " + name + " could not be started on port " + std::to_string(m->Port()) +
                    ". For details see its log.");
+  return Done();
+}
+
+PanelResponse PanelApi::Stop(const std::string& body) {
+  json j;
+  if (!ParseBody(body, j)) return Error(400, "Malformed request.");
+  const std::string name = Text(j, "name");
+  IConfigurationModule* m = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(set_.Mutex());
+    m = set_.Find(name);
+    if (!m) return Error(404, "There is no configuration named " + name + ".");
+    if (stopping_.count(name)) return Done();
+    // While it stops, nothing may remove the module or start it again.
+    stopping_.insert(name);
+  }
+  if (m->IsRunning()) m->Stop();
+  std::lock_guard<std::mutex> lock(set_.Mutex());
+  stopping_.erase(name);
+  set_.WriteBackTotal(name);
   return Done();
 }
 
@@ -254,23 +282,14 @@ PanelResponse PanelApi::SaveFile(const std::string& body) {
   IConfigurationModule* m = set_.Find(name);
   if (!m) return Error(404, "There is no configuration named " + name + ".");
   if (m->IsRunning()) return Refused("Please stop configuration " + name + " before changing its file.");
-  const std::string text = Text(j, "text");
+  // Without its text the request would empty the configuration's file.
+  auto field = j.find("text");
+  if (field == j.end() || !field->is_string())
+    return Error(400, "Malformed request: the file's text is missing.");
+  const std::string text = field->get<std::string>();
   if (text.size() > kMaxFileBytes) return Refused("The file is too large.");
   const fs::path file = set_.IniFileOf(name);
-  fs::path tmp = file;
-  tmp += ".edit";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) return Refused("The file " + file.string() + " cannot be written.");
-  }
-  std::error_code ec;
-  fs::rename(tmp, file, ec);
-  if (ec) {
-    fs::remove(tmp, ec);
-    return Refused("The file " + file.string() + " cannot be written.");
-  }
+  if (!CFileIni(file).WriteWhole(text)) return Refused("The file " + file.string() + " cannot be written.");
   m->ReadConfiguration();
   log_.write(0, PelLogInfo, "Tarvik",
              "Configuration " + name + " was edited in the control panel and read again.");
@@ -307,7 +326,8 @@ PanelResponse PanelApi::About() {
 }
 
 PanelResponse PanelApi::Exit() {
-  if (set_.AnyRunning()) return Refused("Please stop every configuration before you exit.");
+  if (set_.AnyRunning() || !stopping_.empty())
+    return Refused("Please stop every configuration before you exit.");
   if (!exitRequested_.exchange(true) && onExit_) onExit_();
   return Done();
 }

@@ -5,8 +5,11 @@
 //
 // Independent of the HTTP library: a request is a method, a path, query
 // parameters, the token header and a body; the answer is a status and a JSON
-// body. All calls are serialised by one mutex, so the configuration set sees
-// one operation at a time whatever the number of browser connections.
+// body. All calls are serialised by the configuration set's mutex, so the set
+// sees one operation at a time whatever the number of browser connections.
+// A stop is the exception: it runs without the mutex (it may wait for the
+// configuration's sessions), and the configuration is marked as stopping
+// meanwhile, so nothing removes, copies, starts or rewrites it.
 //
 // Every /api/ call needs the token. Configurations are addressed by name and
 // the name must be one of the set, so no request reaches a file outside the
@@ -17,7 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <mutex>
+#include <set>
 #include <string>
 
 namespace tarvik {
@@ -71,7 +74,8 @@ class PanelApi {
   PanelResponse Add(const std::string& body);
   PanelResponse Copy(const std::string& body);
   PanelResponse Remove(const std::string& body);
-  PanelResponse StartStop(const std::string& body, bool start);
+  PanelResponse Start(const std::string& body);
+  PanelResponse Stop(const std::string& body);
   PanelResponse Problems(const std::string& name);
   PanelResponse ReadFile(const std::string& name);
   PanelResponse SaveFile(const std::string& body);
@@ -82,7 +86,7 @@ class PanelApi {
   CConfigurationSet& set_;
   std::string token_;
   PelLog& log_;
-  std::mutex mutex_;
+  std::set<std::string> stopping_;  // guarded by the set's mutex
   std::atomic<bool> exitRequested_{false};
   std::function<void()> onExit_;
 };

@@ -35,6 +35,10 @@ class TransformationModuleAdapter : public IConfigurationModule {
   }
   long RequestsSinceStart() const override { return module_->RequestsSinceStart(); }
   long TotalRequests() const override { return module_->TotalNumberOfRequests(); }
+  bool WriteTotal() override { return module_->WriteTotalNumberOfRequests(); }
+  bool HasUnwrittenTotal() const override {
+    return module_->TotalNumberOfRequests() != module_->WrittenTotalNumberOfRequests();
+  }
 
  private:
   const CTarvikSettings& settings_;

@@ -1,12 +1,14 @@
 #include "geodesy/CGeoidGrid.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <system_error>
+
+#include "runtime/RegularFile.h"
 
 namespace tarvik {
 
@@ -53,27 +55,27 @@ bool ScanDoubles(std::string_view line, double* values, int count) {
 
 // Lines longer than this are no line of a geoid grid; refusing them keeps a
 // file without line breaks from being read into memory whole.
-constexpr std::streamsize kMaxLine = 4096;
+constexpr std::size_t kMaxLine = 4096;
 
 enum class Item { Line, End, TooLong };
 
 // The next item of the file: empty lines and comment lines are skipped; a
-// line of blanks comes back as an empty item.
-Item NextItem(std::istream& in, char (&buffer)[kMaxLine], std::string_view& item) {
+// line of blanks comes back as an empty item. A read error ends the file
+// like a line that is too long: the load fails.
+Item NextItem(LineReader& lines, std::string_view& item) {
   for (;;) {
-    in.getline(buffer, kMaxLine);
-    if (in.fail()) {
-      if (in.eof() && in.gcount() == 0) return Item::End;
-      return Item::TooLong;  // filled the buffer without reaching the end of the line
+    std::string_view view;
+    switch (lines.Next(view)) {
+      case LineReader::Result::End:
+        return Item::End;
+      case LineReader::Result::TooLong:
+      case LineReader::Result::Error:
+        return Item::TooLong;
+      case LineReader::Result::Line:
+        break;
     }
-    // The count includes the line break unless the line ended the file.
-    const std::streamsize length = in.gcount() - (in.eof() ? 0 : 1);
-    std::string_view view(buffer, static_cast<std::size_t>(length));
     if (!view.empty() && view.back() == '\r') view.remove_suffix(1);
-    if (view.empty()) {
-      if (in.eof()) return Item::End;
-      continue;
-    }
+    if (view.empty()) continue;
     std::size_t first = 0;
     while (first < view.size() && IsBlank(view[first])) ++first;
     std::size_t last = view.size();
@@ -96,18 +98,24 @@ void CGeoidGrid::Clear() {
 
 int CGeoidGrid::Load(const std::filesystem::path& file) {
   Clear();
-  std::error_code statError;
-  if (std::filesystem::is_directory(file, statError)) return kGeoidNotAccessible;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return kGeoidNotAccessible;
-  std::error_code sizeError;
-  const auto fileSize = std::filesystem::file_size(file, sizeError);
+  // Nothing may leave the loader: running out of memory on an absurd file
+  // is a failed load like any other.
+  try {
+    return LoadFrom(file);
+  } catch (...) {
+    return kGeoidFormatError;
+  }
+}
 
-  char buffer[kMaxLine];
+int CGeoidGrid::LoadFrom(const std::filesystem::path& file) {
+  RegularFile source(file);
+  if (source.Status() != FileStatus::Ok) return kGeoidNotAccessible;
+  LineReader lines(source, kMaxLine);
+
   std::string_view item;
   double pair[2];
   for (int header = 0; header < 3; ++header) {
-    if (NextItem(in, buffer, item) != Item::Line || !ScanDoubles(item, pair, 2)) return kGeoidHeaderError;
+    if (NextItem(lines, item) != Item::Line || !ScanDoubles(item, pair, 2)) return kGeoidHeaderError;
     if (!std::isfinite(pair[0]) || !std::isfinite(pair[1])) return kGeoidHeaderError;
     if (header == 0) {
       north_ = pair[0];
@@ -123,7 +131,7 @@ int CGeoidGrid::Load(const std::filesystem::path& file) {
   // A grid without a positive spacing cannot place any position.
   if (!(latSpacing_ > 0.0) || !(lonSpacing_ > 0.0)) return kGeoidHeaderError;
   {
-    if (NextItem(in, buffer, item) != Item::Line) return kGeoidHeaderError;
+    if (NextItem(lines, item) != Item::Line) return kGeoidHeaderError;
     const char* p = item.data();
     const char* end = p + item.size();
     if (!ScanInt(p, end, rows_) || !ScanInt(p, end, columns_)) return kGeoidHeaderError;
@@ -132,15 +140,14 @@ int CGeoidGrid::Load(const std::filesystem::path& file) {
   // The counts of the header are not trusted for the allocation: a node
   // line takes at least six bytes, which bounds what the file can hold.
   if (rows_ > 0 && columns_ > 0) {
-    std::uint64_t expected = static_cast<std::uint64_t>(rows_) * static_cast<std::uint64_t>(columns_);
-    if (!sizeError) expected = std::min<std::uint64_t>(expected, fileSize / 6 + 1);
-    nodes_.reserve(static_cast<std::size_t>(expected));
+    const std::uint64_t expected = static_cast<std::uint64_t>(rows_) * static_cast<std::uint64_t>(columns_);
+    nodes_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(expected, source.Size() / 6 + 1)));
   }
 
   std::int64_t index = 0;
   double node[3];
   for (;;) {
-    const Item next = NextItem(in, buffer, item);
+    const Item next = NextItem(lines, item);
     if (next == Item::End) break;
     if (next == Item::TooLong || !ScanDoubles(item, node, 3)) return kGeoidFormatError;
     if (!std::isfinite(node[0]) || !std::isfinite(node[1]) || !std::isfinite(node[2]))
@@ -148,7 +155,6 @@ int CGeoidGrid::Load(const std::filesystem::path& file) {
     nodes_.emplace(index, tGeoidPoint{node[0], node[1], node[2]});
     ++index;
   }
-  if (in.bad()) return kGeoidFormatError;
   if (nodes_.size() <= 3) return kGeoidFormatError;
   loaded_ = true;
   return 1;

@@ -37,8 +37,10 @@ constexpr int kGeoidHeaderError = -1003;    // a header line missing or unusable
 
 class CGeoidGrid {
  public:
-  // 1 on success, else -1000, -1002 or -1003. Replaces what was held before;
-  // a failed load leaves whatever was read.
+  // 1 on success, else -1000 (also for anything but a regular file: a FIFO
+  // or device is never read), -1002 (also when memory runs out) or -1003.
+  // Replaces what was held before; a failed load leaves whatever was read.
+  // Never throws.
   int Load(const std::filesystem::path& file);
 
   // 1 and the interpolated geoid height, or -1001.
@@ -57,6 +59,7 @@ class CGeoidGrid {
 
  private:
   void Clear();
+  int LoadFrom(const std::filesystem::path& file);
 
   double north_ = 0.0, west_ = 0.0, south_ = 0.0, east_ = 0.0;
   double latSpacing_ = 0.0, lonSpacing_ = 0.0;

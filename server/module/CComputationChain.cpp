@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 #include "geodesy/C3DTrafo.h"
@@ -10,6 +11,7 @@
 #include "geodesy/CORVELDll.h"
 #include "geodesy/CPelProjectionDll.h"
 #include "module/CConfigurationSettings.h"
+#include "rtcm/FieldRanges.h"
 #include "rtcm/MessageData.h"
 
 namespace tarvik {
@@ -31,14 +33,22 @@ bool CComputationChain::UseEllipsoid(double a, double b) {
   return projection_.SetEllipsoid(a, b) == kProjectionOK;
 }
 
+// Outputs start as NaN and must come back finite: the projection library
+// leaves them untouched where its conversion does not apply (near the poles,
+// far above the ellipsoid), and such a node must fail the request instead of
+// going on with whatever the variables held.
 bool CComputationChain::ToCartesian(double a, double b, double lat, double lon, double h, double& x,
                                     double& y, double& z) {
-  return UseEllipsoid(a, b) && projection_.GeographicToCartesian(lat, lon, h, x, y, z) == kProjectionOK;
+  x = y = z = std::numeric_limits<double>::quiet_NaN();
+  return UseEllipsoid(a, b) && projection_.GeographicToCartesian(lat, lon, h, x, y, z) == kProjectionOK &&
+         std::isfinite(x) && std::isfinite(y) && std::isfinite(z);
 }
 
 bool CComputationChain::ToGeographic(double a, double b, double x, double y, double z, double& lat,
                                      double& lon, double& h) {
-  return UseEllipsoid(a, b) && projection_.CartesianToGeographic(x, y, z, lat, lon, h) == kProjectionOK;
+  lat = lon = h = std::numeric_limits<double>::quiet_NaN();
+  return UseEllipsoid(a, b) && projection_.CartesianToGeographic(x, y, z, lat, lon, h) == kProjectionOK &&
+         std::isfinite(lat) && std::isfinite(lon) && std::isfinite(h);
 }
 
 int CComputationChain::Run(double latitude, double longitude, double height) {
@@ -87,12 +97,15 @@ int CComputationChain::Grid(double height) {
   // nearest half arc-second), so a rover that places the nodes from the
   // message finds them where their residuals were computed, not up to
   // 15 m away.
-  originLat = Sendable(originLat, kGridOriginUnitsPerDegree);
-  originLon = Sendable(originLon, kGridOriginUnitsPerDegree);
+  originLat = Sendable(originLat, k1023OriginLatitude.scale);
+  originLon = Sendable(originLon, k1023OriginLongitude.scale);
   cfg_.ResidualGrid.GridOriginLatitude = originLat;
   cfg_.ResidualGrid.GridOriginLongitude = originLon;
 
   const double north = originLat + h.LatitudeExtensionAreaOfValidity / 2.0;
+  const double south = north - h.LatitudeExtensionAreaOfValidity;
+  // A grid reaching over a pole has no nodes on the ellipsoid there.
+  if (north > 90.0 || south < -90.0) return kResultPelProjectionAccess;
   const double west = originLon - h.LongitudeExtensionAreaOfValidity / 2.0;
   const double latStep = h.LatitudeExtensionAreaOfValidity / 3.0;
   const double lonStep = h.LongitudeExtensionAreaOfValidity / 3.0;
@@ -155,7 +168,7 @@ int CComputationChain::MeanHeightResiduals() {
   // The mean travels in whole centimetres: it is sent as the nearest one,
   // and the rest goes into every node's residual (millimetres), so mean
   // plus residual, which is what a rover applies, stays the node's anomaly.
-  const double sent = Sendable(mean, kMeanHeightUnitsPerMetre);
+  const double sent = Sendable(mean, k1023MeanHeightOffset.scale);
   for (CGeoPoint& node : nodes_) node.heightResidual = node.heightAnomaly - sent;
   cfg_.ResidualGrid.MeanHeightOffset = sent;
   return CheckHeightResiduals(nodes_, sent);
@@ -192,16 +205,26 @@ int CComputationChain::GeoidGrid() {
   return MeanHeightResiduals();
 }
 
+// Negated comparisons throughout, so that a NaN fails like a value too large.
 int CComputationChain::CheckResiduals(std::vector<CGeoPoint>& nodes, double meanLatitudeOffset,
                                       double meanLongitudeOffset) {
-  if (std::fabs(meanLatitudeOffset) > kMaxMeanOffset) return kResultMeanLatitudeOverrun;
-  if (std::fabs(meanLongitudeOffset) > kMaxMeanOffset) return kResultMeanLongitudeOverrun;
+  if (!(std::fabs(meanLatitudeOffset) <= kMaxMeanOffset)) return kResultMeanLatitudeOverrun;
+  if (!(std::fabs(meanLongitudeOffset) <= kMaxMeanOffset)) return kResultMeanLongitudeOverrun;
   for (CGeoPoint& node : nodes) {
     node.latitudeResidual -= meanLatitudeOffset;
-    if (std::fabs(node.latitudeResidual) > kMaxResidual) return kResultResidualOverrun;
+    if (!(std::fabs(node.latitudeResidual) <= kMaxResidual)) return kResultResidualOverrun;
     node.longitudeResidual -= meanLongitudeOffset;
-    if (std::fabs(node.longitudeResidual) > kMaxResidual) return kResultResidualOverrun;
+    if (!(std::fabs(node.longitudeResidual) <= kMaxResidual)) return kResultResidualOverrun;
   }
+  return kResultSuccess;
+}
+
+int CComputationChain::CheckHelmertParameters(const HelmertMessageData& h) {
+  for (double t : {h.DX, h.DY, h.DZ})
+    if (!k1021Translation.fits(t)) return kResultHelmertParameterOverrun;
+  for (double r : {h.R1, h.R2, h.R3})
+    if (!k1021Rotation.fits(r)) return kResultHelmertParameterOverrun;
+  if (!k1021Scale.fits(h.ScaleFactor)) return kResultHelmertParameterOverrun;
   return kResultSuccess;
 }
 
@@ -236,6 +259,7 @@ int CComputationChain::HelmertAdjustment() {
   h.R2 = phi * kRho;
   h.R3 = kappa * kRho;
   h.ScaleFactor = m;
+  if (const int fit = CheckHelmertParameters(h); fit != kResultSuccess) return fit;
 
   // The residuals are taken against the parameters as 1021 carries them
   // (millimetres, 0.00002", 0.00001 ppm, truncated), which is what a rover
@@ -262,14 +286,14 @@ int CComputationChain::HelmertAdjustment() {
   ResidualGridMessageData& g = cfg_.ResidualGrid;
   g.MeanLatitudeOffset = latSum / count;
   g.MeanLongitudeOffset = lonSum / count;
-  if (std::fabs(g.MeanLatitudeOffset) > kMaxMeanOffset) return kResultMeanLatitudeOverrun;
-  if (std::fabs(g.MeanLongitudeOffset) > kMaxMeanOffset) return kResultMeanLongitudeOverrun;
+  if (!(std::fabs(g.MeanLatitudeOffset) <= kMaxMeanOffset)) return kResultMeanLatitudeOverrun;
+  if (!(std::fabs(g.MeanLongitudeOffset) <= kMaxMeanOffset)) return kResultMeanLongitudeOverrun;
   // The means travel in units of 0.001": they are sent as the nearest
   // unit and the residuals are taken from those, so that the rest (up to
   // 1.5 cm on the ground) reaches the rover through the residuals' finer
   // fields instead of being cut off.
-  g.MeanLatitudeOffset = Sendable(g.MeanLatitudeOffset, kMeanOffsetUnitsPerArcSecond);
-  g.MeanLongitudeOffset = Sendable(g.MeanLongitudeOffset, kMeanOffsetUnitsPerArcSecond);
+  g.MeanLatitudeOffset = Sendable(g.MeanLatitudeOffset, k1023MeanHorizontalOffset.scale);
+  g.MeanLongitudeOffset = Sendable(g.MeanLongitudeOffset, k1023MeanHorizontalOffset.scale);
   return CheckResiduals(nodes_, g.MeanLatitudeOffset, g.MeanLongitudeOffset);
 }
 

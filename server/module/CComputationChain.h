@@ -26,6 +26,13 @@
 //    fields carry (0.001" and 0.01 m) and the residuals are taken from
 //    those: the rover adds mean and residual, and the residuals' finer
 //    fields then carry what the mean's resolution cannot.
+//  - Every conversion's outputs must come back as numbers, and a grid must
+//    not reach over a pole: near the poles and far above the ellipsoid the
+//    projection library leaves its outputs as they were, so such a request
+//    ends with -2002 instead of being sent with stale values.
+//  - Every range check fails for NaN too, and the estimated Helmert
+//    parameters are checked against their 1021 fields (-2044): nothing
+//    computed may wrap on the wire.
 //  - Heights are range checked like the plan residuals: a mean height offset
 //    beyond the 15-bit field of message 1023 (163.83 m) ends the request with
 //    -2043 and a height residual beyond its 9-bit field (0.255 m) with -2040,
@@ -34,6 +41,7 @@
 #include <vector>
 
 #include "module/CGeoPoint.h"
+#include "rtcm/MessageData.h"
 
 namespace tarvik {
 
@@ -57,6 +65,7 @@ enum ComputationResult : int {
   kResultMeanLatitudeOverrun = -2041,
   kResultMeanLongitudeOverrun = -2042,
   kResultMeanHeightOverrun = -2043,
+  kResultHelmertParameterOverrun = -2044,  // an estimated parameter beyond its 1021 field
 };
 
 // The one ComputationIndicator of message 1021 the chain computes for: the
@@ -70,12 +79,6 @@ constexpr double kMaxResidual = 0.00765;
 // The same for heights (metres).
 constexpr double kMaxMeanHeightOffset = 163.83;
 constexpr double kMaxHeightResidual = 0.255;
-// Resolution of the mean offsets in message 1023: units per arc-second and
-// per metre.
-constexpr double kMeanOffsetUnitsPerArcSecond = 1000.0;
-constexpr double kMeanHeightUnitsPerMetre = 100.0;
-// Resolution of the 1023 grid origin: units (half arc-seconds) per degree.
-constexpr double kGridOriginUnitsPerDegree = 7200.0;
 
 class CComputationChain {
  public:
@@ -97,6 +100,8 @@ class CComputationChain {
   // Removes the means and checks the bounds: 1, -2040, -2041 or -2042.
   static int CheckResiduals(std::vector<CGeoPoint>& nodes, double meanLatitudeOffset,
                             double meanLongitudeOffset);
+  // Checks the estimated parameters against their 1021 fields: 1 or -2044.
+  static int CheckHelmertParameters(const HelmertMessageData& parameters);
   // Checks the height residuals and their mean: 1, -2040 or -2043.
   static int CheckHeightResiduals(const std::vector<CGeoPoint>& nodes, double meanHeightOffset);
   // The value nearest to value that a field of the given resolution

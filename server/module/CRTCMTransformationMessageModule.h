@@ -70,6 +70,8 @@ class CRTCMTransformationMessageModule {
   // Writes TotalNumberOfRequests into the INI file now. Reading the file
   // again keeps the requests counted since the last write.
   bool WriteTotalNumberOfRequests() const;
+  // TotalNumberOfRequests as the file held it when last read or written.
+  long WrittenTotalNumberOfRequests() const { return writtenTotal_.load(); }
 
   // The configuration values. Reading them while requests run is only safe
   // for a module nobody serves or under ComputeLock().

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdio>
 
 #include "geodesy/CGeoidGrid.h"
@@ -97,6 +98,7 @@ ConfigurationReadOutcome ConfigurationReader::Read() {
   ReadHelmertMessage(ini);
   ReadResidualGridMessage(ini);
   ReadProjectionMessage(ini);
+  CheckValues();
   OpenDatabases(ini);
   SetMessageLengths();
   return outcome_;
@@ -283,6 +285,99 @@ void ConfigurationReader::ReadProjectionMessage(const CFileIni& ini) {
   p.ScaleFactorAtNaturalOrigin = ini.ReadDouble("1025", "ScaleFactorAtNaturalOrigin");
   p.FalseEasting = ini.ReadDouble("1025", "FalseEasting");
   p.FalseNorthing = ini.ReadDouble("1025", "FalseNorthing");
+}
+
+namespace {
+std::string Number(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.10g", value);
+  return text;
+}
+}  // namespace
+
+void ConfigurationReader::CheckField(int message, const char* key, double value, const FieldRange& range) {
+  if (range.fits(value)) return;
+  Report(prefix_ + "Value " + Number(value) + " of " + key + " does not fit message " +
+         std::to_string(message) + " (it takes " + Number(range.lowestValue()) + " to " +
+         Number(range.highestValue()) + ").");
+}
+
+void ConfigurationReader::CheckField(int message, const char* key, int value, int bits) {
+  if (FitsUnsigned(value, bits)) return;
+  Report(prefix_ + "Value " + std::to_string(value) + " of " + key + " does not fit message " +
+         std::to_string(message) + " (it takes 0 to " + std::to_string((1 << bits) - 1) + ").");
+}
+
+void ConfigurationReader::CheckEllipsoid(const char* which, double semimajor, double semiminor) {
+  if (std::isfinite(semimajor) && std::isfinite(semiminor) && semiminor > 0.0 && semiminor <= semimajor)
+    return;
+  Report(prefix_ + "The " + which + " ellipsoid's axes (" + Number(semimajor) + ", " + Number(semiminor) +
+         ") are no ellipsoid: both must be positive and the semi-minor axis must not exceed the semi-major "
+         "axis.");
+}
+
+// Only the messages that are sent are held to their fields; the ellipsoids
+// and the configured transformation are used by every computation.
+void ConfigurationReader::CheckValues() {
+  const HelmertMessageData& h = cfg_.Helmert;
+  CheckEllipsoid("source", h.SemimajorAxisOfSourceSystemEllipsoid, h.SemiminorAxisOfSourceSystemEllipsoid);
+  CheckEllipsoid("target", h.SemimajorAxisOfTargetSystemEllipsoid, h.SemiminorAxisOfTargetSystemEllipsoid);
+  for (double value : {cfg_.RX, cfg_.RY, cfg_.RZ, cfg_.TX, cfg_.TY, cfg_.TZ, cfg_.S, cfg_.MeanGeoidHeight}) {
+    if (!std::isfinite(value)) {
+      Report(prefix_ + "Transformation_ITRF_To_Target and MeanGeoidHeight must be numbers.");
+      break;
+    }
+  }
+  // Every mode sends the 1021 extension as the 1023 grid extension too.
+  if (IsActive(1021) || IsActive(1023)) {
+    CheckField(1021, "LatitudeExtensionAreaOfValidity", h.LatitudeExtensionAreaOfValidity, k1021Extension);
+    CheckField(1021, "LongitudeExtensionAreaOfValidity", h.LongitudeExtensionAreaOfValidity, k1021Extension);
+  }
+  if (IsActive(1021)) {
+    CheckField(1021, "SourceNameCounter", h.SourceNameCounter, 5);
+    CheckField(1021, "TargetNameCounter", h.TargetNameCounter, 5);
+    CheckField(1021, "SystemIdentificationNumber", h.SystemIdentificationNumber, 8);
+    CheckField(1021, "PlateNumber", h.PlateNumber, 5);
+    CheckField(1021, "ComputationIndicator", h.ComputationIndicator, 4);
+    CheckField(1021, "HeightIndicator", h.HeightIndicator, 2);
+    CheckField(1021, "LatitudeOfOriginAreaOfValidity", h.LatitudeOfOriginAreaOfValidity, k1021OriginLatitude);
+    CheckField(1021, "LongitudeOfOriginAreaOfValidity", h.LongitudeOfOriginAreaOfValidity,
+               k1021OriginLongitude);
+    CheckField(1021, "SemimajorAxisOfSourceSystemEllipsoid", h.SemimajorAxisOfSourceSystemEllipsoid,
+               k1021SemimajorAxis);
+    CheckField(1021, "SemiminorAxisOfSourceSystemEllipsoid", h.SemiminorAxisOfSourceSystemEllipsoid,
+               k1021SemiminorAxis);
+    CheckField(1021, "SemimajorAxisOfTargetSystemEllipsoid", h.SemimajorAxisOfTargetSystemEllipsoid,
+               k1021SemimajorAxis);
+    CheckField(1021, "SemiminorAxisOfTargetSystemEllipsoid", h.SemiminorAxisOfTargetSystemEllipsoid,
+               k1021SemiminorAxis);
+    CheckField(1021, "HorizontalHelmertMolodenskiQualityIndicator",
+               h.HorizontalHelmertMolodenskiQualityIndicator, 3);
+    CheckField(1021, "VerticalHelmertMolodenskiQualityIndicator", h.VerticalHelmertMolodenskiQualityIndicator,
+               3);
+  }
+  if (IsActive(1023)) {
+    const ResidualGridMessageData& g = cfg_.ResidualGrid;
+    CheckField(1023, "LatitudeExtensionAreaOfValidity", h.LatitudeExtensionAreaOfValidity, k1023Extension);
+    CheckField(1023, "LongitudeExtensionAreaOfValidity", h.LongitudeExtensionAreaOfValidity, k1023Extension);
+    CheckField(1023, "SystemIdentificationNumber", g.SystemIdentificationNumber, 8);
+    CheckField(1023, "HorizontalShiftIndicator", g.HorizontalShiftIndicator, 1);
+    CheckField(1023, "VerticalShiftIndicator", g.VerticalShiftIndicator, 1);
+    CheckField(1023, "HorizontalInterpolationMethodIndicator", g.HorizontalInterpolationMethodIndicator, 2);
+    CheckField(1023, "VerticalInterpolationMethodIndicator", g.VerticalInterpolationMethodIndicator, 2);
+    CheckField(1023, "HorizontalGridQualityIndicator", g.HorizontalGridQualityIndicator, 3);
+    CheckField(1023, "VerticalGridQualityIndicator", g.VerticalGridQualityIndicator, 3);
+  }
+  if (IsActive(1025)) {
+    const ProjectionMessageData& p = cfg_.Projection;
+    CheckField(1025, "SystemIdentificationNumber", p.SystemIdentificationNumber, 8);
+    CheckField(1025, "ProjectionType", p.ProjectionType, 6);
+    CheckField(1025, "LatitudeOfNaturalOrigin", p.LatitudeOfNaturalOrigin, k1025OriginLatitude);
+    CheckField(1025, "LongitudeOfNaturalOrigin", p.LongitudeOfNaturalOrigin, k1025OriginLongitude);
+    CheckField(1025, "ScaleFactorAtNaturalOrigin", p.ScaleFactorAtNaturalOrigin, k1025ScaleFactor);
+    CheckField(1025, "FalseEasting", p.FalseEasting, k1025FalseEasting);
+    CheckField(1025, "FalseNorthing", p.FalseNorthing, k1025FalseNorthing);
+  }
 }
 
 void ConfigurationReader::OpenDatabases(const CFileIni& ini) {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "module/CConfigurationSettings.h"
+#include "rtcm/FieldRanges.h"
 
 namespace tarvik {
 
@@ -58,6 +59,12 @@ class ConfigurationReader {
   void CheckInvolvedMessages();
   void ReadResidualGridMessage(const CFileIni& ini);
   void ReadProjectionMessage(const CFileIni& ini);
+  // Values that a message field cannot carry, or that no computation can
+  // use (not a number, an ellipsoid whose minor axis exceeds its major one).
+  void CheckValues();
+  void CheckEllipsoid(const char* which, double semimajor, double semiminor);
+  void CheckField(int message, const char* key, double value, const FieldRange& range);
+  void CheckField(int message, const char* key, int value, int bits);
   // Opening the Marlo database switches its interpolation off; the optional
   // [MarloInterpolation] section switches it on again.
   void OpenDatabases(const CFileIni& ini);

@@ -1,7 +1,12 @@
 #include "runtime/CFileIni.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +37,47 @@ std::optional<std::string> ReadAll(const std::filesystem::path& path) {
   return buffer.str();
 }
 
+// Writes the whole buffer, going on after short writes and interruptions.
+bool WriteFully(int fd, const std::string& content) {
+  const char* data = content.data();
+  std::size_t left = content.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, data, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The rename is only durable once the folder's entry is on disk too.
+void SyncFolder(const std::filesystem::path& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// A temporary file of its own beside `dest`: the name carries the process
+// and a counter, and the open refuses anything already there (a file left
+// by a crash, another writer's file, a planted link), so two writers never
+// share one and nothing outside the folder is ever written through it.
+int CreateTemporary(const std::filesystem::path& dest, std::filesystem::path& temp, mode_t mode) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = dest;
+    temp += ".tmp" + std::to_string(::getpid()) + "." + std::to_string(counter++);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Replaces `target` by `content` so that, whenever the process dies, the
+// file holds either the old or the new content in full: the content goes
+// into a temporary file that is synced to disk and then renamed over the
+// target. The file keeps its permissions (and, where allowed, its owner).
 bool WriteAtomically(const std::filesystem::path& target, const std::string& content) {
   std::filesystem::path dest = target;
   std::error_code ec;
@@ -39,26 +85,50 @@ bool WriteAtomically(const std::filesystem::path& target, const std::string& con
     auto resolved = std::filesystem::weakly_canonical(target, ec);
     if (!ec) dest = resolved;
   }
-  std::filesystem::path temp = dest;
-  temp += ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::filesystem::remove(temp, ec);
-      return false;
-    }
+  struct stat old {};
+  const bool existed = ::stat(dest.c_str(), &old) == 0;
+
+  // A new file gets what a plain create gives (0666 less the umask); an
+  // existing one its own mode, set before any content is written.
+  std::filesystem::path temp;
+  const int fd = CreateTemporary(dest, temp, existed ? 0600 : 0666);
+  if (fd < 0) return false;
+  bool ok = !existed || ::fchmod(fd, old.st_mode & 07777) == 0;
+  if (ok && existed && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+    // Best effort: only a privileged writer can hand the file back.
+    [[maybe_unused]] const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
   }
-  std::filesystem::rename(temp, dest, ec);
-  if (ec) {
-    std::filesystem::remove(temp, ec);
+  ok = ok && WriteFully(fd, content) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && ::rename(temp.c_str(), dest.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
     return false;
   }
+  SyncFolder(dest.parent_path());
   return true;
 }
+
+// Holds an exclusive lock on a folder while one read-change-write of a file
+// in it runs, so writers in other processes do not lose each other's keys.
+// No lock file is needed: the lock sits on the folder itself.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::filesystem::path& folder)
+      : fd_(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ >= 0)
+      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
@@ -162,14 +232,31 @@ std::vector<std::string> CFileIni::ReadKeyNames(std::string_view section) const 
 }
 
 bool CFileIni::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  return WriteStrings(section, {{std::string(key), std::string(value)}});
+}
+
+bool CFileIni::WriteStrings(std::string_view section,
+                            const std::vector<std::pair<std::string, std::string>>& values) {
   std::lock_guard<std::mutex> lock(WriteMutex());
+  FolderLock folderLock(path_.parent_path());
   auto content = ReadAll(path_);
   if (!content) {
     std::error_code ec;
     if (std::filesystem::exists(path_, ec)) return false;  // exists but unreadable
   }
-  auto written = IniText(content ? *content : std::string()).WithValue(section, key, value);
-  return written && WriteAtomically(path_, *written);
+  std::string text = content ? std::move(*content) : std::string();
+  for (const auto& [key, value] : values) {
+    auto written = IniText(text).WithValue(section, key, value);
+    if (!written) return false;
+    text = std::move(*written);
+  }
+  return WriteAtomically(path_, text);
+}
+
+bool CFileIni::WriteWhole(const std::string& content) {
+  std::lock_guard<std::mutex> lock(WriteMutex());
+  FolderLock folderLock(path_.parent_path());
+  return WriteAtomically(path_, content);
 }
 
 bool CFileIni::WriteInt(std::string_view section, std::string_view key, long value) {

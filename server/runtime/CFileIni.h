@@ -19,9 +19,11 @@
 //
 // Writing a key rewrites the file with only that line changed (or added): all
 // other lines, comments, blank lines, order and line-end style are kept. The
-// new content goes to a temporary file that replaces the original in one
-// rename, so a crash never leaves a half-written settings file. Writes of one
-// process are serialised.
+// new content goes to a temporary file of its own, is synced to disk and
+// replaces the original in one rename (the folder is synced after it), so a
+// crash at any moment leaves either the old or the new file, never a
+// truncated one. The file keeps its permissions. Writes of one process are
+// serialised.
 //
 // Free of any other part of the program, so the libraries may compile it in.
 
@@ -29,6 +31,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "runtime/IniText.h"
@@ -72,6 +75,10 @@ class CFileIni {
   // the value would break the file (line breaks, '=' or ']' in names, empty
   // names).
   bool WriteString(std::string_view section, std::string_view key, std::string_view value);
+  // Replaces the whole file by `content` in the same crash-safe way.
+  bool WriteWhole(const std::string& content);
+  // Several keys of one section in one rewrite: all of them or none.
+  bool WriteStrings(std::string_view section, const std::vector<std::pair<std::string, std::string>>& values);
   bool WriteInt(std::string_view section, std::string_view key, long value);
   bool WriteDouble(std::string_view section, std::string_view key, double value);
 

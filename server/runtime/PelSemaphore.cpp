@@ -90,13 +90,13 @@ int PelSemaphore::wait(int mode) {
   std::unique_lock<std::mutex> lock(s->mutex);
   if (s->count > 0 && s->queue.empty()) {
     --s->count;
-    return 1;
+    return kTaken;
   }
-  if (mode != 1) return 0;
+  if (mode != kWaitForever) return kNotTaken;
   State::Waiter me;
   s->queue.push_back(&me);
   me.wake.wait(lock, [&] { return me.granted; });
-  return 1;
+  return kTaken;
 }
 
 void PelSemaphore::release() {

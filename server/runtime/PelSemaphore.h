@@ -21,8 +21,12 @@ class PelSemaphore {
   PelSemaphore(const PelSemaphore&) = delete;
   PelSemaphore& operator=(const PelSemaphore&) = delete;
 
-  // mode 1: waits without time limit, returns 1. Any other mode: takes the
-  // count if available without waiting, returns 1 or 0.
+  // Modes and results of wait().
+  static constexpr int kWaitForever = 1;
+  static constexpr int kTaken = 1;
+  static constexpr int kNotTaken = 0;
+  // kWaitForever: waits without time limit, returns kTaken. Any other mode:
+  // takes the count if available without waiting, returns kTaken or kNotTaken.
   int wait(int mode);
   // Increments by one; beyond the maximum raises "ReleaseSemaphore failed: ".
   void release();
@@ -44,10 +48,10 @@ class PelSemaphore {
   std::shared_ptr<State> state_;
 };
 
-// Holds a semaphore taken with wait(1) until the end of the scope.
+// Holds a semaphore taken with wait(kWaitForever) until the end of the scope.
 class PelSemaphoreLock {
  public:
-  explicit PelSemaphoreLock(PelSemaphore& s) : s_(s) { s_.wait(1); }
+  explicit PelSemaphoreLock(PelSemaphore& s) : s_(s) { s_.wait(PelSemaphore::kWaitForever); }
   ~PelSemaphoreLock() { s_.release(); }
   PelSemaphoreLock(const PelSemaphoreLock&) = delete;
   PelSemaphoreLock& operator=(const PelSemaphoreLock&) = delete;

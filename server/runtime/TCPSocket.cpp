@@ -194,10 +194,10 @@ int TCPSocket::send(const void* bytes, int length, bool moreFollows) {
       p += n;
       left -= static_cast<size_t>(n);
     }
-    return 0;
+    return kSendOK;
   } catch (const TCPException& e) {
     recordError(e.code(), e.message());
-    return -1;
+    return kSendFailed;
   }
 }
 
@@ -223,7 +223,7 @@ int TCPSocket::nextByte(char& byte) {
     do {
       n = ::recv(handle_, readBuffer_.data(), readBuffer_.size(), 0);
     } while (n < 0 && errno == EINTR && !aborted_.load());
-    if (n == 0 && !aborted_.load()) return 0;
+    if (n == 0 && !aborted_.load()) return kPeerClosed;
     if (n <= 0) {
       int code = aborted_.load() ? wsa::ECONNABORTED_ : WinSockErrorFromErrno(errno);
       TCPException e(code, "error calling recv(): " + SocketErrorText(SocketCall::Recv, code));
@@ -234,7 +234,7 @@ int TCPSocket::nextByte(char& byte) {
     readEnd_ = static_cast<size_t>(n);
   }
   byte = readBuffer_[readPos_++];
-  return 1;
+  return kByteRead;
 }
 
 int TCPSocket::receiveSentence(std::string& text) {
@@ -242,7 +242,7 @@ int TCPSocket::receiveSentence(std::string& text) {
   while (sentence.size() < kSentenceCapacity) {
     char c;
     int r = nextByte(c);
-    if (r == 0) return kSentenceClosed;
+    if (r == kPeerClosed) return kSentenceClosed;
     if (r < 0) return r;
     sentence.push_back(c);
     if (c != '*') continue;
@@ -258,7 +258,7 @@ int TCPSocket::receiveSentence(std::string& text) {
     for (int n = 0; n < 2; ++n) {
       r = nextByte(got[n]);
       if (r < 0) return r;
-      if (r == 0) break;  // peer gone before the checksum was complete: it cannot match
+      if (r == kPeerClosed) break;  // peer gone before the checksum was complete: it cannot match
     }
     if (got[0] != expected[0] || got[1] != expected[1]) return kSentenceChecksum;
     break;

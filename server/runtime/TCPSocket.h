@@ -60,8 +60,10 @@ class TCPSocket {
   // Waits until a client can be accepted, at most `limit`.
   int waitForClient(std::chrono::milliseconds limit);
 
-  // 0 on success, -1 on failure. The whole buffer is written (partial writes
-  // are continued, so a frame never goes out cut).
+  // kSendOK on success, kSendFailed on failure. The whole buffer is written
+  // (partial writes are continued, so a frame never goes out cut).
+  static constexpr int kSendOK = 0;
+  static constexpr int kSendFailed = -1;
   int send(const void* bytes, int length);
   int send(const std::string& text);
   // The same, telling the stack that another send follows at once, so the
@@ -112,8 +114,10 @@ class TCPSocket {
 
  private:
   // Next byte from the connection, refilling the buffer with one recv when
-  // empty. Returns 1 with the byte, 0 when the peer closed, or the negative
-  // sentence code of a receive error.
+  // empty. Returns kByteRead with the byte, kPeerClosed when the peer closed,
+  // or the negative sentence code of a receive error.
+  static constexpr int kByteRead = 1;
+  static constexpr int kPeerClosed = 0;
   int nextByte(char& byte);
 
   std::vector<char> readBuffer_;

@@ -45,7 +45,7 @@ namespace {
 // replies are computed, released on every path.
 class RequestLock {
  public:
-  explicit RequestLock(PelSemaphore& s) : s_(s) { s_.wait(1); }
+  explicit RequestLock(PelSemaphore& s) : s_(s) { s_.wait(PelSemaphore::kWaitForever); }
   ~RequestLock() { release(); }
   void release() {
     if (held_) s_.release();
@@ -154,7 +154,7 @@ class Session {
         info("Sending RTCM-messsage to client " + arg_.name + ":\n" + flat);
       }
       // Text responses go out whole, however long they are.
-      if (socket_.send(reply.bytes, i + 1 < replies_.size()) == 0) continue;
+      if (socket_.send(reply.bytes, i + 1 < replies_.size()) == TCPSocket::kSendOK) continue;
       info("Error sending Message to client");
       if (socket_.sendTimedOut()) {
         error("Session of client " + arg_.name + " ended: the client did not take its replies.");

@@ -6,6 +6,7 @@
 #include "module/CComputationChain.h"
 #include "module/CConfigurationSettings.h"
 #include "rtcm/ASCIIRendering.h"
+#include "rtcm/FieldRanges.h"
 #include "rtcm/MessageData.h"
 #include "service/RTCMMessageRequest.h"
 #include "service/Responses.h"
@@ -22,6 +23,37 @@ std::vector<GridResidual> ResidualsOf(const std::vector<CGeoPoint>& nodes) {
   for (const CGeoPoint& n : nodes)
     residuals.push_back(GridResidual{n.latitudeResidual, n.longitudeResidual, n.heightResidual});
   return residuals;
+}
+
+// A request that failed sends the invalid area, with whatever the records
+// hold from the steps that ran. Its computation may have stopped precisely
+// because a value did not fit: such a value goes out as 0, not wrapped.
+double Fitting(double value, const FieldRange& range) { return range.fits(value) ? value : 0.0; }
+
+HelmertMessageData FittingValues(HelmertMessageData h) {
+  h.DX = Fitting(h.DX, k1021Translation);
+  h.DY = Fitting(h.DY, k1021Translation);
+  h.DZ = Fitting(h.DZ, k1021Translation);
+  h.R1 = Fitting(h.R1, k1021Rotation);
+  h.R2 = Fitting(h.R2, k1021Rotation);
+  h.R3 = Fitting(h.R3, k1021Rotation);
+  if (!k1021Scale.fits(h.ScaleFactor)) h.ScaleFactor = 1.0;
+  return h;
+}
+
+ResidualGridMessageData FittingValues(ResidualGridMessageData g) {
+  g.MeanLatitudeOffset = Fitting(g.MeanLatitudeOffset, k1023MeanHorizontalOffset);
+  g.MeanLongitudeOffset = Fitting(g.MeanLongitudeOffset, k1023MeanHorizontalOffset);
+  g.MeanHeightOffset = Fitting(g.MeanHeightOffset, k1023MeanHeightOffset);
+  return g;
+}
+
+void FitValues(std::vector<GridResidual>& residuals) {
+  for (GridResidual& r : residuals) {
+    r.dLatitude = Fitting(r.dLatitude, k1023HorizontalResidual);
+    r.dLongitude = Fitting(r.dLongitude, k1023HorizontalResidual);
+    r.dHeight = Fitting(r.dHeight, k1023HeightResidual);
+  }
 }
 
 RenderRequest RenderValues(const RTCMMessageRequest& request) {
@@ -109,10 +141,11 @@ int RTCMMessageRequest::CreateBinaryResponses(std::vector<CRTCMBinaryResponse>& 
   for (int number : c.ActiveMessages) {
     RTCMFrame frame;
     if (number == 1021) {
-      frame = encode1021(c.Helmert, c.PlanCode, executed);
+      frame = encode1021(executed ? c.Helmert : FittingValues(c.Helmert), c.PlanCode, executed);
     } else if (number == 1023) {
       if (residuals.empty()) residuals = ResidualsOf(gridPoints);
-      frame = encode1023(c.ResidualGrid, executed, residuals);
+      if (!executed) FitValues(residuals);
+      frame = encode1023(executed ? c.ResidualGrid : FittingValues(c.ResidualGrid), executed, residuals);
     } else if (number == 1025) {
       frame = encode1025(c.Projection);
     } else {

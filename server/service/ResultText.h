@@ -53,6 +53,8 @@ inline std::string_view ResultTextView(int code) {
       return "Error: Mean latitude offset range overrun.";
     case kResultMeanLongitudeOverrun:
       return "Error: Mean longitude offset range overrun.";
+    case kResultHelmertParameterOverrun:
+      return "Error: Helmert parameter range overrun.";
     case kResultMeanHeightOverrun:
       return "Error: Mean height offset range overrun.";
     default:

@@ -4,11 +4,13 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "app/IConfigurationModule.h"
 #include "runtime/CFileIni.h"
@@ -67,7 +69,7 @@ class FakeModule : public IConfigurationModule {
       return 0;
     }
     port_ = ini.ReadInt("Settings", "PORTNUM");
-    total_ = ini.ReadLong("Settings", "TotalNumberOfRequests");
+    total_ = written_ = ini.ReadLong("Settings", "TotalNumberOfRequests");
     valid_ = ini.ReadInt("Settings", "Broken") != 1;
     problems_ = valid_ ? "" : "ReadConfiguration " + name_ + ": Broken.\n\n";
     return 1;
@@ -81,28 +83,43 @@ class FakeModule : public IConfigurationModule {
     start_ = std::chrono::system_clock::now();
     return 1;
   }
-  void Stop() override { running_ = false; }
+  void Stop() override {
+    std::this_thread::sleep_for(stopTime);
+    running_ = false;
+  }
   bool IsRunning() const override { return running_; }
   std::optional<std::chrono::system_clock::time_point> StartTime() const override {
     return running_ ? std::optional(start_) : std::nullopt;
   }
   long RequestsSinceStart() const override { return since_; }
   long TotalRequests() const override { return total_; }
+  bool WriteTotal() override {
+    CFileIni ini(folder_ / (name_ + ".ini"));
+    if (!ini.CanRead() || !ini.WriteInt("Settings", "TotalNumberOfRequests", total_)) return false;
+    ++totalWrites;
+    written_ = total_;
+    return true;
+  }
+  bool HasUnwrittenTotal() const override { return total_ != written_; }
 
   void Count() {
     ++since_;
     ++total_;
   }
   int reads = 0;
+  int totalWrites = 0;
+  // Stop() takes this long, like a server waiting for its sessions.
+  std::chrono::milliseconds stopTime{0};
 
  private:
   std::string name_;
   std::filesystem::path folder_;
   int port_ = 0;
   long total_ = 0;
+  long written_ = 0;
   long since_ = 0;
   bool valid_ = false;
-  bool running_ = false;
+  std::atomic<bool> running_{false};
   std::string problems_;
   std::chrono::system_clock::time_point start_{};
 };

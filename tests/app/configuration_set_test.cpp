@@ -1,6 +1,10 @@
 // The configuration set on a temporary program folder: the files it writes,
 // the folders it renames, and that refusals leave everything untouched.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <thread>
 
 #include "AppTestSupport.h"
 #include "app/CConfigurationSet.h"
@@ -258,6 +262,181 @@ TEST_F(ConfigurationSetTest, WriteBackTotalKeepsTheCountForTheNextRead) {
   ASSERT_TRUE(set->WriteBackTotal("A"));
   m->ReadConfiguration();
   EXPECT_EQ(m->TotalRequests(), 2);
+}
+
+// The folder rename fails, as it does on a busy or foreign file system.
+class SetWithoutRename : public CConfigurationSet {
+ public:
+  using CConfigurationSet::CConfigurationSet;
+
+ protected:
+  bool RenameFolder(const fs::path&, const fs::path&, std::string& why) override {
+    why = "Device or resource busy";
+    return false;
+  }
+};
+
+// Files beyond `bytes` cannot be written while it lives (a full disk).
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &old_);
+    rlimit small = old_;
+    small.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &small);
+  }
+  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old_); }
+
+ private:
+  rlimit old_{};
+};
+
+std::string ProgramLog(const fs::path& home) {
+  std::string all;
+  for (auto& e : fs::directory_iterator(home / "Log"))
+    if (e.is_regular_file()) all += ReadAll(e.path());
+  return all;
+}
+
+TEST_F(ConfigurationSetTest, AddAndCopyThatCannotWriteTheGeneralFileAreUndone) {
+  auto set = MakeSet();
+  ASSERT_TRUE(set->AddConfiguration("A", 2101).ok);
+  // The general settings file cannot be replaced any more.
+  fs::remove(general());
+  fs::create_directories(general() / "blocked");
+
+  for (bool copy : {false, true}) {
+    SetOperationResult r = copy ? set->CopyConfiguration("A", "B", 2102) : set->AddConfiguration("B", 2102);
+    EXPECT_FALSE(r.ok) << copy;
+    EXPECT_NE(r.message.find("was not " + std::string(copy ? "copied" : "added")), std::string::npos)
+        << r.message;
+    EXPECT_NE(r.message.find(general().string()), std::string::npos) << r.message;
+    EXPECT_FALSE(fs::exists(configs() / "B")) << copy;
+    EXPECT_EQ(set->Names(), std::vector<std::string>{"A"});
+    EXPECT_TRUE(set->IsPortFree(2102));
+  }
+  EXPECT_NE(ProgramLog(home.path()).find("The configuration B was not added"), std::string::npos);
+  EXPECT_TRUE(fs::exists(configs() / "A" / "A.ini"));
+}
+
+TEST_F(ConfigurationSetTest, AddThatCannotWriteThePortIsUndone) {
+  // A large template: the copy fits below the limit, its rewrite with the
+  // port does not, while the small general file still could be written.
+  WriteAll(home.path() / "ConfigurationTemplate.ini",
+           std::string(kTemplate) + "; " + std::string(4000, 'x') + "\n");
+  auto set = MakeSet();
+  const std::string before = ReadAll(general());
+  SetOperationResult r;
+  {
+    FileSizeLimit limit(fs::file_size(home.path() / "ConfigurationTemplate.ini") + 1);
+    r = set->AddConfiguration("Nord", 2101);
+  }
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.message.find((configs() / "Nord" / "Nord.ini").string()), std::string::npos) << r.message;
+  EXPECT_FALSE(fs::exists(configs() / "Nord"));
+  EXPECT_EQ(ReadAll(general()), before);
+  EXPECT_EQ(set->Count(), 0u);
+  // Once the disk has room again the same add works.
+  EXPECT_TRUE(set->AddConfiguration("Nord", 2101).ok);
+}
+
+TEST_F(ConfigurationSetTest, RemoveThatCannotRenameTheFolderKeepsTheConfiguration) {
+  SetWithoutRename set({configs(), general(), home.path() / "ConfigurationTemplate.ini"}, test::FakeFactory(),
+                       log);
+  ASSERT_TRUE(set.AddConfiguration("A", 2101).ok);
+  ASSERT_TRUE(set.AddConfiguration("B", 2102).ok);
+  const std::string before = ReadAll(general());
+  SetOperationResult r = set.RemoveConfiguration("A");
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.message.find("was not removed"), std::string::npos) << r.message;
+  EXPECT_NE(r.message.find("Device or resource busy"), std::string::npos) << r.message;
+  EXPECT_EQ(set.Names(), (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(ReadAll(general()), before);  // the next start sees A again, rightly
+  EXPECT_TRUE(fs::exists(configs() / "A" / "A.ini"));
+  EXPECT_NE(ProgramLog(home.path()).find("RemoveConfiguration: The configuration A was not removed"),
+            std::string::npos);
+}
+
+TEST_F(ConfigurationSetTest, RemoveThatCannotWriteTheGeneralFileRenamesTheFolderBack) {
+  auto set = MakeSet();
+  ASSERT_TRUE(set->AddConfiguration("A", 2101).ok);
+  ASSERT_TRUE(set->AddConfiguration("B", 2102).ok);
+  auto* a = static_cast<test::FakeModule*>(set->Find("A"));
+  a->Count();
+  fs::remove(general());
+  fs::create_directories(general() / "blocked");
+
+  SetOperationResult r = set->RemoveConfiguration("A");
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.message.find(general().string()), std::string::npos) << r.message;
+  EXPECT_EQ(set->Names(), (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(set->Find("A"), a);
+  EXPECT_TRUE(fs::exists(configs() / "A" / "A.ini"));
+  EXPECT_TRUE(DeletedFolders("A").empty());
+  // The count went into the file before the attempt and is still there.
+  EXPECT_EQ(CFileIni(configs() / "A" / "A.ini").ReadLong("Settings", "TotalNumberOfRequests"), 1);
+}
+
+TEST_F(ConfigurationSetTest, RemovedConfigurationTakesItsCountAlong) {
+  auto set = MakeSet();
+  ASSERT_TRUE(set->AddConfiguration("A", 2101).ok);
+  auto* a = static_cast<test::FakeModule*>(set->Find("A"));
+  for (int i = 0; i < 3; ++i) a->Count();
+  ASSERT_TRUE(set->RemoveConfiguration("A").ok);
+  ASSERT_EQ(DeletedFolders("A").size(), 1u);
+  EXPECT_EQ(CFileIni(DeletedFolders("A")[0] / "A.ini").ReadLong("Settings", "TotalNumberOfRequests"), 3);
+}
+
+TEST_F(ConfigurationSetTest, ChangedTotalsAreWrittenAndOnlyThose) {
+  auto set = MakeSet();
+  ASSERT_TRUE(set->AddConfiguration("A", 2101).ok);
+  ASSERT_TRUE(set->AddConfiguration("B", 2102).ok);
+  auto* a = static_cast<test::FakeModule*>(set->Find("A"));
+  auto* b = static_cast<test::FakeModule*>(set->Find("B"));
+  a->Count();
+  a->Count();
+  EXPECT_EQ(set->WriteBackChangedTotals(), 0);
+  EXPECT_EQ(a->totalWrites, 1);
+  EXPECT_EQ(b->totalWrites, 0);
+  EXPECT_EQ(CFileIni(configs() / "A" / "A.ini").ReadLong("Settings", "TotalNumberOfRequests"), 2);
+  // Nothing changed since: nothing is written.
+  EXPECT_EQ(set->WriteBackChangedTotals(), 0);
+  EXPECT_EQ(a->totalWrites, 1);
+  b->Count();
+  EXPECT_EQ(set->WriteBackChangedTotals(), 0);
+  EXPECT_EQ(a->totalWrites, 1);
+  EXPECT_EQ(b->totalWrites, 1);
+  // A file that went away is a failure, logged.
+  b->Count();
+  fs::remove(configs() / "B" / "B.ini");
+  EXPECT_EQ(set->WriteBackChangedTotals(), 1);
+  EXPECT_NE(ProgramLog(home.path()).find("Configuration B: TotalNumberOfRequests could not be written"),
+            std::string::npos);
+}
+
+TEST_F(ConfigurationSetTest, StopAllStopsTheConfigurationsSideBySide) {
+  auto set = MakeSet();
+  for (auto [n, p] : {std::pair{"A", 3001}, {"B", 3002}, {"C", 3003}}) {
+    ASSERT_TRUE(set->AddConfiguration(n, p).ok);
+    auto* m = static_cast<test::FakeModule*>(set->Find(n));
+    m->stopTime = std::chrono::milliseconds(1500);
+    ASSERT_EQ(m->Start(), 1);
+  }
+  // One after the other would take 4.5 s; side by side they overlap, which
+  // shows as all three still running while the first one's stop is under way.
+  std::atomic<bool> done{false};
+  std::thread stopper([&] {
+    set->StopAll();
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(set->Find("A")->IsRunning());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1800));
+  EXPECT_FALSE(set->Find("C")->IsRunning());  // stopped with the others, not 3 s later
+  stopper.join();
+  EXPECT_TRUE(done);
+  EXPECT_FALSE(set->AnyRunning());
 }
 
 }  // namespace

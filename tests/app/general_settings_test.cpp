@@ -103,4 +103,16 @@ TEST_F(GeneralSettings, MissingFileOrConfigurationsPathFails) {
   EXPECT_NE(LogText().find("ReadGeneralSettings: ConfigurationPath missing"), std::string::npos);
 }
 
+TEST_F(GeneralSettings, TotalsWriteIntervalKeepsTheOneMinuteBound) {
+  const std::pair<const char*, int> cases[] = {{"", 60},     {"1", 1},  {"15", 15}, {"60", 60}, {"61", 60},
+                                               {"3600", 60}, {"0", 60}, {"-5", 60}, {"x", 60},  {" 30 ", 30}};
+  for (const auto& [value, expected] : cases) {
+    WriteSettings(std::string("[ServerSettings]\nTotalsWriteInterval=") + value +
+                  "\n[Configurations]\nPath=./Configs\n");
+    CTarvikSettings s;
+    ASSERT_TRUE(s.ReadGeneralSettings(home_, log_));
+    EXPECT_EQ(s.TotalsWriteInterval, expected) << "\"" << value << "\"";
+  }
+}
+
 }  // namespace

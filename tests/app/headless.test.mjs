@@ -1,6 +1,7 @@
 // Headless operation of the real program: --start with a good, a broken and
 // an unknown configuration, one GGA request, then SIGTERM: the program must
-// end with status 0 and write the request total back.
+// end with status 0 and write the request total back. Then the same with the
+// panel: a stop, the file opened and saved unchanged must keep the total.
 //
 //   node headless.test.mjs <Tarvik executable>
 
@@ -90,6 +91,44 @@ try {
   check(code === 0, "SIGTERM ends the program with status 0 (" + code + ")");
   const total = /^TotalNumberOfRequests=(.*)$/m.exec(fs.readFileSync(path.join(home, "Configs", "Nord", "Nord.ini"), "utf8"));
   check(total && total[1] === "42", "total written back (" + (total && total[1]) + ")");
+
+  // Stop, open the file and save it as it is, in the panel: every write of
+  // the total on the way must leave the count as it is.
+  const panelPort = await freePort();
+  const p2 = spawn(exe, ["--home", home, "--start", "Nord", "--panel", "--panel-port", String(panelPort)],
+                   { stdio: ["ignore", "pipe", "pipe"] });
+  let out2 = "";
+  p2.stdout.on("data", (d) => { out2 += d; });
+  p2.stderr.on("data", (d) => { out2 += d; });
+  const exited2 = new Promise((resolve) => p2.on("exit", (code, sig) => resolve(code ?? sig)));
+  try {
+    await new Promise((resolve, reject) => {
+      const t = setTimeout(() => reject(new Error("panel not started: " + out2)), 30000);
+      const poll = setInterval(() => { if (/Access token: \S+/.test(out2)) { clearInterval(poll); clearTimeout(t); resolve(); } }, 50);
+    });
+    const token = /Access token: (\S+)/.exec(out2)[1];
+    const api = async (method, route, body) => {
+      const r = await fetch(`http://127.0.0.1:${panelPort}${route}`, {
+        method, headers: { "X-Tarvik-Token": token, "Content-Type": "application/json" },
+        body: body === undefined ? undefined : JSON.stringify(body) });
+      return r.json();
+    };
+    await request(port);
+    await request(port);
+    check((await api("POST", "/api/stop", { name: "Nord" })).ok, "panel stops the configuration");
+    const file = await api("GET", "/api/file?name=Nord");
+    check(file.ok, "panel reads the file");
+    check((await api("POST", "/api/file", { name: "Nord", text: file.text })).ok, "panel saves the file");
+    const nord = (await api("GET", "/api/state")).configurations.find((c) => c.name === "Nord");
+    check(nord && nord.totalRequests === 44, "the total counts each request once (" + (nord && nord.totalRequests) + ")");
+    p2.kill("SIGTERM");
+    const code2 = await Promise.race([exited2, new Promise((r) => setTimeout(() => r("timeout"), 20000))]);
+    check(code2 === 0, "SIGTERM ends the program with its panel (" + code2 + ")");
+    const total2 = /^TotalNumberOfRequests=(.*)$/m.exec(fs.readFileSync(path.join(home, "Configs", "Nord", "Nord.ini"), "utf8"));
+    check(total2 && total2[1] === "44", "total on disk (" + (total2 && total2[1]) + ")");
+  } finally {
+    if (p2.exitCode === null) p2.kill("SIGKILL");
+  }
 } catch (e) {
   failures++;
   console.log("FAIL " + e.stack + "\nstdout:\n" + out + "\nstderr:\n" + err);

@@ -2,7 +2,9 @@
 // texts, the file editor and the log view.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "AppTestSupport.h"
 #include "app/CConfigurationSet.h"
@@ -174,6 +176,69 @@ TEST_F(PanelApiTest, LogViewFollowsTheCurrentFileInWholeLines) {
   EXPECT_FALSE(r["reset"]);
   EXPECT_EQ(r["text"].get<std::string>().find("first line"), std::string::npos);
   EXPECT_NE(r["text"].get<std::string>().find("second line"), std::string::npos);
+}
+
+TEST_F(PanelApiTest, SavingWithoutTextIsRefusedAndKeepsTheFile) {
+  Call("POST", "/api/add", {{"name", "Nord"}, {"port", 2101}});
+  const fs::path file = home.path() / "Configs" / "Nord" / "Nord.ini";
+  const std::string before = ReadAll(file);
+  Call("POST", "/api/file", {{"name", "Nord"}}, {}, 400);
+  Call("POST", "/api/file", {{"name", "Nord"}, {"text", nullptr}}, {}, 400);
+  Call("POST", "/api/file", {{"name", "Nord"}, {"text", 42}}, {}, 400);
+  EXPECT_EQ(ReadAll(file), before);
+  // A save keeps the file's permissions.
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_TRUE(Call("POST", "/api/file", {{"name", "Nord"}, {"text", before + "; note\n"}})["ok"]);
+  EXPECT_EQ(ReadAll(file), before + "; note\n");
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  // An empty text, sent as such, is the operator's choice.
+  json r = Call("POST", "/api/file", {{"name", "Nord"}, {"text", ""}});
+  EXPECT_TRUE(r["ok"]);
+  EXPECT_EQ(ReadAll(file), "");
+}
+
+TEST_F(PanelApiTest, FailedOperationsAreReportedAsFailures) {
+  Call("POST", "/api/add", {{"name", "A"}, {"port", 2101}});
+  const fs::path general = home.path() / "Tarvik_General.ini";
+  fs::remove(general);
+  fs::create_directories(general / "blocked");
+  json r = Call("POST", "/api/add", {{"name", "B"}, {"port", 2102}});
+  EXPECT_FALSE(r["ok"]);
+  EXPECT_NE(r["message"].get<std::string>().find("was not added"), std::string::npos);
+  r = Call("POST", "/api/copy", {{"source", "A"}, {"name", "C"}, {"port", 2103}});
+  EXPECT_FALSE(r["ok"]);
+  r = Call("POST", "/api/remove", {{"name", "A"}});
+  EXPECT_FALSE(r["ok"]);
+  EXPECT_NE(r["message"].get<std::string>().find("was not removed"), std::string::npos);
+  EXPECT_EQ(Call("GET", "/api/state")["configurations"].size(), 1u);
+}
+
+TEST_F(PanelApiTest, AStopThatWaitsDoesNotHoldThePanel) {
+  Call("POST", "/api/add", {{"name", "Slow"}, {"port", 2101}});
+  auto* m = static_cast<test::FakeModule*>(set->Find("Slow"));
+  m->stopTime = std::chrono::milliseconds(1500);
+  Call("POST", "/api/start", {{"name", "Slow"}});
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    Call("POST", "/api/stop", {{"name", "Slow"}});
+    stopped = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // Answered while the stop still waits.
+  json state = Call("GET", "/api/state");
+  EXPECT_FALSE(stopped);
+  EXPECT_EQ(state["configurations"].size(), 1u);
+  // Meanwhile nothing may take the configuration away or start it again.
+  json r = Call("POST", "/api/remove", {{"name", "Slow"}});
+  EXPECT_FALSE(r["ok"]);
+  EXPECT_NE(r["message"].get<std::string>().find("is being stopped"), std::string::npos);
+  EXPECT_FALSE(Call("POST", "/api/start", {{"name", "Slow"}})["ok"]);
+  EXPECT_FALSE(Call("POST", "/api/exit")["ok"]);
+  EXPECT_FALSE(stopped);
+  stopper.join();
+  EXPECT_FALSE(m->IsRunning());
+  EXPECT_TRUE(Call("POST", "/api/remove", {{"name", "Slow"}})["ok"]);
 }
 
 TEST(LogChunkTest, WholeLinesTruncationAndLargeFiles) {

@@ -196,6 +196,10 @@ bool TarvikProcess::Running() {
   return r == 0;
 }
 
+void TarvikProcess::Signal(int sig) {
+  if (pid_ > 0) kill(pid_, sig);
+}
+
 int TarvikProcess::Stop(int sig) {
   if (pid_ > 0) {
     kill(pid_, sig);

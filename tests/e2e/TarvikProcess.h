@@ -66,6 +66,8 @@ class TarvikProcess {
   // Sends the signal and waits for the end; returns the exit status, or
   // -1 when the program was ended by a signal.
   int Stop(int signal);
+  // Sends the signal and returns at once.
+  void Signal(int signal);
   std::string Output() const;  // stdout and stderr so far
 
  private:

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "FifoFeeder.h"
 #include "GeodesyTestFiles.h"
 #include "geodesy/CGeoidGrid.h"
 
@@ -94,6 +95,26 @@ TEST_F(GeoidGridTest, HostileHeadersGiveCodesNotCrashes) {
   // Negative counts load but serve nothing.
   ASSERT_EQ(Load("48 13\n47 14.5\n0.5 0.5\n-3 -4\n" + NodeLines()), 1);
   EXPECT_EQ(LookupCode(47.6, 13.2), -1001);
+}
+
+TEST_F(GeoidGridTest, OnlyRegularFilesAreRead) {
+  // A pipe whose writer sends a header of 2147483647 x 2147483647: the
+  // loader must neither wait for the writer nor trust the counts; it
+  // refuses the pipe like a file it cannot open, and throws nothing.
+  const std::string hostile = "48 13\n47 14.5\n0.5 0.5\n2147483647 2147483647\n" + NodeLines();
+  testsupport::FifoFeeder pipe(folder.Path() / "geoid.fifo", hostile);
+  ASSERT_TRUE(pipe.Created());
+  int rc = 0;
+  EXPECT_NO_THROW(rc = grid.Load(pipe.Path()));
+  EXPECT_EQ(rc, -1000);
+  EXPECT_FALSE(grid.IsLoaded());
+  // Devices: one without content, one without end.
+  for (const char* device : {"/dev/null", "/dev/zero"}) {
+    EXPECT_NO_THROW(rc = grid.Load(device)) << device;
+    EXPECT_EQ(rc, -1000) << device;
+  }
+  // The same content in a regular file loads.
+  EXPECT_EQ(Load(hostile), 1);
 }
 
 TEST_F(GeoidGridTest, InterpolationAndBorders) {

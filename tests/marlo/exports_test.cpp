@@ -8,9 +8,13 @@
 #include <array>
 #include <cmath>
 #include <filesystem>
+#include <iomanip>
+#include <limits>
 #include <memory>
+#include <sstream>
 #include <thread>
 
+#include "FifoFeeder.h"
 #include "MarloGenerator.h"
 #include "marlo/MarloLibrary.h"
 #include "marlo/MarloTestSupport.h"
@@ -246,6 +250,154 @@ TEST_F(MarloExports, ConcurrentTransformationsAgree) {
     });
   for (std::thread& t : threads) t.join();
   for (int m : mismatches) EXPECT_EQ(m, 0);
+  lib_->ExitDB();
+}
+
+// The load refuses what it cannot read as a file, and a refused load leaves
+// nothing loaded.
+TEST_F(MarloExports, PipesAndDevicesAreNotLoaded) {
+  double L = 0, B = 0, h = 0;
+  testsupport::FifoFeeder pipe(folder_->Path() / "demo.fifo", marlogen::GenerateDatabase({}));
+  ASSERT_TRUE(pipe.Created());
+  ASSERT_EQ(lib_->InitDB(demoPath_.c_str()), 1);
+  EXPECT_EQ(lib_->InitDB(pipe.Path().c_str()), -1002);
+  EXPECT_EQ(lib_->BLH_BLH(14.0, 47.5, 500.0, &L, &B, &h), -1007);
+  EXPECT_EQ(lib_->InitDB("/dev/zero"), -1002);
+  // A database with an unknown projection type would find an area for any
+  // point of the earth; it does not load.
+  std::string text = marlogen::GenerateDatabase({});
+  const std::size_t typeLine = text.find("\n2\n");
+  ASSERT_NE(typeLine, std::string::npos);
+  text.replace(typeLine, 3, "\n7\n");
+  EXPECT_EQ(lib_->InitDB(folder_->Write("type7.mdb", text).c_str()), -1003);
+  EXPECT_EQ(lib_->BLH_BLH(-70.0, -30.0, 0.0, &L, &B, &h), -1007);
+}
+
+// Every finite input ends in a code or a finite point, never in NaN or a
+// point that silently skipped a step.
+TEST_F(MarloExports, NoPointThatIsNotFiniteOrIncompleteIsASuccess) {
+  ASSERT_EQ(lib_->InitDB(demoPath_.c_str()), 1);
+  double L = 7, B = 7, h = 7;
+  EXPECT_EQ(lib_->BLH_BLH(14.5, 47.5, std::numeric_limits<double>::quiet_NaN(), &L, &B, &h), -1001);
+  EXPECT_EQ(lib_->BLH_BLH(14.5, 47.5, std::numeric_limits<double>::infinity(), &L, &B, &h), -1001);
+  EXPECT_EQ(L, 7.0);  // nothing written on failure
+  // 2,500 km above the ellipsoid the conversion back from Cartesian
+  // coordinates gives up (it leaves its outputs alone): the shift and the
+  // change of ellipsoid cannot be applied, so there is no result. At
+  // 1,000 km it still works.
+  EXPECT_EQ(lib_->BLH_BLH(14.5, 47.7, 2500000.0, &L, &B, &h), -1001);
+  EXPECT_EQ(L, 7.0);
+  ASSERT_EQ(lib_->BLH_BLH(14.5, 47.7, 1000000.0, &L, &B, &h), 1);
+  EXPECT_TRUE(std::isfinite(L) && std::isfinite(B) && std::isfinite(h));
+  lib_->ExitDB();
+
+  // Parameters so large that the arithmetic overflows.
+  const std::string absurd[] = {"3\n1e308\n-1e308\n1e308\n0\n", "5\n0\n0\n0\n1e305\n",
+                                "1\n0\n0\n0\n1e300\n0\n0\n0\n"};
+  for (const std::string& parameters : absurd) {
+    const std::string path =
+        folder_->Write("absurd.mdb", GkSquareDatabase(15.0, -300000, 4900000, 600000, parameters));
+    ASSERT_EQ(lib_->InitDB(path.c_str()), 1) << parameters;
+    L = B = h = 7;
+    EXPECT_EQ(lib_->BLH_BLH(15.2, 47.5, 300.0, &L, &B, &h), -1001) << parameters;
+    EXPECT_EQ(B, 7.0);
+  }
+  lib_->ExitDB();
+}
+
+// A point inside an area whose longitude (or latitude) is out of range: the
+// area search finds the area, the range check refuses the point.
+TEST_F(MarloExports, CoordinatesOutOfRangeInsideAnArea) {
+  // An area about the 180th meridian, on either side of it.
+  for (double meridian : {180.0, -180.0}) {
+    const std::string path = folder_->Write(
+        "dateline.mdb", GkSquareDatabase(meridian, -300000, 4900000, 600000, "1\n0\n0\n0\n0\n0\n0\n0\n"));
+    ASSERT_EQ(lib_->InitDB(path.c_str()), 1);
+    const double sign = meridian > 0 ? 1.0 : -1.0;
+    double L = 7, B = 7, h = 7;
+    EXPECT_EQ(lib_->BLH_BLH(sign * 180.5, 47.0, 100.0, &L, &B, &h), -1001) << meridian;
+    EXPECT_EQ(L, 7.0);
+    EXPECT_EQ(lib_->BLH_BLH(sign * 180.0, 47.0, 100.0, &L, &B, &h), 1) << meridian;
+    EXPECT_NEAR(L, sign * 180.0, 1e-9);
+    EXPECT_EQ(lib_->BLH_BLH(sign * 179.5, 47.0, 100.0, &L, &B, &h), 1) << meridian;
+    // The same point given in plane coordinates of the database meridian.
+    auto gkIn = lib_->Get<MarloLibrary::GeoInPlaneOut>("TransformPoint_GKH_in_BLH_out");
+    ASSERT_NE(gkIn, nullptr);
+    EXPECT_EQ(gkIn(meridian, GkEasting(meridian, 38000.0), 5207000.0, 100.0, &L, &B, &h),
+              meridian > 0 ? -1001 : 1);
+  }
+  lib_->ExitDB();
+}
+
+// Each parameter type reads its own subset of the seven parameters, and the
+// types 0, 2 and 4 scale the height by a factor of its own. Reference: PROJ's
+// rigorous Helmert transformation with the parameters the type carries
+// (others 0), the horizontal position with the scale, the height with the
+// height scale, between GRS80 and Bessel.
+TEST_F(MarloExports, ParameterTypesAgainstRigorousHelmert) {
+  const double tx = 12.5, ty = -8.25, tz = 20.0;    // metres
+  const double rx = 1.2, ry = -0.8, rz = 2.1;       // arc seconds
+  const double scale = 45.0, heightScale = -120.0;  // units of 0.1 ppm
+  auto line = [](double v) {
+    std::ostringstream o;
+    o << std::setprecision(17) << v << "\n";
+    return o.str();
+  };
+  const std::string T = line(tx) + line(ty) + line(tz), R = line(rx) + line(ry) + line(rz);
+  const std::string S = line(scale), H = line(heightScale);
+  struct Type {
+    int type;
+    std::string lines;
+    bool translations, rotations, ownHeightScale;
+  } types[] = {
+      {0, T + R + S + H, true, true, true}, {1, T + R + S, true, true, false},
+      {2, T + S + H, true, false, true},    {3, T + S, true, false, false},
+      {4, R + S + H, false, true, true},    {5, R + S, false, true, false},
+  };
+  PJ_CONTEXT* ctx = proj_context_create();
+  auto helmert = [&](const Type& t, double scaleUnits) {
+    char pipeline[512];
+    std::snprintf(pipeline, sizeof pipeline,
+                  "+proj=pipeline +step +proj=cart +ellps=GRS80 +step +proj=helmert +x=%.6f +y=%.6f +z=%.6f "
+                  "+rx=%.6f +ry=%.6f +rz=%.6f +s=%.6f +convention=coordinate_frame "
+                  "+step +inv +proj=cart +a=%.4f +b=%.9f",
+                  t.translations ? tx : 0.0, t.translations ? ty : 0.0, t.translations ? tz : 0.0,
+                  t.rotations ? rx : 0.0, t.rotations ? ry : 0.0, t.rotations ? rz : 0.0, scaleUnits * 0.1,
+                  kTestBessel.a, kTestBessel.b);
+    return proj_create(ctx, pipeline);
+  };
+  double worstHorizontal = 0.0, worstHeight = 0.0;
+  for (const Type& t : types) {
+    const std::string path = folder_->Write(
+        "type.mdb", GkSquareDatabase(15.0, -300000, 4900000, 600000, std::to_string(t.type) + "\n" + t.lines,
+                                     {}, kTestGrs80, kTestBessel));
+    ASSERT_EQ(lib_->InitDB(path.c_str()), 1) << t.type;
+    PJ* horizontal = helmert(t, scale);
+    PJ* vertical = helmert(t, t.ownHeightScale ? heightScale : scale);
+    ASSERT_NE(horizontal, nullptr);
+    ASSERT_NE(vertical, nullptr);
+    for (double B : {44.5, 47.3, 49.0})
+      for (double L : {12.0, 15.0, 17.5})
+        for (double h : {0.0, 2500.0}) {
+          double Lo = 0, Bo = 0, ho = 0;
+          ASSERT_EQ(lib_->BLH_BLH(L, B, h, &Lo, &Bo, &ho), 1) << t.type << " " << B << " " << L;
+          const PJ_COORD in = proj_coord(proj_torad(L), proj_torad(B), h, 0);
+          const PJ_COORD p = proj_trans(horizontal, PJ_FWD, in);
+          const PJ_COORD v = proj_trans(vertical, PJ_FWD, in);
+          const double dB = (Bo - proj_todeg(p.lpzt.phi)) * 111200.0;
+          const double dL = (Lo - proj_todeg(p.lpzt.lam)) * 111200.0 * std::cos(B * M_PI / 180.0);
+          const double horizontalError = std::hypot(dB, dL), heightError = std::fabs(ho - v.lpzt.z);
+          EXPECT_LT(horizontalError, 0.002) << "type " << t.type << " at " << B << " " << L << " " << h;
+          EXPECT_LT(heightError, 0.002) << "type " << t.type << " at " << B << " " << L << " " << h;
+          worstHorizontal = std::max(worstHorizontal, horizontalError);
+          worstHeight = std::max(worstHeight, heightError);
+        }
+    proj_destroy(horizontal);
+    proj_destroy(vertical);
+  }
+  proj_context_destroy(ctx);
+  std::printf("parameter types vs rigorous Helmert: horizontal %.5f m, height %.5f m\n", worstHorizontal,
+              worstHeight);
   lib_->ExitDB();
 }
 

@@ -3,11 +3,14 @@
 // files and back through the loaded library.
 
 #include <gtest/gtest.h>
+#include <GeographicLib/Ellipsoid.hpp>
 
 #include <cmath>
 #include <fstream>
+#include <limits>
 
 #include "CoefficientVector.h"
+#include "FifoFeeder.h"
 #include "MarloGenerator.h"
 #include "ResidualInterpolation.h"
 #include "marlo/MarloLibrary.h"
@@ -71,6 +74,29 @@ TEST(MarloInterpolation, WeightFunctions) {
   EXPECT_FALSE(marlo::InterpolateResiduals(db, s, db.areas.at(1), 0, 0, m));
   s = {1, 1, 4, 0, 0};
   EXPECT_FALSE(marlo::InterpolateResiduals(db, s, db.areas.at(1), 0, 0, m));
+}
+
+TEST(MarloInterpolation, ExponentialWeightsWithNearAndFarPoints) {
+  // Shape distance 100 m: exp(d / 100) reaches 1e8 at d = 1842 m. Points
+  // below that distance add weight and residual, points beyond it add only
+  // their weight; they come in mixed order.
+  const std::vector<TestPoint> points{{"F1", 1850, 0, 100.0, 100.0, 100.0},
+                                      {"N1", 1800, 0, 1.0, 2.0, 3.0},
+                                      {"F2", 1900, 0, 1000.0, 1000.0, 1000.0},
+                                      {"N2", 1820, 0, 3.0, 4.0, 5.0}};
+  const std::string text =
+      PlaneHeader("V41", 1) + Cell(1, {1}) + "1\n" + RectangleArea(1, 0, 0, 10, 10, 10, 100, points) + "0\n";
+  MarloDatabase db;
+  ASSERT_EQ(marlo::ParseDatabase(text, db), 1);
+  auto w = [](double d) { return 0.5 * (std::exp(1.0) - 1.0) / (std::exp(d / 100.0) - 1.0); };
+  const double wN1 = w(1800), wN2 = w(1820), wF1 = w(1850), wF2 = w(1900);
+  // The far weights are of the same order as the near ones here.
+  ASSERT_GT(wF1 + wF2, 0.4 * (wN1 + wN2));
+  const double sum = wN1 + wN2 + wF1 + wF2;
+  const ResidualMeans m = Means(db, 3, 0, 0, 0, 0.0, 100.0);
+  EXPECT_NEAR(m.lon, (wN1 * 1.0 + wN2 * 3.0) / sum, 1e-9);
+  EXPECT_NEAR(m.lat, (wN1 * 2.0 + wN2 * 4.0) / sum, 1e-9);
+  EXPECT_NEAR(m.height, (wN1 * 3.0 + wN2 * 5.0) / sum, 1e-9);
 }
 
 TEST(MarloInterpolation, NeighbourModes) {
@@ -226,6 +252,122 @@ TEST(MarloCoefficients, LibraryRoundTrip) {
   EXPECT_EQ(Bi, Bo);
   // A folder without its settings file.
   EXPECT_EQ(lib.SetInterpolationVectorPath((folder.Path() / "ro").c_str()), 0);
+  lib.ExitDB();
+}
+
+}  // namespace
+
+namespace {
+
+// The metric residuals become angles with the radii of curvature of the
+// target ellipsoid: the meridian radius M for the latitude, the normal
+// radius N for the longitude. Near the equator M is 0.7 % shorter than N, so
+// 800 m and 500 m of residual tell the two apart by metres.
+TEST(MarloCoefficients, MetricCorrectionUsesTheTargetRadiiOfCurvature) {
+  MarloLibrary lib((ExecutableFolder() / "MarloDLL.so").string());
+  ASSERT_TRUE(lib.Loaded());
+  TempFolder folder;
+  const double rLon = 500.0, rLat = 800.0, rHeight = 12.5;
+  const std::string db = folder.Write(
+      "equator.mdb", GkSquareDatabase(15.0, -200000, -200000, 400000, "1\n0\n0\n0\n0\n0\n0\n0\n",
+                                      {{"P", 1000, 2000, rLon, rLat, rHeight}}, kTestGrs80, kTestBessel));
+  ASSERT_EQ(lib.InitDB(db.c_str()), 1);
+  const GeographicLib::Ellipsoid bessel(kTestBessel.a, (kTestBessel.a - kTestBessel.b) / kTestBessel.a);
+  const double rho = 180.0 / M_PI;
+  for (const auto& [L, B] : {std::pair{15.4, 1.2}, std::pair{14.1, -1.5}, std::pair{15.0, 0.3}}) {
+    double Lo = 0, Bo = 0, ho = 0, Li = 0, Bi = 0, hi = 0;
+    lib.SetInterpolationType(0, 1, 0, 0.0, 0.0);
+    ASSERT_EQ(lib.BLH_BLH(L, B, 100.0, &Lo, &Bo, &ho), 1);
+    // One identical point: inverse distance gives its residuals everywhere.
+    lib.SetInterpolationType(1, 1, 0, 0.0, 0.0);
+    ASSERT_EQ(lib.BLH_BLH(L, B, 100.0, &Li, &Bi, &hi), 1);
+    const double M = bessel.MeridionalCurvatureRadius(Bo), N = bessel.TransverseCurvatureRadius(Bo);
+    EXPECT_NEAR(Bi, Bo + rho * rLat / M, 1e-10) << B;
+    EXPECT_NEAR(Li, Lo + rho * rLon / (N * std::cos(Bo / rho)), 1e-10) << B;
+    EXPECT_NEAR(hi, ho + rHeight, 1e-9) << B;
+  }
+  lib.ExitDB();
+}
+
+TEST(MarloCoefficients, VectorFilesThatCannotBeCreated) {
+  MarloLibrary lib((ExecutableFolder() / "MarloDLL.so").string());
+  ASSERT_TRUE(lib.Loaded());
+  TempFolder folder;
+  marlogen::Options small;
+  small.meshColumns = 3;
+  small.meshRows = 2;
+  ASSERT_EQ(lib.InitDB(folder.Write("small.mdb", marlogen::GenerateDatabase(small)).c_str()), 1);
+  const std::string settings = "[Params]\nDefinitionType=1\nAreaType=3\nParamF=1\n";
+  // Either file standing as a folder in the way.
+  for (const char* blocked : {"AX_0.dat", "AY_0.dat"}) {
+    const std::string dir = std::string("blocked-") + blocked;
+    std::filesystem::create_directories(folder.Path() / dir / blocked);
+    const std::string ini = folder.Write(dir + "/s.ini", settings);
+    EXPECT_EQ(lib.CreateCoefficientVector(ini.c_str()), -1008) << blocked;
+  }
+  // Without the obstacle the same settings succeed.
+  std::filesystem::create_directories(folder.Path() / "free");
+  EXPECT_EQ(lib.CreateCoefficientVector(folder.Write("free/s.ini", settings).c_str()), 1);
+  lib.ExitDB();
+}
+
+TEST(MarloCoefficients, SettingsAndVectorsThatAreNotUsable) {
+  TempFolder folder;
+  marlo::CoefficientSettings s;
+  // Values whose kernel would be NaN.
+  for (const char* values :
+       {"DefinitionType=1\nAreaType=3\nParamF=nan\n", "DefinitionType=1\nAreaType=3\nParamF=-1\n",
+        "DefinitionType=1\nAreaType=3\nParamF=inf\n", "DefinitionType=2\nAreaType=3\nParamF=1\nParamD=inf\n",
+        "DefinitionType=2\nAreaType=3\nParamF=1\nParamD=-nan\n"})
+    EXPECT_EQ(marlo::ReadCoefficientSettings(folder.Write("v.ini", std::string("[Params]\n") + values), s),
+              -1007)
+        << values;
+  // A pipe is not read (the INI layer would wait on it).
+  {
+    testsupport::FifoFeeder pipe(folder.Path() / "p.ini",
+                                 "[Params]\nDefinitionType=1\nAreaType=3\nParamF=1\n");
+    ASSERT_TRUE(pipe.Created());
+    EXPECT_EQ(marlo::ReadCoefficientSettings(pipe.Path().string(), s), -1006);
+  }
+  // Vector files: a value that is not finite or not a number refuses the
+  // whole file and keeps the vector read before; pipes and devices are not
+  // read.
+  std::vector<double> v{7};
+  for (const char* text : {"1.5\nnan\n", "1.5\n-inf\n", "1e999\n", "1.5\nabc\n"}) {
+    EXPECT_FALSE(marlo::ReadVectorFile(folder.Write("bad.dat", text), v)) << text;
+    EXPECT_EQ(v, (std::vector<double>{7})) << text;
+  }
+  {
+    testsupport::FifoFeeder pipe(folder.Path() / "AX.fifo", "1.5\n2.5\n");
+    ASSERT_TRUE(pipe.Created());
+    EXPECT_FALSE(marlo::ReadVectorFile(pipe.Path().string(), v));
+  }
+  EXPECT_FALSE(marlo::ReadVectorFile("/dev/zero", v));
+  EXPECT_EQ(v, (std::vector<double>{7}));
+}
+
+// Through the library: vector files with NaN in them give no NaN point.
+TEST(MarloCoefficients, BrokenVectorFilesCorrectNothing) {
+  MarloLibrary lib((ExecutableFolder() / "MarloDLL.so").string());
+  ASSERT_TRUE(lib.Loaded());
+  TempFolder folder;
+  marlogen::Options small;
+  small.meshColumns = 3;
+  small.meshRows = 2;
+  ASSERT_EQ(lib.InitDB(folder.Write("small.mdb", marlogen::GenerateDatabase(small)).c_str()), 1);
+  std::string nanLines;
+  for (int i = 0; i < 200; ++i) nanLines += "nan\n";
+  folder.Write("vectors/vectors.ini", "[Params]\nDefinitionType=1\nAreaType=3\nParamF=1\n");
+  folder.Write("vectors/AX_0.dat", nanLines);
+  folder.Write("vectors/AY_0.dat", nanLines);
+  const double L = 14.0, B = 47.3;
+  double Lo = 0, Bo = 0, ho = 0, Li = 0, Bi = 0, hi = 0;
+  ASSERT_EQ(lib.BLH_BLH(L, B, 400.0, &Lo, &Bo, &ho), 1);
+  ASSERT_EQ(lib.SetInterpolationVectorPath((folder.Path() / "vectors").c_str()), 1);
+  lib.SetInterpolationType(1, 0, 3, 0.0, 0.0);
+  ASSERT_EQ(lib.BLH_BLH(L, B, 400.0, &Li, &Bi, &hi), 1);
+  EXPECT_EQ(Bi, Bo);
+  EXPECT_EQ(Li, Lo);
   lib.ExitDB();
 }
 

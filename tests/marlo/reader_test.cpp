@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
+#include "FifoFeeder.h"
 #include "MarloDatabase.h"
 #include "MarloGenerator.h"
 #include "marlo/MarloTestSupport.h"
@@ -144,6 +148,115 @@ TEST(MarloReader, HostileInputGivesCodes) {
   // Binary garbage.
   static const char kGarbage[] = "V41\n\0\xff\x01garbage\n";
   EXPECT_LT(ParseDatabase(std::string(kGarbage, sizeof kGarbage - 1), db), 0);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+// The text with line `index` (counted from 0) replaced.
+std::string WithLine(const std::string& text, std::size_t index, const std::string& line) {
+  std::vector<std::string> lines = Lines(text);
+  lines.at(index) = line;
+  return Joined(lines);
+}
+
+bool IsNumber(const std::string& token) {
+  char* end = nullptr;
+  std::strtod(token.c_str(), &end);
+  return !token.empty() && *end == '\0';
+}
+
+TEST(MarloReader, NumbersThatAreNotFiniteAreRefused) {
+  // Every number of the file in turn (header, cells, nodes, shifts,
+  // parameters, identical points, residuals, counts) replaced by a value
+  // that is not finite: the file never loads with it.
+  const std::string good = TwoAreas();
+  MarloDatabase db;
+  ASSERT_EQ(ParseDatabase(good, db), 1);
+  const std::vector<std::string> lines = Lines(good);
+  int variants = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::vector<std::string> tokens;
+    std::istringstream in(lines[i]);
+    for (std::string t; in >> t;) tokens.push_back(t);
+    for (std::size_t k = 0; k < tokens.size(); ++k) {
+      if (!IsNumber(tokens[k])) continue;
+      for (const char* bad : {"nan", "-inf", "INFINITY", "-nan(1)"}) {
+        std::vector<std::string> changed = tokens;
+        changed[k] = bad;
+        std::string line;
+        for (const std::string& t : changed) line += (line.empty() ? "" : " ") + t;
+        EXPECT_EQ(ParseDatabase(WithLine(good, i, line), db), -1003) << "line " << i << ": " << line;
+        ++variants;
+      }
+    }
+  }
+  EXPECT_GT(variants, 200);
+  // Numbers beyond the range of a double are infinite too.
+  EXPECT_EQ(ParseDatabase(WithLine(good, 3, "1e999"), db), -1003);  // source semi-major axis
+  std::string residual = good;
+  residual.replace(residual.find("0.1 0.2 0.3"), 11, "0.1 -4e400 0.3");
+  EXPECT_EQ(ParseDatabase(residual, db), -1003);
+}
+
+TEST(MarloReader, HeaderValuesNoTransformationCanUse) {
+  // Header lines: 1 projection type, 3/4 source axes, 6/7 target axes.
+  const std::string good = TwoAreas();
+  MarloDatabase db;
+  for (int type : {2, 3, 4}) EXPECT_EQ(ParseDatabase(WithLine(good, 1, std::to_string(type)), db), 1) << type;
+  // Any other projection would put every point at the plane origin.
+  for (int type : {0, 1, 5, -2, 99})
+    EXPECT_EQ(ParseDatabase(WithLine(good, 1, std::to_string(type)), db), -1003) << type;
+  const struct {
+    std::size_t line;
+    const char* value;
+  } axes[] = {{3, "0"}, {3, "-6378137"}, {4, "0"}, {4, "-6356752.3"}, {4, "6378137.5"},  // b above a
+              {6, "0"}, {6, "-1"},       {7, "0"}, {7, "-0.001"},     {7, "6378138"}};
+  for (const auto& c : axes)
+    EXPECT_EQ(ParseDatabase(WithLine(good, c.line, c.value), db), -1003) << c.line << " " << c.value;
+  // A sphere is an ellipsoid.
+  EXPECT_EQ(ParseDatabase(WithLine(WithLine(good, 4, "6378137.0"), 7, "6378137.0"), db), 1);
+}
+
+TEST(MarloReader, LinesHaveABoundedLength) {
+  MarloDatabase db;
+  const std::string good = TwoAreas();
+  const std::string longest(marlo::kMaxDatabaseLine, 'x');
+  EXPECT_EQ(ParseDatabase(";" + longest.substr(1) + "\n" + good, db), 1);
+  EXPECT_EQ(ParseDatabase(";" + longest + "\n" + good, db), -1003);
+  std::string text = good;
+  text.replace(text.find("text of the cell"), 16, longest + "y");
+  EXPECT_EQ(ParseDatabase(text, db), -1003);
+  // A file without any line break is one overlong line.
+  EXPECT_EQ(ParseDatabase(std::string(100000, '7'), db), -1003);
+}
+
+TEST(MarloReader, OnlyBoundedRegularFilesAreRead) {
+  TempFolder folder;
+  MarloDatabase db;
+  ASSERT_EQ(marlo::ReadDatabaseFile(folder.Write("good.mdb", TwoAreas()), db), 1);
+  // A pipe with a good database behind it is not waited for, nor read.
+  testsupport::FifoFeeder pipe(folder.Path() / "db.fifo", TwoAreas());
+  ASSERT_TRUE(pipe.Created());
+  EXPECT_EQ(marlo::ReadDatabaseFile(pipe.Path().string(), db), -1002);
+  for (const char* device : {"/dev/null", "/dev/zero"})
+    EXPECT_EQ(marlo::ReadDatabaseFile(device, db), -1002) << device;
+  EXPECT_EQ(marlo::ReadDatabaseFile(folder.Path().string(), db), -1002);
+  // Larger than any database: refused before anything is read (the file
+  // is sparse, it takes no disk space).
+  const std::string huge = folder.Write("huge.mdb", TwoAreas());
+  std::filesystem::resize_file(huge, marlo::kMaxDatabaseBytes + 1);
+  EXPECT_EQ(marlo::ReadDatabaseFile(huge, db), -1002);
 }
 
 TEST(MarloReader, LaterContentReplacesEarlier) {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 
 #include "geodesy/C3DTrafo.h"
 #include "geodesy/CGeoidGrid.h"
@@ -275,6 +276,23 @@ TEST(MeanOffsets, SendableIsTheNearestFieldValueAndEncodesToIt) {
   }
 }
 
+// Positions where the conversions have no answer end the chain with a code:
+// near the poles the library leaves its outputs untouched, and a grid over a
+// pole has no nodes; absurd altitudes likewise. Nothing is computed from
+// values the conversion never wrote.
+TEST_F(Chain, PositionsWithoutConversionEndTheChain) {
+  cfg_.ModeCode = kModeLocal;
+  cfg_.HeightCode = kHeightNone;
+  CComputationChain chain(cfg_, projection_, nodes_);
+  ASSERT_EQ(chain.Run(47.7, 14.9, 500.0), 1);
+  for (double latitude : {81.0, 85.0, 89.9, -89.9}) {
+    cfg_.ResidualGrid.GridOriginLatitude = cfg_.ResidualGrid.GridOriginLongitude = 12345.0;
+    EXPECT_EQ(chain.Run(latitude, 14.9, 500.0), kResultPelProjectionAccess) << latitude;
+  }
+  EXPECT_EQ(chain.Run(47.7, 14.9, 2500000.0), kResultPelProjectionAccess);
+  for (const CGeoPoint& n : nodes_) EXPECT_TRUE(std::isfinite(n.sourceLatitude));
+}
+
 TEST_F(Chain, MissingLibrariesEndTheChain) {
   CPelProjectionDll none(dir_ / "PelProjection.so", PelProjectionLoading::PerBinding);
   EXPECT_FALSE(none.IsReady());
@@ -422,6 +440,37 @@ TEST(ResidualBounds, ExactBoundsPass) {
   nodes[3].longitudeResidual = 0.1 + 0.0077;
   EXPECT_EQ(CComputationChain::CheckResiduals(nodes, 0.0, 0.1), kResultResidualOverrun);
   EXPECT_NEAR(nodes[0].longitudeResidual, 0.0, 1e-15);
+}
+
+// A residual or mean that is not a number fails like one too large.
+TEST(ResidualBounds, NotANumberFails) {
+  std::vector<CGeoPoint> nodes(16);
+  EXPECT_EQ(CComputationChain::CheckResiduals(nodes, NAN, 0.0), kResultMeanLatitudeOverrun);
+  EXPECT_EQ(CComputationChain::CheckResiduals(nodes, 0.0, NAN), kResultMeanLongitudeOverrun);
+  nodes.assign(16, CGeoPoint{});
+  nodes[9].latitudeResidual = NAN;
+  EXPECT_EQ(CComputationChain::CheckResiduals(nodes, 0.0, 0.0), kResultResidualOverrun);
+  nodes.assign(16, CGeoPoint{});
+  nodes[2].longitudeResidual = NAN;
+  EXPECT_EQ(CComputationChain::CheckResiduals(nodes, 0.0, 0.0), kResultResidualOverrun);
+}
+
+// Estimated parameters go into 23-bit translations (1 mm), 32-bit rotations
+// (0.00002") and a 25-bit scale (0.00001 ppm).
+TEST(ResidualBounds, HelmertParametersMustFitTheirFields) {
+  HelmertMessageData h;
+  h.DX = 4194.303, h.DY = -4194.304, h.DZ = 0.0, h.ScaleFactor = 1.0 + 167e-6;
+  h.R1 = 42949.0 / 3600.0;
+  EXPECT_EQ(CComputationChain::CheckHelmertParameters(h), 1);
+  for (auto change : std::vector<std::function<void(HelmertMessageData&)>>{
+           [](HelmertMessageData& p) { p.DX = 4194.305; }, [](HelmertMessageData& p) { p.DZ = NAN; },
+           [](HelmertMessageData& p) { p.R3 = -43000.0 / 3600.0; },
+           [](HelmertMessageData& p) { p.ScaleFactor = 1.0 - 168e-6; },
+           [](HelmertMessageData& p) { p.ScaleFactor = INFINITY; }}) {
+    HelmertMessageData bad = h;
+    change(bad);
+    EXPECT_EQ(CComputationChain::CheckHelmertParameters(bad), kResultHelmertParameterOverrun);
+  }
 }
 
 TEST(ResidualBounds, HeightBounds) {

@@ -156,6 +156,39 @@ TEST_F(Configuration, TransformationAndMeanGeoidHeight) {
   EXPECT_DOUBLE_EQ(m->Settings().MeanGeoidHeight, -9999.5);
 }
 
+// Values a message field cannot carry are configuration problems, named
+// with the key and the range; nothing may wrap on the wire.
+TEST_F(Configuration, ValuesBeyondTheirMessageFields) {
+  auto m = Read({{"LatitudeExtensionAreaOfValidity", "0.6"}});  // 1023 carries at most 0.56875
+  EXPECT_EQ(Count(*m,
+                  "Value 0.6 of LatitudeExtensionAreaOfValidity does not fit message 1023 (it takes 0 to "
+                  "0.56875)."),
+            1);
+  m = Read({{"LatitudeExtensionAreaOfValidity", "0.6"}, {"ActiveMessages", "1021;1025"}});
+  EXPECT_TRUE(m->ModuleValid()) << m->ModuleProblems();  // 1021 alone takes up to 9.1 degrees
+  m = Read({{"LongitudeExtensionAreaOfValidity", "9.2"}, {"ActiveMessages", "1021"}});
+  EXPECT_EQ(Count(*m, "LongitudeExtensionAreaOfValidity does not fit message 1021"), 1);
+  m = Read({{"ScaleFactorAtNaturalOrigin", "1.01"}});
+  EXPECT_EQ(Count(*m, "Value 1.01 of ScaleFactorAtNaturalOrigin does not fit message 1025"), 1);
+  m = Read({{"FalseEasting", "-1"}, {"FalseNorthing", "2e10"}, {"ProjectionType", "64"}});
+  EXPECT_EQ(Count(*m, "of FalseEasting does not fit message 1025"), 1);
+  EXPECT_EQ(Count(*m, "of FalseNorthing does not fit message 1025"), 1);
+  EXPECT_EQ(Count(*m, "Value 64 of ProjectionType does not fit message 1025 (it takes 0 to 63)."), 1);
+  m = Read({{"SemimajorAxisOfSourceSystemEllipsoid", "6400000"}});
+  EXPECT_EQ(Count(*m, "SemimajorAxisOfSourceSystemEllipsoid does not fit message 1021"), 1);
+  m = Read({{"SourceNameCounter", "32"}, {"SystemIdentificationNumber", "256"}});
+  EXPECT_EQ(Count(*m, "Value 32 of SourceNameCounter does not fit message 1021"), 1);
+  EXPECT_GE(Count(*m, "Value 256 of SystemIdentificationNumber does not fit message"), 1);
+  // Not a number, and an ellipsoid that is none.
+  m = Read({{"RZ", "nan"}});
+  EXPECT_EQ(Count(*m, "Transformation_ITRF_To_Target and MeanGeoidHeight must be numbers."), 1);
+  m = Read({{"SemiminorAxisOfTargetSystemEllipsoid", "6378000"},
+            {"SemimajorAxisOfTargetSystemEllipsoid", "6377000"},
+            {"ActiveMessages", "1025"},
+            {"InvolvedTransformationMessages", "0010000000"}});
+  EXPECT_EQ(Count(*m, "The target ellipsoid's axes (6377000, 6378000) are no ellipsoid"), 1);
+}
+
 TEST_F(Configuration, DatabaseProblems) {
   auto m = Read({{"HeightType", "GEOIDGRID"}, {"HeightDB", "absent.grd"}});
   EXPECT_TRUE(Has(*m, "Error initializing GeoidGrid-Access. Database " + general_.GeoidGridPath +

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "FifoFeeder.h"
 #include "OrvelGrid.h"
 #include "OrvelMan4.h"
 #include "OrvelTestFiles.h"
@@ -63,6 +64,19 @@ TEST(OrvelGridFile, RejectsBrokenFiles) {
   for (const Case& c : cases) EXPECT_EQ(orvel::Read(scratch.Write("bad", c.text), grid), c.code) << c.what;
   EXPECT_EQ(orvel::Read(scratch.Write("bad", "").string() + ".missing", grid), ORVEL_INIT_CANNOT_OPEN);
   EXPECT_EQ(orvel::Read(scratch.Path().string(), grid), ORVEL_INIT_CANNOT_OPEN);
+}
+
+TEST(OrvelGridFile, ReadsOnlyRegularFiles) {
+  // A pipe with a valid grid behind it: the reader neither waits for the
+  // writer nor reads it, and a failed load keeps nothing of it.
+  tarvik::testing::ScratchFolder scratch("orvel");
+  testsupport::FifoFeeder pipe(scratch.Path() / "grid.fifo", SmallGrid());
+  ASSERT_TRUE(pipe.Created());
+  orvel::Grid grid;
+  EXPECT_EQ(orvel::Read(pipe.Path().string(), grid), ORVEL_INIT_CANNOT_OPEN);
+  EXPECT_EQ(grid.rows, 0);
+  EXPECT_EQ(orvel::Read("/dev/zero", grid), ORVEL_INIT_CANNOT_OPEN);
+  EXPECT_EQ(orvel::Read("/dev/null", grid), ORVEL_INIT_CANNOT_OPEN);
 }
 
 TEST(OrvelInterpolation, BilinearWithinCellsAndOnBorders) {

@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <climits>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -133,6 +140,101 @@ TEST_F(IniFile, WritingCreatesFilesAndRefusesUnsafeInput) {
   EXPECT_FALSE(ini.WriteString("S", " ", "v"));
   EXPECT_FALSE(CFileIni(dir_ / "missing" / "x.ini").WriteString("S", "K", "v"));
   EXPECT_EQ(ini.ReadSectionNames(), std::vector<std::string>{"Configurations"});
+}
+
+// Names in the folder other than the INI file itself.
+std::set<std::string> Others(const fs::path& dir, const std::string& except) {
+  std::set<std::string> out;
+  for (const auto& e : fs::directory_iterator(dir))
+    if (e.path().filename() != except) out.insert(e.path().filename().string());
+  return out;
+}
+
+TEST_F(IniFile, AWriteKeepsTheModeAndLeavesNoTemporaryFile) {
+  Write("[Settings]\nTotalNumberOfRequests=1\n");
+  ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
+  CFileIni ini(path_);
+  ASSERT_TRUE(ini.WriteInt("Settings", "TotalNumberOfRequests", 2));
+  struct stat st {};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  ASSERT_EQ(::chmod(path_.c_str(), 0600), 0);
+  ASSERT_TRUE(ini.WriteInt("Settings", "TotalNumberOfRequests", 3));
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(Content(), "[Settings]\nTotalNumberOfRequests=3\n");
+  EXPECT_TRUE(Others(dir_, "test.ini").empty());
+}
+
+TEST_F(IniFile, AWriteNeverFollowsALinkPlantedBesideTheFile) {
+  Write("[Settings]\nPORTNUM=1\n");
+  const fs::path victim = dir_ / "victim.txt";
+  std::ofstream(victim) << "untouched";
+  // A temporary name derived from the process alone can be guessed.
+  fs::path planted = path_;
+  planted += ".tmp" + std::to_string(::getpid());
+  fs::create_symlink(victim, planted);
+  CFileIni ini(path_);
+  ASSERT_TRUE(ini.WriteInt("Settings", "PORTNUM", 2));
+  std::ifstream in(victim);
+  std::string text;
+  std::getline(in, text);
+  EXPECT_EQ(text, "untouched");
+  EXPECT_TRUE(fs::is_symlink(planted));
+  EXPECT_EQ(ini.ReadInt("Settings", "PORTNUM"), 2);
+}
+
+TEST_F(IniFile, AFailedWriteLeavesTheFileAsItWasAndNoTemporaryFile) {
+  const std::string before = "[Settings]\nPORTNUM=1\n; " + std::string(2000, 'x') + "\n";
+  Write(before);
+  CFileIni ini(path_);
+  // The disk "fills up" in the middle of the new content.
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 1000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool written = ini.WriteInt("Settings", "PORTNUM", 2);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(Content(), before);
+  EXPECT_TRUE(Others(dir_, "test.ini").empty());
+}
+
+TEST_F(IniFile, WritersInTwoProcessesKeepEachOthersKeys) {
+  Write("[Settings]\n");
+  constexpr int kKeys = 60;
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    CFileIni ini(path_);
+    bool ok = true;
+    for (int i = 0; i < kKeys; ++i) ok = ini.WriteInt("Settings", "Child" + std::to_string(i), i) && ok;
+    _exit(ok ? 0 : 1);
+  }
+  CFileIni ini(path_);
+  for (int i = 0; i < kKeys; ++i) EXPECT_TRUE(ini.WriteInt("Settings", "Parent" + std::to_string(i), i));
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  int missing = 0;
+  for (int i = 0; i < kKeys; ++i) {
+    missing += ini.ReadString("Settings", "Parent" + std::to_string(i)).empty();
+    missing += ini.ReadString("Settings", "Child" + std::to_string(i)).empty();
+  }
+  EXPECT_EQ(missing, 0);
+  EXPECT_TRUE(Others(dir_, "test.ini").empty());
+}
+
+TEST_F(IniFile, SeveralKeysGoInOneRewriteOrNotAtAll) {
+  Write("; kept\n[Configurations]\nPath=.\\Configs\nConfiguration1=A\n");
+  CFileIni ini(path_);
+  ASSERT_TRUE(ini.WriteStrings("Configurations", {{"Configuration1", "B"}, {"Configuration2", "C"}}));
+  EXPECT_EQ(Content(), "; kept\n[Configurations]\nPath=.\\Configs\nConfiguration1=B\nConfiguration2=C\n");
+  // One bad key refuses the whole write.
+  EXPECT_FALSE(ini.WriteStrings("Configurations", {{"Configuration1", "D"}, {"Bad=", "x"}}));
+  EXPECT_EQ(ini.ReadString("Configurations", "Configuration1"), "B");
 }
 
 }  // namespace

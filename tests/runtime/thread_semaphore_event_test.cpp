@@ -2,9 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "LoopbackPeer.h"
 #include "runtime/PelEvent.h"
@@ -58,14 +67,130 @@ TEST(PelSemaphoreTest, ReleaseBeyondMaximumNamesTheSemaphore) {
   }
 }
 
+// The scheduler's state of one thread of this process, from /proc: 'S' while
+// it sleeps (a blocked wait sleeps), '?' once the thread is gone.
+char ThreadState(pid_t tid) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t close = text.rfind(')');
+  return close == std::string::npos || close + 2 >= text.size() ? '?' : text[close + 2];
+}
+
+// A thread that calls wait(1) on a semaphore and records when it returns.
+class Waiter {
+ public:
+  Waiter(PelSemaphore& s, std::function<void()> onReturn = {}) {
+    thread_ = std::thread([this, &s, onReturn] {
+      tid_ = ::gettid();
+      result_ = s.wait(1);
+      if (onReturn) onReturn();
+      returned_ = true;
+    });
+  }
+  ~Waiter() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+  // True once the thread sleeps inside wait(): it has started, has not
+  // returned, and the kernel reports it asleep at several samples in a row
+  // (a moment's sleep on some lock on the way in does not count). Bounded
+  // by 10 s.
+  bool SleepsInWait() const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int asleep = 0;
+    while (std::chrono::steady_clock::now() < deadline && !returned_) {
+      asleep = tid_ != 0 && ThreadState(tid_) == 'S' ? asleep + 1 : 0;
+      if (asleep == 5) return !returned_;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+  }
+  bool Returned() const { return returned_; }
+  int Result() const { return result_; }
+  void Join() { thread_.join(); }
+
+ private:
+  std::thread thread_;
+  std::atomic<pid_t> tid_{0};
+  std::atomic<int> result_{0};
+  std::atomic<bool> returned_{false};
+};
+
+// On leaving a test early, releases until every waiter has returned, so that
+// no thread is left blocked (and no join waits forever).
+class ReleaseOnExit {
+ public:
+  ReleaseOnExit(PelSemaphore& s, std::function<bool()> allReturned) : s_(s), allReturned_(allReturned) {}
+  ~ReleaseOnExit() {
+    for (int i = 0; i < 1000 && !allReturned_(); ++i) {
+      try {
+        s_.release();
+      } catch (const TCPException&) {  // at its maximum: the waiters are waking
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+
+ private:
+  PelSemaphore& s_;
+  std::function<bool()> allReturned_;
+};
+
 TEST(PelSemaphoreTest, BlockingWaitReturnsOnceAnotherThreadReleases) {
   PelSemaphore s("", 0, 1, 1, 1);
   std::atomic<int> got{0};
-  std::thread waiter([&] { got = s.wait(1); });
+  Waiter waiter(s, [&] { got = 1; });
+  ReleaseOnExit unblock(s, [&] { return waiter.Returned(); });
+  // The release comes only once the waiter is asleep in wait(1): a wait
+  // that did not block would have returned by then.
+  ASSERT_TRUE(waiter.SleepsInWait());
+  EXPECT_FALSE(waiter.Returned());
+  EXPECT_EQ(s.wait(0), 0);  // nothing to take meanwhile
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(waiter.Returned());  // still blocked
   s.release();
-  waiter.join();
+  waiter.Join();
   EXPECT_EQ(got.load(), 1);
+  EXPECT_EQ(waiter.Result(), 1);
   EXPECT_EQ(s.wait(0), 0);  // the waiter took the count
+}
+
+TEST(PelSemaphoreTest, ReleasesServeBlockedWaitersInArrivalOrder) {
+  PelSemaphore s("", 0, 1, 1, 1);
+  std::mutex orderMutex;
+  std::vector<int> order;
+  std::vector<std::unique_ptr<Waiter>> waiters;
+  ReleaseOnExit unblock(s, [&] {
+    for (const auto& w : waiters)
+      if (!w->Returned()) return false;
+    return true;
+  });
+  // Each waiter arrives only after the one before it is asleep in wait(1).
+  for (int i = 0; i < 6; ++i) {
+    waiters.push_back(std::make_unique<Waiter>(s, [&, i] {
+      std::lock_guard<std::mutex> g(orderMutex);
+      order.push_back(i);
+    }));
+    ASSERT_TRUE(waiters.back()->SleepsInWait()) << i;
+  }
+  for (int k = 0; k < 6; ++k) {
+    s.release();
+    // The count went to the first waiter in line: a caller that does not
+    // queue cannot take it, even before that waiter has woken.
+    EXPECT_EQ(s.wait(0), 0) << k;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!waiters[k]->Returned() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(waiters[k]->Returned()) << k;
+    // Nobody behind it was woken by the same release.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::lock_guard<std::mutex> g(orderMutex);
+    ASSERT_EQ(order.size(), static_cast<std::size_t>(k + 1));
+    EXPECT_EQ(order.back(), k);
+  }
+  EXPECT_EQ(s.wait(0), 0);
+  s.release();
+  EXPECT_EQ(s.wait(0), 1);  // with nobody waiting, a release is a count again
 }
 
 TEST(PelSemaphoreTest, SerialisesManyThreadsAsALock) {

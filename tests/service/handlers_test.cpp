@@ -117,6 +117,28 @@ TEST_F(Handlers, UnknownRequest) {
   EXPECT_EQ(Decode1023(frames[1].bytes).extLon, 0);
 }
 
+// A failed request's frames carry the invalid area and whatever the records
+// hold from earlier steps, but never a value beyond its field: the request
+// may have failed precisely because one did not fit.
+TEST_F(Handlers, FailedRequestSendsNoWrappedValue) {
+  auto m = Module({{"PlanType", "SAPEN_DB"}, {"PlanDB", "Demo.mdb"}});
+  CConfigurationSettings& c = m->Settings();
+  c.ResidualGrid.MeanHeightOffset = -170.0;  // left by a request that overran
+  c.ResidualGrid.MeanLatitudeOffset = 0.05;  // fits: sent as it is
+  c.Helmert.DX = 5000.0;
+  c.Helmert.DY = 12.5;
+  std::vector<CRTCMBinaryResponse> frames;
+  AnswerInBinary(kGGANoAltitude, frames, c);
+  ASSERT_EQ(frames.size(), 3u);
+  Decoded1021 h = Decode1021(frames[0].bytes);
+  EXPECT_EQ(h.lat, 90 * 1800);  // invalid area
+  EXPECT_EQ(h.dx, 0);
+  EXPECT_EQ(h.dy, 12500);
+  Decoded1023 g = Decode1023(frames[1].bytes);
+  EXPECT_EQ(g.meanHeight, 0);
+  EXPECT_EQ(g.meanLat, 50);
+}
+
 TEST_F(Handlers, FailedRequestsFollowTheErrorHandling) {
   auto m = Module({{"ActiveMessages", "1021;1025"}});
   std::vector<CRTCMXMLResponse> xml;

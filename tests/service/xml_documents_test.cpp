@@ -138,6 +138,92 @@ TEST(XMLDocuments, Document1023ResidualsAndDoubleForms) {
       std::string::npos);
 }
 
+// The whole 1021 document, every field with a value of its own, so that a
+// value in the wrong attribute, a missing or extra attribute, a wrong form
+// or order shows. Expected text written out by hand.
+TEST(XMLDocuments, Document1021WholeDocument) {
+  HelmertMessageData h;
+  h.SourceNameCounter = 6, h.SourceName = "ETRS89", h.TargetNameCounter = 5, h.TargetName = "A&B<C>";
+  h.SystemIdentificationNumber = 7, h.InvolvedTransformationMessages = "1010000000";
+  h.PlateNumber = 17, h.ComputationIndicator = 1, h.HeightIndicator = 2;
+  h.LatitudeOfOriginAreaOfValidity = 48.1, h.LongitudeOfOriginAreaOfValidity = -11.51667;
+  h.LatitudeExtensionAreaOfValidity = 0.05, h.LongitudeExtensionAreaOfValidity = 0.075;
+  h.DX = -577.3256, h.DY = 90.1294, h.DZ = 463.9192;
+  h.R1 = 5.137 / 3600, h.R2 = -1.474 / 3600, h.R3 = 5.297 / 3600, h.ScaleFactor = 1 + 2.4232e-6;
+  h.SemimajorAxisOfSourceSystemEllipsoid = 6378137.0, h.SemiminorAxisOfSourceSystemEllipsoid = 6356752.3141;
+  h.SemimajorAxisOfTargetSystemEllipsoid = 6377397.155, h.SemiminorAxisOfTargetSystemEllipsoid = 6356078.963;
+  h.HorizontalHelmertMolodenskiQualityIndicator = 5, h.VerticalHelmertMolodenskiQualityIndicator = 3;
+  EXPECT_EQ(xml1021(h, kExecuted),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
+            "<Response Version=\"\" User=\"\" Password=\"\">\n"
+            "\t<RTCMTransformationMesssage.1021>\n"
+            "\t\t<Message MessgaeNumber=\"1021\" />\n"
+            "\t\t<Source SourceNameCounter=\"6\" SourceName=\"ETRS89\" />\n"
+            "\t\t<Target TargetNameCounter=\"5\" TargetName=\"A&amp;B&lt;C&gt;\" />\n"
+            "\t\t<System SystemIdentificationNumber=\"7\" />\n"
+            "\t\t<TransformationMessages InvolvedTransformationMessage=\"1010000000\" />\n"
+            "\t\t<Plate PlateNumber=\"17\" />\n"
+            "\t\t<Computation ComputationIndicator=\"1\" HeightIndicator=\"2\" />\n"
+            "\t\t<Origin Latitude=\"48.1000\" Longitude=\"-11.5167\" />\n"
+            "\t\t<AreaExtension Latitude=\"0.0500\" Longitude=\"0.0750\" />\n"
+            "\t\t<TransformationParameters DX=\"-577.326\" DY=\"90.129\" DZ=\"463.919\" R1=\"5.13700\" "
+            "R2=\"-1.47400\" R3=\"5.29700\" DS=\"0.24232\" />\n"
+            "\t\t<SourceEllipsoid a=\"8137.000\" b=\"6752.314\" />\n"
+            "\t\t<TargetEllipsoid a=\"7397.155\" b=\"6078.963\" />\n"
+            "\t\t<Quality Horizontal7PQualityIndicator=\"5\" Vertical7PQualityIndicator=\"3\" />\n"
+            "\t</RTCMTransformationMesssage.1021>\n"
+            "</Response>\n*");
+}
+
+// The whole 1023 document in the same way, its 16 residuals included.
+TEST(XMLDocuments, Document1023WholeDocument) {
+  ResidualGridMessageData g;
+  g.SystemIdentificationNumber = 7, g.HorizontalShiftIndicator = 1, g.VerticalShiftIndicator = 0;
+  g.GridOriginLatitude = 48.1, g.GridOriginLongitude = 11.51234;
+  g.GridExtensionLatitude = 0.0625, g.GridExtensionLongitude = 0.0875;
+  g.MeanLatitudeOffset = 0.05, g.MeanLongitudeOffset = -0.127, g.MeanHeightOffset = 1.5;
+  g.HorizontalInterpolationMethodIndicator = 1, g.VerticalInterpolationMethodIndicator = 2;
+  g.HorizontalGridQualityIndicator = 3, g.VerticalGridQualityIndicator = 4;
+  std::vector<GridResidual> nodes;
+  for (int i = 1; i <= 16; ++i) nodes.push_back({0.00125 * i, -0.0031 * i, 0.0112 * i - 0.08});
+  EXPECT_EQ(xml1023(g, nodes, kExecuted),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
+            "<Response Version=\"\" User=\"\" Password=\"\">\n"
+            "\t<RTCMTransformationMesssage.1023>\n"
+            "\t\t<Message MessgaeNumber=\"1023\" />\n"
+            "\t\t<System SystemIdentificationNumber=\"7\" />\n"
+            "\t\t<Shift HorizontalShiftIndicator=\"1\" VerticalShiftIndicator=\"0\" />\n"
+            "\t\t<Origin Latitude=\"48.1000\" Longitude=\"11.5123\" />\n"
+            "\t\t<AreaExtension Latitude=\"0.0625\" Longitude=\"0.0875\" />\n"
+            "\t\t<Offset MeanLatitudeOffset=\"0.050000\" MeanLogitudeOffset=\"-0.127000\" "
+            "MeanHeightOffset=\"1.500000\" />\n"
+            "\t\t<Residuals>\n"
+            "\t\t\t<Residual ID=\"1\" dLatitude=\"0.00125\" dLongitude=\"-0.00310\" dHeight=\"-0.069\" />\n"
+            "\t\t\t<Residual ID=\"2\" dLatitude=\"0.00250\" dLongitude=\"-0.00620\" dHeight=\"-0.058\" />\n"
+            "\t\t\t<Residual ID=\"3\" dLatitude=\"0.00375\" dLongitude=\"-0.00930\" dHeight=\"-0.046\" />\n"
+            "\t\t\t<Residual ID=\"4\" dLatitude=\"0.00500\" dLongitude=\"-0.01240\" dHeight=\"-0.035\" />\n"
+            "\t\t\t<Residual ID=\"5\" dLatitude=\"0.00625\" dLongitude=\"-0.01550\" dHeight=\"-0.024\" />\n"
+            "\t\t\t<Residual ID=\"6\" dLatitude=\"0.00750\" dLongitude=\"-0.01860\" dHeight=\"-0.013\" />\n"
+            "\t\t\t<Residual ID=\"7\" dLatitude=\"0.00875\" dLongitude=\"-0.02170\" dHeight=\"-0.002\" />\n"
+            "\t\t\t<Residual ID=\"8\" dLatitude=\"0.01000\" dLongitude=\"-0.02480\" dHeight=\"0.010\" />\n"
+            "\t\t\t<Residual ID=\"9\" dLatitude=\"0.01125\" dLongitude=\"-0.02790\" dHeight=\"0.021\" />\n"
+            "\t\t\t<Residual ID=\"10\" dLatitude=\"0.01250\" dLongitude=\"-0.03100\" dHeight=\"0.032\" />\n"
+            "\t\t\t<Residual ID=\"11\" dLatitude=\"0.01375\" dLongitude=\"-0.03410\" dHeight=\"0.043\" />\n"
+            "\t\t\t<Residual ID=\"12\" dLatitude=\"0.01500\" dLongitude=\"-0.03720\" dHeight=\"0.054\" />\n"
+            "\t\t\t<Residual ID=\"13\" dLatitude=\"0.01625\" dLongitude=\"-0.04030\" dHeight=\"0.066\" />\n"
+            "\t\t\t<Residual ID=\"14\" dLatitude=\"0.01750\" dLongitude=\"-0.04340\" dHeight=\"0.077\" />\n"
+            "\t\t\t<Residual ID=\"15\" dLatitude=\"0.01875\" dLongitude=\"-0.04650\" dHeight=\"0.088\" />\n"
+            "\t\t\t<Residual ID=\"16\" dLatitude=\"0.02000\" dLongitude=\"-0.04960\" dHeight=\"0.099\" />\n"
+            "\t\t</Residuals>\n"
+            "\t\t<Interpolation HorizontalInterpolationMethodIndicaton=\"1.000000\" "
+            "VerticalInterpolationMethodIndicator=\"2.000000\" />\n"
+            "\t\t<Quality HorizontalGridQualityIndicator=\"3.000000\" "
+            "VerticalGridQualityIndicator=\"4.000000\" />\n"
+            "\t\t<MJD ModifiedJulianDayNumber=\"???\" />\n"
+            "\t</RTCMTransformationMesssage.1023>\n"
+            "</Response>\n*");
+}
+
 TEST(XMLDocuments, FailedRequestGetsTheErrorElementWhateverTheErrorHandling) {
   const std::string expected =
       "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"

@@ -171,7 +171,11 @@ int CComputationChain::MeanHeightResiduals() {
   const double sent = Sendable(mean, k1023MeanHeightOffset.scale);
   for (CGeoPoint& node : nodes_) node.heightResidual = node.heightAnomaly - sent;
   cfg_.ResidualGrid.MeanHeightOffset = sent;
-  return CheckHeightResiduals(nodes_, sent);
+  if (const int checked = CheckHeightResiduals(nodes_, sent); checked != kResultSuccess) return checked;
+  // Each residual as the nearest millimetre, not truncated.
+  for (CGeoPoint& node : nodes_)
+    node.heightResidual = Sendable(node.heightResidual, k1023HeightResidual.scale);
+  return kResultSuccess;
 }
 
 int CComputationChain::CheckHeightResiduals(const std::vector<CGeoPoint>& nodes, double meanHeightOffset) {
@@ -294,7 +298,17 @@ int CComputationChain::HelmertAdjustment() {
   // fields instead of being cut off.
   g.MeanLatitudeOffset = Sendable(g.MeanLatitudeOffset, k1023MeanHorizontalOffset.scale);
   g.MeanLongitudeOffset = Sendable(g.MeanLongitudeOffset, k1023MeanHorizontalOffset.scale);
-  return CheckResiduals(nodes_, g.MeanLatitudeOffset, g.MeanLongitudeOffset);
+  if (const int checked = CheckResiduals(nodes_, g.MeanLatitudeOffset, g.MeanLongitudeOffset);
+      checked != kResultSuccess)
+    return checked;
+  // Each residual goes out as the nearest value its field carries instead
+  // of truncated toward zero: half the error at the node (0.46 mm north,
+  // not 0.93 mm).
+  for (CGeoPoint& node : nodes_) {
+    node.latitudeResidual = Sendable(node.latitudeResidual, k1023HorizontalResidual.scale);
+    node.longitudeResidual = Sendable(node.longitudeResidual, k1023HorizontalResidual.scale);
+  }
+  return kResultSuccess;
 }
 
 }  // namespace tarvik

@@ -26,6 +26,8 @@
 //    fields carry (0.001" and 0.01 m) and the residuals are taken from
 //    those: the rover adds mean and residual, and the residuals' finer
 //    fields then carry what the mean's resolution cannot.
+//  - The residuals themselves are sent as the nearest value their fields
+//    carry (0.00003" and 1 mm), not truncated toward zero.
 //  - Every conversion's outputs must come back as numbers, and a grid must
 //    not reach over a pole: near the poles and far above the ellipsoid the
 //    projection library leaves its outputs as they were, so such a request

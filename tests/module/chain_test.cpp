@@ -144,12 +144,14 @@ TEST_F(Chain, GeoidHeightsGiveMeanFreeHeightResiduals) {
     double expected = 0.0;
     ASSERT_EQ(cfg_.GeoidGrid().Lookup(n.sourceLatitude, n.sourceLongitude, expected), 1);
     EXPECT_DOUBLE_EQ(n.heightAnomaly, expected);
-    EXPECT_DOUBLE_EQ(n.heightResidual, n.heightAnomaly - mean);
+    // Mean plus residual give the anomaly to the nearest millimetre.
+    EXPECT_NEAR(n.heightResidual, n.heightAnomaly - mean, 0.0005 + 1e-12);
+    EXPECT_NEAR(n.heightResidual * 1000, std::round(n.heightResidual * 1000), 1e-9);
     EXPECT_EQ(n.latitudeResidual, 0.0);  // plan code 0: no adjustment
     // Free of the exact mean; the sent mean is that mean to the nearest cm.
     sum += n.heightResidual - (exactMean - mean);
   }
-  EXPECT_NEAR(sum, 0.0, 1e-9);
+  EXPECT_NEAR(sum, 0.0, 16 * 0.0005);
   EXPECT_LE(std::fabs(exactMean - mean), 0.005 + 1e-12);
   EXPECT_GT(mean, 44.0);
   EXPECT_LT(mean, 47.0);
@@ -179,7 +181,7 @@ TEST_F(Chain, HeightLibrarySurface) {
   for (const CGeoPoint& n : nodes_) exactMean += n.heightAnomaly / 16.0;
   for (const CGeoPoint& n : nodes_)
     sum += n.heightResidual - (exactMean - cfg_.ResidualGrid.MeanHeightOffset);
-  EXPECT_NEAR(sum, 0.0, 1e-9);
+  EXPECT_NEAR(sum, 0.0, 16 * 0.0005);  // each residual to the nearest millimetre
 
   cfg_.Helmert.LongitudeOfOriginAreaOfValidity = 20.0;  // outside the surface grid
   EXPECT_EQ(chain.Run(0.0, 0.0, 300.0), kResultOrvelAccess);
@@ -404,10 +406,10 @@ TEST_F(Chain, RoverRebuildsEveryNodeFromTheFieldsAsSent) {
     projection_.CartesianToGeographic(xt, yt, zt, lat, lon, h);
     lat += (meanLat + std::trunc(n.latitudeResidual * perArcSecond) / perArcSecond) / 3600.0;
     lon += (meanLon + std::trunc(n.longitudeResidual * perArcSecond) / perArcSecond) / 3600.0;
-    // One unit of the residual field (0.00003") and a little for the
-    // rover's own arithmetic.
-    EXPECT_NEAR((lat - n.targetLatitude) * 3600, 0.0, 0.000031) << "node " << k + 1;
-    EXPECT_NEAR((lon - n.targetLongitude) * 3600, 0.0, 0.000031) << "node " << k + 1;
+    // Half a unit of the residual field (0.000015", the residual sent as
+    // its nearest unit) and a little for the rover's own arithmetic.
+    EXPECT_NEAR((lat - n.targetLatitude) * 3600, 0.0, 0.000016) << "node " << k + 1;
+    EXPECT_NEAR((lon - n.targetLongitude) * 3600, 0.0, 0.000016) << "node " << k + 1;
   }
 }
 

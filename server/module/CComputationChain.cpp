@@ -265,10 +265,12 @@ int CComputationChain::HelmertAdjustment() {
   h.ScaleFactor = m;
   if (const int fit = CheckHelmertParameters(h); fit != kResultSuccess) return fit;
 
-  // The residuals are taken against the parameters as 1021 carries them
-  // (millimetres, 0.00002", 0.00001 ppm, truncated), which is what a rover
-  // applies: otherwise the truncation would shift its whole grid by up to
-  // a few millimetres.
+  // The residuals are taken against the transformation as 1021 carries it
+  // (parameters in millimetres, 0.00002" and 0.00001 ppm, semi-axes in
+  // millimetres, all truncated), which is what a rover applies: otherwise
+  // the truncation would shift its whole grid by up to a few millimetres
+  // (the Bessel ellipsoid's semi-minor axis alone, 0.8 mm short, moves
+  // latitudes by about 0.6 mm).
   const HelmertFieldValues fields = HelmertFields(h);
   C3DTrafo sent;
   sent.SetParameters(fields.R1() / kRho, fields.R2() / kRho, fields.R3() / kRho, fields.DX(), fields.DY(),
@@ -278,9 +280,13 @@ int CComputationChain::HelmertAdjustment() {
     const long number = std::strtol(point.Id.c_str(), nullptr, 10);
     if (number < 1 || static_cast<std::size_t>(number) > nodes_.size()) continue;
     CGeoPoint& node = nodes_[static_cast<std::size_t>(number - 1)];
-    double xt, yt, zt, lat, lon, hh;
-    sent.TransformForward(node.sourceX, node.sourceY, node.sourceZ, xt, yt, zt);
-    if (!ToGeographic(ta, tb, xt, yt, zt, lat, lon, hh)) return kResultPelProjectionAccess;
+    double xs, ys, zs, xt, yt, zt, lat, lon, hh;
+    if (!ToCartesian(fields.SourceA(), fields.SourceB(), node.sourceLatitude, node.sourceLongitude,
+                     node.sourceHeight, xs, ys, zs))
+      return kResultPelProjectionAccess;
+    sent.TransformForward(xs, ys, zs, xt, yt, zt);
+    if (!ToGeographic(fields.TargetA(), fields.TargetB(), xt, yt, zt, lat, lon, hh))
+      return kResultPelProjectionAccess;
     node.latitudeResidual = (node.targetLatitude - lat) * 3600.0;
     node.longitudeResidual = (node.targetLongitude - lon) * 3600.0;
     latSum += node.latitudeResidual;

@@ -19,9 +19,10 @@
 //    message then describes the grid actually sent.
 //  - The 1023 grid origin is moved to the nearest value its field carries
 //    (half arc-seconds) and the grid is laid around that, and the residuals
-//    are taken against the 1021 parameters as their fields send them
-//    (truncated): a rover rebuilds the grid and the Helmert transformation
-//    from the message, and must find the residuals valid for exactly those.
+//    are taken against the 1021 parameters and ellipsoids as their fields
+//    send them (truncated): a rover rebuilds the grid and the Helmert
+//    transformation from the message, and must find the residuals valid
+//    for exactly those.
 //  - The mean offsets of message 1023 are sent as the nearest value their
 //    fields carry (0.001" and 0.01 m) and the residuals are taken from
 //    those: the rover adds mean and residual, and the residuals' finer

@@ -133,6 +133,13 @@ TEST(RoverAccuracy, ParametersAndResidualsReproduceTheDatabaseAtTheNodes) {
     helmert.SetParameters(m1021.Value("R1") * arcsec, m1021.Value("R2") * arcsec, m1021.Value("R3") * arcsec,
                           m1021.Value("DX"), m1021.Value("DY"), m1021.Value("DZ"),
                           1.0 + m1021.Value("dS") * 1e-6);
+    // The rover's ellipsoids are those 1021 announces (semi-axes to the
+    // millimetre).
+    const Ellipsoid source{m1021.Value("SemimajorAxisOfSourceSystemEllipsoid"),
+                           m1021.Value("SemiminorAxisOfSourceSystemEllipsoid")};
+    const Ellipsoid target{m1021.Value("SemimajorAxisOfTargetSystemEllipsoid"),
+                           m1021.Value("SemiminorAxisOfTargetSystemEllipsoid")};
+    EXPECT_NEAR(target.b, kBessel.b, 0.001);
     const double meanLat = m1023.Value("MeanLatitudeOffset");
     const double meanLon = m1023.Value("MeanLongitudeOffset");
     double north[16], east[16];
@@ -152,9 +159,9 @@ TEST(RoverAccuracy, ParametersAndResidualsReproduceTheDatabaseAtTheNodes) {
         ASSERT_EQ(transform(sLon, sLat, sH, &dbLon, &dbLat, &dbH), 1);
 
         double Xs, Ys, Zs, Xt, Yt, Zt, hLat, hLon, hH;
-        ToXyz(kGrs80, sLat, sLon, sH, Xs, Ys, Zs);
+        ToXyz(source, sLat, sLon, sH, Xs, Ys, Zs);
         helmert.TransformForward(Xs, Ys, Zs, Xt, Yt, Zt);
-        ToBlh(kBessel, Xt, Yt, Zt, hLat, hLon, hH);
+        ToBlh(target, Xt, Yt, Zt, hLat, hLon, hH);
         std::string idx = std::to_string(n);
         double roverLat = hLat + (meanLat + m1023.Value("dLatitude[" + idx + "]")) / 3600.0;
         double roverLon = hLon + (meanLon + m1023.Value("dLongitude[" + idx + "]")) / 3600.0;

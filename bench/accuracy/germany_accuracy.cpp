@@ -40,17 +40,19 @@ int main(int argc, char** argv) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%d rover positions (%d failed) in %.1f s\n", count, e.failedRequests, seconds);
   for (const std::string& f : e.failures) std::printf("  failure: %s\n", f.c_str());
-  std::printf("%-36s %8s %8s %8s\n", "millimetres", "p50", "p95", "max");
+  std::printf("%-36s %8s %8s %8s   %s\n", "millimetres", "p50", "p95", "max", "max at");
   const struct {
     const char* name;
     const std::vector<double>* values;
-  } rows[] = {{"(a) database against PROJ", &e.databaseVsProj},
-              {"(b) rover against database", &e.roverVsDatabase},
-              {"rover against PROJ, horizontal (E,N)", &e.roverVsProj},
-              {"rover against PROJ, height", &e.heightVsProj}};
+    const WorstPosition* worst;
+  } rows[] = {{"(a) database against PROJ", &e.databaseVsProj, &e.worstDatabase},
+              {"(b) rover against database", &e.roverVsDatabase, &e.worstRover},
+              {"rover against PROJ, horizontal (E,N)", &e.roverVsProj, &e.worstTotal},
+              {"rover against PROJ, height", &e.heightVsProj, &e.worstHeight}};
   for (const auto& r : rows) {
     const Percentiles p = Summarise(*r.values);
-    std::printf("%-36s %8.2f %8.2f %8.2f\n", r.name, p.p50, p.p95, p.max);
+    std::printf("%-36s %8.2f %8.2f %8.2f   %.5f %.5f\n", r.name, p.p50, p.p95, p.max, r.worst->lat,
+                r.worst->lon);
   }
   return e.failedRequests == 0 ? 0 : 1;
 }

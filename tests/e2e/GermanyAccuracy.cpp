@@ -183,6 +183,10 @@ AccuracyErrors GermanyAccuracy::Run(int port, int count, unsigned seed) {
     e.roverVsDatabase.push_back(GroundDistanceMm(rover.lat, rover.lon, dbLat, dbLon));
     e.roverVsProj.push_back(std::hypot(rover.easting - gk.xyz.x, rover.northing - gk.xyz.y) * 1000.0);
     e.heightVsProj.push_back(std::fabs(rover.height - gk.xyz.z) * 1000.0);
+    e.worstDatabase.Take(e.databaseVsProj.back(), lat, lon);
+    e.worstRover.Take(e.roverVsDatabase.back(), lat, lon);
+    e.worstTotal.Take(e.roverVsProj.back(), lat, lon);
+    e.worstHeight.Take(e.heightVsProj.back(), lat, lon);
   }
   return e;
 }

@@ -13,12 +13,21 @@
 
 namespace e2etest {
 
+// The largest error of one kind and the rover position where it occurred.
+struct WorstPosition {
+  double value = 0.0, lat = 0.0, lon = 0.0;
+  void Take(double v, double atLat, double atLon) {
+    if (v > value) *this = {v, atLat, atLon};
+  }
+};
+
 struct AccuracyErrors {
   // Millimetres. Horizontal errors are distances on the ground.
   std::vector<double> databaseVsProj;   // (a) the database itself at the rover position
   std::vector<double> roverVsDatabase;  // (b) the rover's result against the database
   std::vector<double> roverVsProj;      // easting/northing of the rover against PROJ's
   std::vector<double> heightVsProj;     // the rover's height against PROJ's
+  WorstPosition worstDatabase, worstRover, worstTotal, worstHeight;
   int failedRequests = 0;
   std::vector<std::string> failures;  // first few reasons
 };

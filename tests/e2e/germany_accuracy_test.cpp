@@ -34,11 +34,11 @@ TEST(GermanyAccuracy, RoverAndDatabaseFollowThePublishedGrid) {
   ASSERT_TRUE(server.Running()) << server.Output();
 
   const AccuracyErrors e = accuracy.Run(home.GermanyPort(), 200, 7u);
-  // About one position in 200 (in the east of the country) is refused with
-  // "Residual range overrun": the 16 nodes there leave residuals of over a
-  // decimetre to the seven-parameter adjustment. More than that is a fault.
+  // Every position inside the grid's coverage is served: the area of
+  // validity is small enough for the residuals to fit their fields even
+  // where BETA2007 bends most.
   for (const std::string& f : e.failures) std::printf("refused: %s\n", f.c_str());
-  EXPECT_LE(e.failedRequests, 4);
+  EXPECT_EQ(e.failedRequests, 0);
   const Percentiles db = Summarise(e.databaseVsProj), rover = Summarise(e.roverVsDatabase),
                     total = Summarise(e.roverVsProj), height = Summarise(e.heightVsProj);
   Print("database against PROJ", db);
@@ -48,10 +48,8 @@ TEST(GermanyAccuracy, RoverAndDatabaseFollowThePublishedGrid) {
   EXPECT_LE(total.p95, 5.0);
   EXPECT_LE(total.max, 20.0);
   EXPECT_LE(height.p95, 10.0);
-  // The database's own share: 2 mm is the goal, about 2.5 mm is what one
-  // seven-parameter set per area with inverse distance residuals reaches on
-  // BETA2007 (the residuals' interpolation error); fail beyond that.
-  EXPECT_LE(db.p95, 3.0);
+  // The database's own share.
+  EXPECT_LE(db.p95, 2.0);
   EXPECT_LE(db.max, 20.0);
   EXPECT_LE(rover.p95, 5.0);
 }

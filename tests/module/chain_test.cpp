@@ -350,10 +350,11 @@ TEST_F(Chain, AdjustmentRecoversTheHelmertParameters) {
 }
 
 // What a rover rebuilds from the messages: the nodes around the 1023
-// origin as sent, the 1021 parameters as sent, plus mean offset and
-// residual as sent, must land on the database's position of every node to
-// the residual field's resolution. Parameters, origin and mean are all
-// truncated on the way; none of that may reach the rover's result.
+// origin as sent, the 1021 parameters and ellipsoids as sent, plus mean
+// offset and residual as sent, must land on the database's position of
+// every node to the residual field's resolution. Parameters, ellipsoids,
+// origin and mean are all cut to their fields on the way; none of that may
+// reach the rover's result.
 TEST_F(Chain, RoverRebuildsEveryNodeFromTheFieldsAsSent) {
   SetEllipsoids(kGRS80a, kGRS80b, kBesselA, kBesselB);
   cfg_.ModeCode = kModeLocal;
@@ -396,13 +397,17 @@ TEST_F(Chain, RoverRebuildsEveryNodeFromTheFieldsAsSent) {
   const double perArcSecond = 33333.0 + 1.0 / 3.0;
   const double meanLat = std::trunc(g.MeanLatitudeOffset * 1000) / 1000;
   const double meanLon = std::trunc(g.MeanLongitudeOffset * 1000) / 1000;
+  // The rover's ellipsoids are those 1021 sends (semi-axes in whole
+  // millimetres, truncated): Bessel's semi-minor axis arrives 0.8 mm short.
+  EXPECT_NEAR(f.TargetB(), kBesselB, 0.001);
+  EXPECT_NE(f.TargetB(), kBesselB);
   for (int k = 0; k < 16; ++k) {
     const CGeoPoint& n = nodes_[k];
     double x, y, z, xt, yt, zt, lat, lon, h;
-    projection_.SetEllipsoid(kGRS80a, kGRS80b);
+    projection_.SetEllipsoid(f.SourceA(), f.SourceB());
     projection_.GeographicToCartesian(n.sourceLatitude, n.sourceLongitude, n.sourceHeight, x, y, z);
     rover.TransformForward(x, y, z, xt, yt, zt);
-    projection_.SetEllipsoid(kBesselA, kBesselB);
+    projection_.SetEllipsoid(f.TargetA(), f.TargetB());
     projection_.CartesianToGeographic(xt, yt, zt, lat, lon, h);
     lat += (meanLat + std::trunc(n.latitudeResidual * perArcSecond) / perArcSecond) / 3600.0;
     lon += (meanLon + std::trunc(n.longitudeResidual * perArcSecond) / perArcSecond) / 3600.0;

@@ -61,8 +61,9 @@ TEST_F(Database, ParametersAndResidualsReproduceTheDatabase) {
   EXPECT_DOUBLE_EQ(c.Helmert.LatitudeOfOriginAreaOfValidity, 47.7);
   ASSERT_EQ(r.gridPoints.size(), 16u);
 
-  // The rover applies the parameters as 1021 carries them (truncated to
-  // their fields); the residuals are taken against exactly those.
+  // The rover applies the parameters and ellipsoids as 1021 carries them
+  // (truncated to their fields); the residuals are taken against exactly
+  // those.
   HelmertMessageData h = c.Helmert;
   const HelmertFieldValues sent = HelmertFields(c.Helmert);
   h.DX = sent.DX();
@@ -72,6 +73,10 @@ TEST_F(Database, ParametersAndResidualsReproduceTheDatabase) {
   h.R2 = sent.R2();
   h.R3 = sent.R3();
   h.ScaleFactor = sent.ScaleFactor();
+  h.SemimajorAxisOfSourceSystemEllipsoid = sent.SourceA();
+  h.SemiminorAxisOfSourceSystemEllipsoid = sent.SourceB();
+  h.SemimajorAxisOfTargetSystemEllipsoid = sent.TargetA();
+  h.SemiminorAxisOfTargetSystemEllipsoid = sent.TargetB();
   CPelProjectionDll projection;
   double sumLat = 0.0, sumExact = 0.0;
   for (std::size_t k = 0; k < 16; ++k) {

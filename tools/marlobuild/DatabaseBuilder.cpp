@@ -239,29 +239,38 @@ void DatabaseBuilder::UseShift(const double shift[3]) {
 bool FitSupport(const BuildSettings& s, const AreaModel& model, const AreaParameters& p,
                 const std::vector<IdenticalPosition>& samples, const SupportRing& ring,
                 const std::string& name, std::vector<FittedPoint>& support, double& worst) {
-  support.clear();
-  worst = 0.0;
-  const std::size_t n = static_cast<std::size_t>(ring.count), m = samples.size();
-  if (n == 0 || m < n) return false;
   // What the set leaves at every sample, in metres as the library adds it.
   std::vector<FittedPoint> wanted;
-  wanted.reserve(m);
-  double minE = 1e300, maxE = -1e300, minN = 1e300, maxN = -1e300;
+  wanted.reserve(samples.size());
   for (const IdenticalPosition& q : samples) {
     FittedPoint f = model.Residuals(p, q);
     if (!ToPlane(s, q.sourceLat, q.sourceLon, f.easting, f.northing)) return false;
+    wanted.push_back(f);
+  }
+  return FitSupportValues(wanted, ring, name, support, worst);
+}
+
+bool FitSupportValues(const std::vector<FittedPoint>& wanted, const SupportRing& ring,
+                      const std::string& name, std::vector<FittedPoint>& support, double& worst) {
+  support.clear();
+  worst = 0.0;
+  const std::size_t n = static_cast<std::size_t>(std::max(ring.count, 0)), m = wanted.size();
+  if (n == 0 || m < n) return false;
+  double minE = 1e300, maxE = -1e300, minN = 1e300, maxN = -1e300;
+  for (const FittedPoint& f : wanted) {
+    if (!std::isfinite(f.easting) || !std::isfinite(f.northing)) return false;
     minE = std::min(minE, f.easting);
     maxE = std::max(maxE, f.easting);
     minN = std::min(minN, f.northing);
     maxN = std::max(maxN, f.northing);
-    wanted.push_back(f);
   }
   const double centreE = 0.5 * (minE + maxE), centreN = 0.5 * (minN + maxN);
-  const double radius = ring.radius * std::max({maxE - minE, maxN - minN, 1.0});
+  const double size = std::max({maxE - minE, maxN - minN, 1.0});
   constexpr double kPi = 3.14159265358979323846;
   for (std::size_t i = 0; i < n; ++i) {
     FittedPoint f;
     const double angle = 2.0 * kPi * (static_cast<double>(i) + 0.5) / static_cast<double>(n);
+    const double radius = size * (i % 2 == 1 && ring.outerRadius > 0.0 ? ring.outerRadius : ring.radius);
     // Millimetres, as written: the fit sees the points where the file puts them.
     f.easting = std::round((centreE + radius * std::cos(angle)) * 1000.0) / 1000.0;
     f.northing = std::round((centreN + radius * std::sin(angle)) * 1000.0) / 1000.0;
@@ -291,7 +300,7 @@ bool FitSupport(const BuildSettings& s, const AreaModel& model, const AreaParame
   for (std::size_t i = 0; i < n; ++i) trace += normal[i][i];
   for (std::size_t i = 0; i < n; ++i) normal[i][i] += 1e-10 * trace;
   for (int component = 0; component < 3; ++component) {
-    auto value = [component](FittedPoint& f) -> double& {
+    auto value = [component](const FittedPoint& f) -> double {
       return component == 0 ? f.residualLat : component == 1 ? f.residualLon : f.residualHeight;
     };
     std::vector<std::vector<double>> a = normal;
@@ -302,7 +311,10 @@ bool FitSupport(const BuildSettings& s, const AreaModel& model, const AreaParame
     for (std::size_t i = 0; i < n; ++i) {
       if (!std::isfinite(b[i])) return false;
       // Hundredths of a millimetre, as written.
-      value(support[i]) = std::round(b[i] * 1e5) / 1e5;
+      const double written = std::round(b[i] * 1e5) / 1e5;
+      (component == 0   ? support[i].residualLat
+       : component == 1 ? support[i].residualLon
+                        : support[i].residualHeight) = written;
     }
   }
   for (std::size_t k = 0; k < m; ++k) {

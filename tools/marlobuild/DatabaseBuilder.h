@@ -89,17 +89,21 @@ void MeanShift(const BuildSettings& settings, const std::vector<IdenticalPositio
 bool ToPlane(const BuildSettings& settings, double lat, double lon, double& easting, double& northing);
 
 // Support points of one area for the library's interpolation (1/d^2 over
-// the points of the containing area). They stand on a ring around the area,
-// well outside it, and carry values fitted by least squares so that the
-// set plus the interpolation reproduces the source at many sample
+// the points of the containing area). They stand on two circles around the
+// area, well outside it, and carry values fitted by least squares so that
+// the set plus the interpolation reproduces the source at many sample
 // positions inside the area. Seen from inside, points that far away blend
-// smoothly: their interpolation follows any residual field up to second
-// order (the bilinear cells of a grid exactly), with no flat spot at a
-// point and no bump between points, so neighbouring areas agree along
-// their shared border to a small fraction of a millimetre.
+// smoothly, with no flat spot at a point and no bump between points, so
+// neighbouring areas agree along their shared border to a small fraction
+// of a millimetre. Why two circles: the 1/d^2 weights of points on one
+// circle are Poisson's kernel, so one circle follows exactly the fields
+// that satisfy Laplace's equation (constant, linear, x^2 - y^2, xy, and so
+// every bilinear grid cell) but not one that curves alike in both
+// directions (x^2 + y^2); a second, wider circle adds that term.
 struct SupportRing {
-  int count = 12;
-  double radius = 2.0;  // in units of the area's larger extent in the plane
+  int count = 16;            // every second point on the outer circle
+  double radius = 2.0;       // inner circle, in units of the area's larger extent in the plane
+  double outerRadius = 4.0;  // outer circle; 0 puts every point on the inner one
 };
 
 // Fits the support values of one area with its set p; worst is the
@@ -108,6 +112,11 @@ struct SupportRing {
 bool FitSupport(const BuildSettings& settings, const AreaModel& model, const AreaParameters& p,
                 const std::vector<IdenticalPosition>& samples, const SupportRing& ring,
                 const std::string& name, std::vector<FittedPoint>& support, double& worst);
+// The same for residuals already known at sample positions (easting,
+// northing in the database plane and the three residuals in metres, as the
+// library adds them): the support points are named name_S1, name_S2, ...
+bool FitSupportValues(const std::vector<FittedPoint>& wanted, const SupportRing& ring,
+                      const std::string& name, std::vector<FittedPoint>& support, double& worst);
 
 struct MeshArea {
   std::vector<int> ring;  // node ids in boundary order

@@ -11,20 +11,22 @@
 // across cells, and a seven-parameter set of the database bends a cell's
 // shifts only as a similarity does. So every grid cell becomes one area
 // (split 2 x 2 or 4 x 4 only where the database would still miss the cell
-// by more than the tolerance, 0.2 mm by default; on BETA2007 552 of its
-// 5 063 cells are split 2 x 2, none 4 x 4: 6 719 areas). Each area's set is fitted to the grid's shifts on a
-// 9 x 9 lattice of the cell; what the set leaves there is handed to the
-// library's inverse distance interpolation through 12 support points on a
-// ring around the area, twice its size away, whose values are fitted by
-// least squares to those 81 samples. Seen from inside the area, points that
-// far away blend smoothly and follow any field up to second order, so the
-// database reproduces the bilinear cell to hundredths of a millimetre and
-// agrees with its neighbours along every border, as the grid does. (Points
-// inside the area, each with its own residual, would give the
-// interpolation a flat spot at every point and a jump at every border:
-// millimetres to centimetres on BETA2007.) Control points are triangulated
-// (Delaunay in the database plane), one area per triangle, so the database
-// reproduces every point.
+// by more than the tolerance, 0.2 mm by default; on BETA2007 54 of its
+// 5 063 cells are split 2 x 2 and 4 split 4 x 4: 5 285 areas). Each area's
+// set is fitted to the grid's shifts on a 9 x 9 lattice of the cell; what
+// the set leaves there is handed to the library's inverse distance
+// interpolation through 16 support points on two circles around the area
+// (two and four times its size away), whose values are fitted by least
+// squares to those 81 samples. Seen from inside the area, points that far
+// away blend smoothly: one circle follows every field that satisfies
+// Laplace's equation (every bilinear cell among them), the second adds the
+// curvature alike in both directions, so the database reproduces the cell
+// to hundredths of a millimetre and agrees with its neighbours along every
+// border, as the grid does. (Points inside the area, each with its own
+// residual, would give the interpolation a flat spot at every point and a
+// jump at every border: millimetres to centimetres on BETA2007.) Control
+// points are triangulated (Delaunay in the database plane), one area per
+// triangle, so the database reproduces every point.
 //
 // The sets. Each area carries the grid's mean geocentric shift and a
 // parameter set (type 0: translations, rotations, scale; height scale 0)

@@ -72,6 +72,25 @@ bool ToPlane(const BuildSettings& s, double lat, double lon, double& easting, do
   }
 }
 
+bool FromPlane(const BuildSettings& s, double easting, double northing, double& lat, double& lon) {
+  UseEllipsoid(s, s.source.a, s.source.b);
+  lat = lon = NAN;
+  switch (s.projectionType) {
+    case 2:
+      EN_to_BL_GK(easting, northing, &lat, &lon);
+      break;
+    case 3:
+      EN_to_BL_UTM_Raw(easting, northing, &lat, &lon);
+      break;
+    case 4:
+      if (EN_to_BL_Lambert(easting, northing, &lat, &lon) != 0) return false;
+      break;
+    default:
+      return false;
+  }
+  return std::isfinite(lat) && std::isfinite(lon);
+}
+
 void MeanShift(const BuildSettings& s, const std::vector<IdenticalPosition>& points, double shift[3]) {
   double sum[3] = {0, 0, 0};
   for (const IdenticalPosition& p : points) {

@@ -87,6 +87,8 @@ void MeanShift(const BuildSettings& settings, const std::vector<IdenticalPositio
 
 // Projection of a source position into the database plane.
 bool ToPlane(const BuildSettings& settings, double lat, double lon, double& easting, double& northing);
+// And back.
+bool FromPlane(const BuildSettings& settings, double easting, double northing, double& lat, double& lon);
 
 // Support points of one area for the library's interpolation (1/d^2 over
 // the points of the containing area). They stand on two circles around the

@@ -28,8 +28,9 @@ TEST(GermanyAccuracy, RoverAndDatabaseFollowThePublishedGrid) {
   ASSERT_TRUE(home.Ok());
   ASSERT_NE(home.GermanyPort(), 0);
   const auto database = home.Path() / "data" / "marlo" / "germany_beta2007.mdb";
+  const auto heightGrid = home.Path() / "data" / "orvel" / "germany_egm96.orvel";
   ASSERT_TRUE(std::filesystem::exists(database)) << "make_demo_home.sh built no DemoGermany database";
-  ASSERT_TRUE(accuracy.LoadDatabase(database.string(), why)) << why;
+  ASSERT_TRUE(accuracy.LoadDatabase(database.string(), heightGrid.string(), why)) << why;
   TarvikProcess server(home.Path(), {home.GermanyPort()});
   ASSERT_TRUE(server.Running()) << server.Output();
 
@@ -45,6 +46,8 @@ TEST(GermanyAccuracy, RoverAndDatabaseFollowThePublishedGrid) {
   Print("rover against database", rover);
   Print("rover against PROJ (E, N)", total);
   Print("rover height against PROJ", height);
+  Print("height grid against PROJ", Summarise(e.heightGridVsProj));
+  Print("rover height against height grid", Summarise(e.roverHeightVsGrid));
   EXPECT_LE(total.p95, 5.0);
   EXPECT_LE(total.max, 20.0);
   EXPECT_LE(height.p95, 10.0);

@@ -44,3 +44,52 @@ function(tarvik_test_folder)
     target_include_directories(test_${folder}_${stem} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   endforeach()
 endfunction()
+
+# Installed layout (prefix /usr in the Debian package): the program and the
+# three libraries it loads from its own folder stay together in one private
+# folder; commands and tools go on the PATH.
+set(TARVIK_INSTALL_PROGRAMDIR lib/tarvik)
+set(TARVIK_INSTALL_BINDIR bin)
+set(TARVIK_INSTALL_DATADIR share/tarvik)
+set(TARVIK_INSTALL_MANDIR share/man)
+
+# tarvik_install_manpage(FILE)
+# Installs a roff manual page gzipped (as Debian wants it), into the man
+# section given by the file's extension (tarvik-client.1 -> man1).
+function(tarvik_install_manpage file)
+  get_filename_component(name ${file} NAME)
+  string(REGEX MATCH "[0-9]$" section ${name})
+  set(gz ${CMAKE_CURRENT_BINARY_DIR}/man/${name}.gz)
+  add_custom_command(OUTPUT ${gz}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
+    COMMAND sh -c "gzip -9n -c '${file}' > '${gz}'"
+    DEPENDS ${file} VERBATIM)
+  string(MAKE_C_IDENTIFIER "man_${name}" target)
+  add_custom_target(${target} ALL DEPENDS ${gz})
+  install(FILES ${gz} DESTINATION ${TARVIK_INSTALL_MANDIR}/man${section})
+endfunction()
+
+# tarvik_install_tool(TARGET)
+# Every command-line tool of tools/ is installed on the PATH with one call in
+# its own CMakeLists; a manual page TARGET.1 beside that CMakeLists goes
+# with it.
+function(tarvik_install_tool target)
+  install(TARGETS ${target} RUNTIME DESTINATION ${TARVIK_INSTALL_BINDIR})
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${target}.1)
+    tarvik_install_manpage(${CMAKE_CURRENT_SOURCE_DIR}/${target}.1)
+  endif()
+endfunction()
+
+# tarvik_install_tool_beside_libraries(TARGET)
+# A tool that loads the libraries from its own folder (as the program does)
+# is installed beside them, with a link of the same name on the PATH: the
+# folder of a program is that of the file the link leads to.
+function(tarvik_install_tool_beside_libraries target)
+  install(TARGETS ${target} RUNTIME DESTINATION ${TARVIK_INSTALL_PROGRAMDIR})
+  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/link)
+  file(CREATE_LINK ../${TARVIK_INSTALL_PROGRAMDIR}/${target} ${CMAKE_CURRENT_BINARY_DIR}/link/${target} SYMBOLIC)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/link/${target} DESTINATION ${TARVIK_INSTALL_BINDIR})
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${target}.1)
+    tarvik_install_manpage(${CMAKE_CURRENT_SOURCE_DIR}/${target}.1)
+  endif()
+endfunction()

@@ -20,6 +20,11 @@ PACKAGES=(
   clang libclang-rt-14-dev
   # browser test of the control panel
   chromium nodejs
+  # the Debian package and its test: cpack's dependency scan (file), the
+  # checks (lintian, systemd-analyze), the service user (adduser)
+  file lintian systemd adduser
+  # the load balancer in front of two instances, and its test
+  haproxy
 )
 
 missing=()

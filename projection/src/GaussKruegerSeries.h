@@ -2,6 +2,35 @@
 // The conformal transverse Mercator mapping (scale 1 on the central meridian)
 // as complete Taylor series: the forward series through l¹², the inverse
 // through y¹³.
+//
+// Accuracy, against the exact transverse Mercator (GRS80, latitudes 0-80°;
+// pinned by TransverseMercatorAccuracy.ForwardSeriesErrorGrowsWithTheDistance-
+// FromTheMeridian): about 1e-8 m within 6° of the central meridian (rounding,
+// not truncation), 3.7 mm within 20°, 0.77 m within 30°, 175 m within 45°.
+// Gauss-Krüger and UTM zones (±3°) are therefore exact for every purpose; the
+// series are not meant for strips much wider than 20°. The inverse series
+// is checked against the exact inverse within 3° (1e-9°) and, 3,000-5,000 km
+// from the meridian, bounded in TransverseMercatorSeries.InverseFarFromThe-
+// MeridianNeedsEveryOrder.
+//
+// Where the coefficients come from. Both series are the Taylor expansions of
+// the complex mapping x + i·y = G(q + i·l) (G the meridian arc as a function
+// of the isometric latitude q) in the longitude difference l, and of its
+// inverse in y. GaussKruegerSeries.cpp derives every order at compile time
+// by differentiating along the meridian, as exact integer polynomials in
+// c = cos φ and e = e'² (the recurrences are stated above each generator).
+// The tests check them three ways: term by term against the classical
+// coefficient polynomials of the forward series written out by hand
+// (tests/projection/PublishedSeriesCoefficients.h), against reference
+// coordinates of PROJ's exact transverse Mercator (+proj=tmerc +ellps=GRS80
+// +k=1: 52°N 6°E gives 411885.3175 m, 5780365.4474 m), and against
+// GeographicLib's TransverseMercatorExact at random points.
+//
+// Changing the orders: the loop bounds of ForwardPolynomials() and
+// InversePolynomials() and the array sizes below set them; kMaxEPower and
+// kMaxWPower must hold the largest powers of e and c that appear (the
+// generator stops the compilation on overflow). Then run the accuracy test
+// above, which prints the largest error per band, and the far inverse test.
 
 #include "Ellipsoid.h"
 

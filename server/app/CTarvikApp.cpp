@@ -21,6 +21,7 @@
 #include "app/SignalWatcher.h"
 #include "app/TotalsWriter.h"
 #include "runtime/CFileIni.h"
+#include "runtime/LogRetention.h"
 #include "runtime/PelLog.h"
 #include "runtime/ProgramFolder.h"
 
@@ -28,6 +29,11 @@ namespace tarvik {
 namespace {
 
 const char* const kSource = "Tarvik";
+
+// Exit status of the program: 0 done, 1 failed, 2 command line not understood.
+constexpr int kExitOK = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
 
 // Set once the program is asked to end (a signal, or Exit on the panel).
 class EndRequest {
@@ -108,12 +114,12 @@ int Edit(const CTarvikSettings& settings, CConfigurationSet& set, const std::str
   IConfigurationModule* m = set.Find(name);
   if (!m) {
     std::cerr << "There is no configuration named " << name << ".\n";
-    return 1;
+    return kExitFailure;
   }
   if (settings.TextEditor.empty()) {
     std::cerr << "No TextEditor in section ApplicationSettings of " << settings.GeneralSettingsFile().string()
               << ".\n";
-    return 1;
+    return kExitFailure;
   }
   set.WriteBackTotal(name);
   const std::string editor = CFileIni::NormalisedPath(settings.TextEditor);
@@ -126,10 +132,10 @@ int Edit(const CTarvikSettings& settings, CConfigurationSet& set, const std::str
     execlp(editor.c_str(), editor.c_str(), file.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  int status = 0;
+  int status = kExitOK;
   if (pid < 0 || waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) == 127) {
     std::cerr << "The text editor " << editor << " could not be run.\n";
-    return 1;
+    return kExitFailure;
   }
   // As after the editor of the control window: the module reads its file again.
   m->ReadConfiguration();
@@ -137,7 +143,7 @@ int Edit(const CTarvikSettings& settings, CConfigurationSet& set, const std::str
     std::cout << "Configuration " << name << " read without problems.\n";
   else
     std::cout << "Problems in configuration: \n\n" << m->Problems();
-  return 0;
+  return kExitOK;
 }
 
 }  // namespace
@@ -149,11 +155,11 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
   std::string error;
   if (!ParseCommandLine(args, cl, error)) {
     std::cerr << "Tarvik: " << error << "\n";
-    return 2;
+    return kExitUsage;
   }
   if (cl.help) {
     std::cout << CommandLineHelp();
-    return 0;
+    return kExitOK;
   }
   if (!cl.home.empty()) SetProgramFolder(cl.home);
 
@@ -171,7 +177,7 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
     log.write(0, PelLogError, kSource, "Error reading settings.");
     std::cerr << "Error reading configuration file. For details see log-file " << log.currentPath().string()
               << "\n";
-    return 1;
+    return kExitFailure;
   }
 
   const std::filesystem::path general = settings.GeneralSettingsFile();
@@ -181,11 +187,14 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
 
   if (!cl.edit.empty()) return Edit(settings, set, cl.edit);
 
-  int status = 0;
+  // Expired daily log files are removed now and once a day while the program runs.
+  LogRetentionSchedule retention(ProgramFolder() / "Log", settings.LogRetentionDays);
+
+  int status = kExitOK;
   if (cl.Headless() && StartHeadless(cl, set, log) == 0 && !cl.ServesPanel()) {
     log.write(0, PelLogError, kSource, "Headless start: no configuration could be started.");
     std::cerr << "No configuration could be started.\n";
-    return 1;
+    return kExitFailure;
   }
 
   // Totals are written while they change, so that a crash loses at most one
@@ -227,7 +236,7 @@ int CTarvikApp::Run(const std::vector<std::string>& args) {
           "The control panel cannot listen on " + cl.panelAddress + " port " + std::to_string(port) + ".";
       log.write(0, PelLogError, kSource, text);
       std::cerr << text << "\n";
-      status = 1;
+      status = kExitFailure;
     } else {
       const std::string& a = cl.panelAddress;
       if (!IsLoopbackAddress(a)) {

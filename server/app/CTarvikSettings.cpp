@@ -45,6 +45,20 @@ const char* CTarvikSettings::RTCMFormatName(int format) {
   }
 }
 
+bool CTarvikSettings::ParseLogRetentionDays(std::string_view text, int& days) {
+  days = kDefaultLogRetentionDays;
+  const std::string value = CFileIni::UpperTrimmed(text);
+  if (value.empty()) return true;
+  long parsed = 0;
+  for (char c : value) {
+    if (c < '0' || c > '9') return false;
+    parsed = parsed * 10 + (c - '0');
+    if (parsed > 1000000) return false;
+  }
+  days = static_cast<int>(parsed);
+  return true;
+}
+
 std::string CTarvikSettings::DatabasePath(const std::filesystem::path& programFolder, std::string value) {
   value = CFileIni::NormalisedPath(std::move(value));
   if (!value.empty() && value.front() == '.') return JoinFolder(programFolder, value);
@@ -92,6 +106,11 @@ bool CTarvikSettings::ReadGeneralSettings(const std::filesystem::path& programFo
   }
 
   TextEditor = ini.ReadString("ApplicationSettings", "TextEditor");
+  const std::string retention = ini.ReadString("ApplicationSettings", "LogRetentionDays");
+  if (!ParseLogRetentionDays(retention, LogRetentionDays))
+    log.write(0, PelLogWarning, "TARVIK",
+              "ReadGeneralSettings: LogRetentionDays " + retention + " is not a number of days; " +
+                  std::to_string(LogRetentionDays) + " days are kept.");
   RTCMFormat = ParseRTCMFormat(ini.ReadString("ServerSettings", "RTCMFormat"));
   ErrorHandling = ParseErrorHandling(ini.ReadString("ServerSettings", "ErrorHandling"));
   ReadLimits(ini);

@@ -3,6 +3,8 @@
 //
 // Sections and keys:
 //   [ApplicationSettings] TextEditor   external editor for configuration files
+//                         LogRetentionDays  daily log files kept (default 30,
+//                                      today included; 0 keeps everything)
 //   [ServerSettings]      RTCMFormat   ASCII (default) | BINARY | XML
 //                         ErrorHandling ERRORMESSAGES (default) | INVALIDAREA
 //                         SendTimeLimit  seconds a client may take to take a
@@ -51,10 +53,13 @@ class CTarvikSettings : public CGeneralModuleSettings {
 
   static constexpr int kTotalsWriteIntervalMax = 60;
 
+  static constexpr int kDefaultLogRetentionDays = 30;
+
   std::string TextEditor;
   ServerLimits Limits;
   // A crash loses at most this many seconds of request counts.
   int TotalsWriteInterval = kTotalsWriteIntervalMax;
+  int LogRetentionDays = kDefaultLogRetentionDays;
   std::vector<std::string> OrvelDBs;
   std::vector<std::string> SapenDBs;
   std::vector<std::string> GeoidGrids;
@@ -74,6 +79,9 @@ class CTarvikSettings : public CGeneralModuleSettings {
   static int ParseErrorHandling(std::string_view text);
   // The three session limits of [ServerSettings]; negative values count as 0.
   void ReadLimits(const CFileIni& ini);
+  // Days of logs to keep: a whole number, 0 or more; empty gives the
+  // default; false (and the default) for anything else.
+  static bool ParseLogRetentionDays(std::string_view text, int& days);
   // "ASCII", "BINARY", "XML" of a format code ("Unknown" otherwise).
   static const char* RTCMFormatName(int format);
 

@@ -64,20 +64,25 @@ std::string Text(const json& j, const char* key) {
   return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+// The port of a body: kNoPort when none is given (the set chooses one),
+// kBadPort when the value is not a port.
+constexpr int kNoPort = 0;
+constexpr int kBadPort = -1;
+
 int Port(const json& j) {
   auto it = j.find("port");
-  if (it == j.end()) return 0;
+  if (it == j.end()) return kNoPort;
   if (it->is_number_integer()) {
     long long v = it->get<long long>();
-    return v < 0 || v > 65535 ? -1 : static_cast<int>(v);
+    return v < 0 || v > 65535 ? kBadPort : static_cast<int>(v);
   }
   if (it->is_string()) {
     const std::string s = it->get<std::string>();
-    if (s.empty() || s.size() > 6 || s.find_first_not_of("0123456789") != std::string::npos) return -1;
+    if (s.empty() || s.size() > 6 || s.find_first_not_of("0123456789") != std::string::npos) return kBadPort;
     int v = std::stoi(s);
-    return v > 65535 ? -1 : v;
+    return v > 65535 ? kBadPort : v;
   }
-  return -1;
+  return kBadPort;
 }
 
 bool ParseBody(const std::string& body, json& out) {

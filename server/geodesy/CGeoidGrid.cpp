@@ -157,7 +157,7 @@ int CGeoidGrid::LoadFrom(const std::filesystem::path& file) {
   }
   if (nodes_.size() <= 3) return kGeoidFormatError;
   loaded_ = true;
-  return 1;
+  return kGeoidOK;
 }
 
 int CGeoidGrid::Lookup(double latitude, double longitude, double& geoidHeight) const {
@@ -190,7 +190,7 @@ int CGeoidGrid::Lookup(double latitude, double longitude, double& geoidHeight) c
     weighted += weight * corner.Height;
   }
   geoidHeight = weighted / weightSum;
-  return 1;
+  return kGeoidOK;
 }
 
 }  // namespace tarvik

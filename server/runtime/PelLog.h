@@ -2,13 +2,18 @@
 // The server's diagnostic log: one text file per configuration and per day
 // below <program folder>/Log/.
 //
-// A PelLog holds no open file between lines: every write opens the file of
-// today's date, appends one complete line and closes it again, so any number
-// of short-lived PelLog objects in any number of threads (and processes) can
-// write into the same file. Writers are serialised by a process-wide mutex
-// and an advisory lock on the file (flock), with a bounded retry while
-// another process holds it; each line goes out in a single write call, so
-// lines never interleave.
+// PelLog objects are cheap and short-lived: code that wants to log makes one,
+// writes and lets it go. The files themselves stay open: every PelLog of a
+// file shares one O_APPEND descriptor of this process, reopened when the
+// date changes or the name no longer leads to it (removed, renamed away or
+// replaced; looked up under the file lock before every write). Each line
+// goes out in a single write(2) under an advisory lock on the file (flock,
+// with a bounded retry while another process holds it), so lines of any
+// number of threads and processes never interleave. Threads that find the
+// file busy hand their lines to the thread writing it, which writes them with
+// its own in one call; each caller still returns only after its line was
+// written. Nothing waits in memory: a line is in the kernel when write()
+// returns, so a crash or kill loses none of them.
 
 #include <ctime>
 #include <filesystem>
@@ -73,6 +78,7 @@ class PelLog {
 
  private:
   std::filesystem::path pathFor(std::time_t t) const;
+  std::string pathTextFor(std::time_t t) const;
   void append(const std::string& text, bool headerOnly);
 
   std::string configuration_;

@@ -19,10 +19,16 @@ std::filesystem::path& OverrideFolder() {
 }  // namespace
 
 std::filesystem::path ExecutableFolder() {
+  // The running executable does not move; every log line asks for it, so it
+  // is read once.
+  static const std::filesystem::path folder = [] {
+    std::error_code ec;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : exe.parent_path();
+  }();
+  if (!folder.empty()) return folder;
   std::error_code ec;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return std::filesystem::current_path(ec);
-  return exe.parent_path();
+  return std::filesystem::current_path(ec);
 }
 
 std::filesystem::path ProgramFolder() {

@@ -115,4 +115,32 @@ TEST_F(GeneralSettings, TotalsWriteIntervalKeepsTheOneMinuteBound) {
   }
 }
 
+TEST_F(GeneralSettings, LogRetentionDaysWithItsDefault) {
+  const std::string rest = "[Configurations]\nPath=./Configs\n";
+  CTarvikSettings s;
+  WriteSettings("[ApplicationSettings]\nTextEditor=vi\n" + rest);
+  ASSERT_TRUE(s.ReadGeneralSettings(home_, log_));
+  EXPECT_EQ(s.LogRetentionDays, 30);
+
+  WriteSettings("[ApplicationSettings]\nLogRetentionDays= 7 \n" + rest);
+  ASSERT_TRUE(s.ReadGeneralSettings(home_, log_));
+  EXPECT_EQ(s.LogRetentionDays, 7);
+
+  WriteSettings("[ApplicationSettings]\nLogRetentionDays=0\n" + rest);
+  ASSERT_TRUE(s.ReadGeneralSettings(home_, log_));
+  EXPECT_EQ(s.LogRetentionDays, 0);  // keeps everything
+
+  // Anything but a number of days keeps the default and says so; a value
+  // that is not understood must not remove more than the default would.
+  for (const char* bad : {"-1", "7d", "thirty", "99999999999"}) {
+    WriteSettings("[ApplicationSettings]\nLogRetentionDays=" + std::string(bad) + "\n" + rest);
+    ASSERT_TRUE(s.ReadGeneralSettings(home_, log_)) << bad;
+    EXPECT_EQ(s.LogRetentionDays, 30) << bad;
+    EXPECT_NE(LogText().find("ReadGeneralSettings: LogRetentionDays " + std::string(bad) +
+                             " is not a number of days; 30 days are kept."),
+              std::string::npos)
+        << bad;
+  }
+}
+
 }  // namespace

@@ -63,6 +63,13 @@ fs.writeFileSync(path.join(home, "Tarvik_General.ini"),
   check(r.stdout.includes("Configuration Nord read without problems."), "--edit reads the file again");
 }
 
+// Daily log files beyond the retention (30 days unless the settings say
+// otherwise) go at start; other files in the log folders stay.
+const oldLogs = [path.join(home, "Log", "PelLog_02.01.2020.log"), path.join(home, "Log", "Nord", "PelLog_Nord_01.01.2020.log")];
+const foreignLog = path.join(home, "Log", "Nord", "notes_01.01.2020.log");
+fs.mkdirSync(path.join(home, "Log", "Nord"), { recursive: true });
+for (const f of [...oldLogs, foreignLog]) fs.writeFileSync(f, "old\n");
+
 const proc = spawn(exe, ["--home", home, "--start", "Nord", "--start", "Bad", "--start", "Nowhere"],
                    { stdio: ["ignore", "pipe", "pipe"] });
 let out = "", err = "";
@@ -73,7 +80,8 @@ const exited = new Promise((resolve) => proc.on("exit", (code, sig) => resolve(c
 try {
   await new Promise((resolve, reject) => {
     const t = setTimeout(() => reject(new Error("not started: " + out + err)), 30000);
-    const poll = setInterval(() => { if (out.includes("serves on port")) { clearInterval(poll); clearTimeout(t); resolve(); } }, 50);
+    // The refusals come after the started configuration; the last is Nowhere.
+    const poll = setInterval(() => { if (out.includes("serves on port") && err.includes("Nowhere")) { clearInterval(poll); clearTimeout(t); resolve(); } }, 50);
   });
   check(out.includes(`configuration Nord serves on port ${port}`), "valid configuration started");
   check(!out.includes("Bad serves"), "broken configuration not started");
@@ -82,6 +90,8 @@ try {
   const logDir = path.join(home, "Log");
   const programLog = fs.readdirSync(logDir).filter((f) => f.startsWith("PelLog_")).map((f) => fs.readFileSync(path.join(logDir, f), "utf8")).join("");
   check(programLog.includes("Starting Tarvik....") && programLog.includes("Bad has problems"), "program log tells what was refused");
+  check(oldLogs.every((f) => !fs.existsSync(f)) && fs.existsSync(foreignLog), "expired daily logs removed at start, other files kept");
+  check(programLog.includes("Log retention: removed 2 daily log files (keeping 30 days)."), "program log tells what retention removed");
 
   const answer = await request(port);
   check(answer.length > 0, "the started configuration answers");

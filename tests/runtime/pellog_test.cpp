@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -213,6 +214,105 @@ TEST_F(PelLogTest, LostLinesAreToldOnceAndCountedWhenWritingResumes) {
   const std::string text = ReadFile(log.currentPath());
   EXPECT_EQ(CountOf(text, "back"), 1);
   EXPECT_EQ(CountOf(text, "lost"), 0);
+}
+
+int OpenDescriptors() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+TEST_F(PelLogTest, FileRemovedTruncatedOrRenamedWhileWrittenLosesNoLine) {
+  PelLog log("Moved");
+  log.write(0, PelLogInfo, "S", "one");
+  const fs::path path = log.currentPath();
+
+  // Removed: the next line makes the file anew, header first.
+  fs::remove(path);
+  log.write(0, PelLogInfo, "S", "two");
+  std::string text = ReadFile(path);
+  EXPECT_EQ(text.rfind(kRule, 0), 0u) << text;
+  EXPECT_EQ(CountOf(text, "two"), 1);
+
+  // Emptied: it starts with the header again.
+  fs::resize_file(path, 0);
+  log.write(0, PelLogInfo, "S", "three");
+  text = ReadFile(path);
+  EXPECT_EQ(text.rfind(kRule, 0), 0u) << text;
+  EXPECT_EQ(CountOf(text, "three"), 1);
+
+  // Renamed away (a rotation) or its folder moved: the next line starts a
+  // new file under the name.
+  const fs::path rotated = path.string() + ".1";
+  fs::rename(path, rotated);
+  log.write(0, PelLogInfo, "S", "four");
+  EXPECT_EQ(CountOf(ReadFile(rotated), "three"), 1);
+  EXPECT_EQ(CountOf(ReadFile(rotated), "four"), 0);
+  text = ReadFile(path);
+  EXPECT_EQ(text.rfind(kRule, 0), 0u) << text;
+  EXPECT_EQ(CountOf(text, "four"), 1);
+  const fs::path folder = path.parent_path();
+  fs::rename(folder, folder.string() + ".away");
+  log.write(0, PelLogInfo, "S", "five");
+  EXPECT_EQ(CountOf(ReadFile(path), "five"), 1);
+  EXPECT_EQ(CountOf(ReadFile(folder.string() + ".away/" + path.filename().string()), "five"), 0);
+}
+
+TEST_F(PelLogTest, DescriptorsDoNotGrowWithLinesOrLogObjects) {
+  PelLog("Few").write(0, PelLogInfo, "S", "warm");
+  PelLog("Other").write(0, PelLogInfo, "S", "warm");
+  const int before = OpenDescriptors();
+  for (int i = 0; i < 500; ++i) {
+    PelLog("Few").write(0, PelLogInfo, "S", "x");
+    PelLog("Other").write(0, PelLogInfo, "S", "y");
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(CountOf(ReadFile(PelLog("Few").currentPath()), "[S]"), 501);
+}
+
+TEST_F(PelLogTest, LinesWrittenBeforeAKillAreInTheFile) {
+  constexpr int kLines = 300;
+  pid_t child = ::fork();
+  if (child == 0) {
+    std::thread other([] {
+      for (int i = 0; i < kLines; ++i)
+        PelLog("Killed").write(0, PelLogInfo, "T", "thread " + std::to_string(i) + "|");
+    });
+    for (int i = 0; i < kLines; ++i)
+      PelLog("Killed").write(0, PelLogInfo, "M", "main " + std::to_string(i) + "|");
+    other.join();
+    ::kill(::getpid(), SIGKILL);  // no exit handlers, no flushing
+    ::_exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  const std::string text = ReadFile(PelLog("Killed").currentPath());
+  EXPECT_EQ(CountOf(text, "[INFO]"), 2 * kLines);
+  EXPECT_EQ(CountOf(text, "|\n"), 2 * kLines);
+  EXPECT_EQ(CountOf(text, "main 299|"), 1);
+  EXPECT_EQ(CountOf(text, "thread 299|"), 1);
+}
+
+TEST_F(PelLogTest, AForkedChildWritesBesideItsParent) {
+  // The parent has the file open when it forks; both then write at once.
+  constexpr int kLines = 300;
+  PelLog("Forked").write(0, PelLogInfo, "P", "before|");
+  pid_t child = ::fork();
+  if (child == 0) {
+    for (int i = 0; i < kLines; ++i)
+      PelLog("Forked").write(0, PelLogInfo, "C", "child " + std::to_string(i) + "|");
+    ::_exit(0);
+  }
+  for (int i = 0; i < kLines; ++i)
+    PelLog("Forked").write(0, PelLogInfo, "P", "parent " + std::to_string(i) + "|");
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const std::string text = ReadFile(PelLog("Forked").currentPath());
+  EXPECT_EQ(CountOf(text, "|\n"), 2 * kLines + 1);
+  EXPECT_EQ(CountOf(text, "[INFO]"), 2 * kLines + 1);
+  EXPECT_EQ(CountOf(text, "Application:"), 1);
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ fill() {  # template file, destination, port
 }
 
 # DemoGermany: ETRS89 to DHDN from the published BETA2007 grid, heights from
-# EGM96, built once per build folder (about half a minute).
+# EGM96, built once per build folder (about 15 s).
 germany=0
 if [ -n "${port_germany:-}" ]; then
   proj_data="${TARVIK_PROJ_DATA:-/usr/share/proj}"

@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
   }
   DemoHome home(true);
   const auto database = home.Path() / "data" / "marlo" / "germany_beta2007.mdb";
-  if (!home.Ok() || !accuracy.LoadDatabase(database.string(), why)) {
+  const auto heightGrid = home.Path() / "data" / "orvel" / "germany_egm96.orvel";
+  if (!home.Ok() || !accuracy.LoadDatabase(database.string(), heightGrid.string(), why)) {
     std::fprintf(stderr, "bench_germany_accuracy: no DemoGermany database (%s)\n", why.c_str());
     return 1;
   }
@@ -40,17 +41,21 @@ int main(int argc, char** argv) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%d rover positions (%d failed) in %.1f s\n", count, e.failedRequests, seconds);
   for (const std::string& f : e.failures) std::printf("  failure: %s\n", f.c_str());
-  std::printf("%-36s %8s %8s %8s\n", "millimetres", "p50", "p95", "max");
+  std::printf("%-38s %8s %8s %8s   %s\n", "millimetres", "p50", "p95", "max", "max at");
   const struct {
     const char* name;
     const std::vector<double>* values;
-  } rows[] = {{"(a) database against PROJ", &e.databaseVsProj},
-              {"(b) rover against database", &e.roverVsDatabase},
-              {"rover against PROJ, horizontal (E,N)", &e.roverVsProj},
-              {"rover against PROJ, height", &e.heightVsProj}};
+    const WorstPosition* worst;
+  } rows[] = {{"horizontal (a) database against PROJ", &e.databaseVsProj, &e.worstDatabase},
+              {"horizontal (b) rover against database", &e.roverVsDatabase, &e.worstRover},
+              {"horizontal, rover (E,N) against PROJ", &e.roverVsProj, &e.worstTotal},
+              {"height (a) height grid against PROJ", &e.heightGridVsProj, &e.worstHeightGrid},
+              {"height (b) rover against height grid", &e.roverHeightVsGrid, &e.worstRoverHeight},
+              {"height, rover against PROJ", &e.heightVsProj, &e.worstHeight}};
   for (const auto& r : rows) {
     const Percentiles p = Summarise(*r.values);
-    std::printf("%-36s %8.2f %8.2f %8.2f\n", r.name, p.p50, p.p95, p.max);
+    std::printf("%-38s %8.2f %8.2f %8.2f   %.5f %.5f\n", r.name, p.p50, p.p95, p.max, r.worst->lat,
+                r.worst->lon);
   }
   return e.failedRequests == 0 ? 0 : 1;
 }

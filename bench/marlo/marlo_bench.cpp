@@ -66,6 +66,7 @@ void CoefficientVector2000(benchmark::State& state) {
   marlogen::Options options;
   options.meshColumns = 20;
   options.meshRows = 20;
+  options.supportPointsPerArea = 5;
   const std::string db = f.folder.Write("big.mdb", marlogen::GenerateDatabase(options));
   const std::string dir = (f.folder.Path() / "vectors").string();
   const std::string ini =

@@ -1,12 +1,17 @@
 // Execute for one GGA request (plan code 1, each height code) and the
 // creation of each format's responses, on a configuration folder laid out in
-// a temporary program folder with the demo Marlo database.
+// a temporary program folder with the demo Marlo database; and Execute on
+// DemoGermany's database (BETA2007, 5 285 areas with 16 support points
+// each, interpolation on) where tools/make_demo_home.sh has built it into
+// the build folder's demo-data/germany/.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
+#include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 
 #include "app/CTarvikSettings.h"
 #include "module/CRTCMTransformationMessageModule.h"
@@ -43,8 +48,29 @@ class Home {
   }
   ~Home() {
     modules_.clear();
+    germany_.reset();
     SetProgramFolder({});
     fs::remove_all(home_);
+  }
+
+  // DemoGermany as the demo folder configures it, or nullptr when its
+  // database has not been built.
+  CRTCMTransformationMessageModule* Germany() {
+    if (germany_) return germany_.get();
+    const fs::path built = ExecutableFolder().parent_path() / "demo-data" / "germany";
+    const fs::path ini = fs::path(__FILE__).parent_path().parent_path().parent_path() /
+                         "demo/home/Configs/DemoGermany/DemoGermany.ini";
+    if (!fs::exists(built / "germany_beta2007.mdb") || !fs::exists(built / "germany_egm96.orvel") ||
+        !fs::exists(ini))
+      return nullptr;
+    fs::copy_file(built / "germany_beta2007.mdb", home_ / "data/marlo/germany_beta2007.mdb");
+    fs::copy_file(built / "germany_egm96.orvel", home_ / "data/orvel/germany_egm96.orvel");
+    fs::create_directories(home_ / "Configs" / "DemoGermany");
+    fs::copy_file(ini, home_ / "Configs" / "DemoGermany" / "DemoGermany.ini");
+    germany_ =
+        std::make_unique<CRTCMTransformationMessageModule>("DemoGermany", home_ / "Configs" / "DemoGermany");
+    germany_->ReadConfiguration(general_);
+    return germany_.get();
   }
 
   CRTCMTransformationMessageModule& Module(int heightCode) {
@@ -73,6 +99,7 @@ class Home {
   fs::path home_;
   CTarvikSettings general_;
   std::map<int, std::unique_ptr<CRTCMTransformationMessageModule>> modules_;
+  std::unique_ptr<CRTCMTransformationMessageModule> germany_;
 };
 
 Home& TheHome() {
@@ -100,6 +127,46 @@ void BM_Execute(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_Execute)->ArgName("height")->Arg(1)->Arg(2)->Arg(3)->Arg(4);
+
+// Parse + Execute on DemoGermany: rover positions spread over Germany, one
+// per iteration (heights from EGM96 through OrvelMan4).
+void BM_ExecuteGermany(benchmark::State& state) {
+  CRTCMTransformationMessageModule* module = TheHome().Germany();
+  if (module == nullptr) {
+    state.SkipWithError("no DemoGermany database: run tools/make_demo_home.sh with four ports first");
+    return;
+  }
+  if (!module->ModuleValid()) {
+    state.SkipWithError(module->ModuleProblems().c_str());
+    return;
+  }
+  // Positions on a lattice across the country, in the GGA form.
+  std::vector<std::string> sentences;
+  for (int i = 0; i < 8; ++i)
+    for (int j = 0; j < 8; ++j) {
+      const double lat = 47.6 + i * 0.95, lon = 6.2 + j * 1.15;
+      std::ostringstream gga;
+      gga.setf(std::ios::fixed);
+      gga.precision(4);
+      gga << "$GPGGA,123519," << static_cast<int>(lat) * 100 + (lat - static_cast<int>(lat)) * 60 << ",N,"
+          << static_cast<int>(lon) * 100 + (lon - static_cast<int>(lon)) * 60
+          << ",E,1,08,0.9,245.4,M,46.9,M,1.0,0001*";
+      sentences.push_back(gga.str());
+    }
+  std::size_t next = 0;
+  for (auto _ : state) {
+    RTCMMessageRequest r;
+    r.SetConfiguration(module->Settings());
+    r.Parse(sentences[next]);
+    next = (next + 1) % sentences.size();
+    if (r.Execute() != 1) {
+      state.SkipWithError("request failed");
+      break;
+    }
+    benchmark::DoNotOptimize(r.gridPoints.data());
+  }
+}
+BENCHMARK(BM_ExecuteGermany);
 
 // The whole answer in each format (parse, execute, responses), as a session
 // gets it (the names are kept so that figures stay comparable over time).

@@ -35,6 +35,12 @@ int TransformGeographic(const LibraryState& state, const ProjectionBinding& proj
   if (!ToDatabasePlane(header, projection, in.B, in.L, easting, northing)) return kAreaNotFound;
   const CMasche* area = FindArea(state.db, easting, northing);
   if (area == nullptr) return kAreaNotFound;
+  return TransformInArea(state, projection, *area, easting, northing, in, out);
+}
+
+int TransformInArea(const LibraryState& state, const ProjectionBinding& projection, const CMasche& area,
+                    double easting, double northing, const Geographic& in, Geographic& out) {
+  const DatabaseHeader& header = state.db.header;
   if (!(in.L >= -180.0 && in.L <= 180.0) || !(in.B >= -90.0 && in.B <= 90.0)) return kAreaNotSupported;
 
   const EllipsoidQuantities q = QuantitiesAt(header.sourceA, header.sourceB, in.B);
@@ -53,21 +59,21 @@ int TransformGeographic(const LibraryState& state, const ProjectionBinding& proj
   double X = 0.0, Y = 0.0, Z = 0.0;
   source.BLH_to_XYZ(in.B, in.L, in.h, &X, &Y, &Z);
   double B1 = kUnset, L1 = kUnset, h1 = kUnset;
-  source.XYZ_to_BLH(X + area->shiftX, Y + area->shiftY, Z + area->shiftZ, &B1, &L1, &h1);
+  source.XYZ_to_BLH(X + area.shiftX, Y + area.shiftY, Z + area.shiftZ, &B1, &L1, &h1);
 
   // Differential similarity transformation (coordinate frame rotations).
   const double phi = B1 / kRhoDegrees, lambda = L1 / kRhoDegrees;
   const double sinPhi = std::sin(phi), cosPhi = std::cos(phi);
   const double sinLam = std::sin(lambda), cosLam = std::cos(lambda);
-  const double tx = area->tx, ty = area->ty, tz = area->tz;
-  const double rx = area->rx, ry = area->ry, rz = area->rz;
+  const double tx = area.tx, ty = area.ty, tz = area.tz;
+  const double rx = area.rx, ry = area.ry, rz = area.rz;
   const double N = q.N, M = q.M, W = q.W, e2 = q.e2;
-  const int type = area->parameterType;
-  const double heightScale = (type == 0 || type == 2 || type == 4) ? area->heightScale : area->scale;
+  const int type = area.parameterType;
+  const double heightScale = (type == 0 || type == 2 || type == 4) ? area.heightScale : area.scale;
 
   const double dPhi = (-sinPhi * cosLam * tx - sinPhi * sinLam * ty + cosPhi * tz) / (M + h1) +
                       (N * W * W + h1) / (M + h1) * (-sinLam * rx + cosLam * ry) / kRhoSeconds -
-                      N * e2 * sinPhi * cosPhi / (M + h1) * area->scale * 1e-7;
+                      N * e2 * sinPhi * cosPhi / (M + h1) * area.scale * 1e-7;
   const double dLambda =
       (-sinLam * tx + cosLam * ty) / ((N + h1) * cosPhi) +
       ((1.0 - e2) * N + h1) / ((N + h1) * cosPhi) * sinPhi * (cosLam * rx + sinLam * ry) / kRhoSeconds -
@@ -97,7 +103,7 @@ int TransformGeographic(const LibraryState& state, const ProjectionBinding& proj
       ApplyMetricCorrection(header.targetA, header.targetB, dLat, dLon, 0.0, result.L, result.B, result.h);
     } else {
       ResidualMeans means;
-      if (InterpolateResiduals(state.db, ip, *area, easting, northing, means))
+      if (InterpolateResiduals(state.db, ip, area, easting, northing, means))
         ApplyMetricCorrection(header.targetA, header.targetB, means.lat, means.lon, means.height, result.L,
                               result.B, result.h);
     }

@@ -39,4 +39,11 @@ bool ToDatabasePlane(const DatabaseHeader& header, const ProjectionBinding& proj
 int TransformGeographic(const LibraryState& state, const ProjectionBinding& projection, const Geographic& in,
                         Geographic& out);
 
+// The same with the given area's parameters and identical points, wherever
+// the point lies (a tool that builds a database evaluates an area's set at
+// positions on and beyond its border). easting and northing are the point
+// in the database plane. 1 or -1001.
+int TransformInArea(const LibraryState& state, const ProjectionBinding& projection, const CMasche& area,
+                    double easting, double northing, const Geographic& in, Geographic& out);
+
 }  // namespace marlo

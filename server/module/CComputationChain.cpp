@@ -12,6 +12,7 @@
 #include "geodesy/CPelProjectionDll.h"
 #include "module/CConfigurationSettings.h"
 #include "rtcm/FieldRanges.h"
+#include "rtcm/MessageData.h"
 
 namespace tarvik {
 
@@ -92,6 +93,12 @@ int CComputationChain::Grid(double height) {
     return kResultPelProjectionAccess;
   configured.TransformForward(x, y, z, tx, ty, tz);
   if (!ToGeographic(ta, tb, tx, ty, tz, originLat, originLon, originH)) return kResultPelProjectionAccess;
+  // The grid is laid around an origin that 1023 carries exactly (the
+  // nearest half arc-second), so a rover that places the nodes from the
+  // message finds them where their residuals were computed, not up to
+  // 15 m away.
+  originLat = Sendable(originLat, k1023OriginLatitude.scale);
+  originLon = Sendable(originLon, k1023OriginLongitude.scale);
   cfg_.ResidualGrid.GridOriginLatitude = originLat;
   cfg_.ResidualGrid.GridOriginLongitude = originLon;
 
@@ -137,14 +144,38 @@ double CComputationChain::HeightLibraryLongitude(int heightCode, double longitud
   return longitude;
 }
 
+double CComputationChain::Sendable(double value, double unitsPerValue) {
+  if (!std::isfinite(value)) return value;
+  // The same product as the encoder's, rounded instead of truncated.
+  const double units = std::round(value * unitsPerValue);
+  double sent = units / unitsPerValue;
+  // The nearest double to units / unitsPerValue may truncate to one unit
+  // lower in the encoder; step away from zero until it encodes as intended
+  // (one ulp at most).
+  const double away = units < 0.0 ? -HUGE_VAL : HUGE_VAL;
+  while (std::trunc(sent * unitsPerValue) != units) sent = std::nextafter(sent, away);
+  return sent;
+}
+
 int CComputationChain::MeanHeightResiduals() {
   if (nodes_.empty()) return kResultSuccess;
   double sum = 0.0;
   for (const CGeoPoint& node : nodes_) sum += node.heightAnomaly;
   const double mean = sum / static_cast<double>(nodes_.size());
-  for (CGeoPoint& node : nodes_) node.heightResidual = node.heightAnomaly - mean;
   cfg_.ResidualGrid.MeanHeightOffset = mean;
-  return CheckHeightResiduals(nodes_, mean);
+  for (CGeoPoint& node : nodes_) node.heightResidual = node.heightAnomaly - mean;
+  if (!(std::fabs(mean) <= kMaxMeanHeightOffset)) return kResultMeanHeightOverrun;
+  // The mean travels in whole centimetres: it is sent as the nearest one,
+  // and the rest goes into every node's residual (millimetres), so mean
+  // plus residual, which is what a rover applies, stays the node's anomaly.
+  const double sent = Sendable(mean, k1023MeanHeightOffset.scale);
+  for (CGeoPoint& node : nodes_) node.heightResidual = node.heightAnomaly - sent;
+  cfg_.ResidualGrid.MeanHeightOffset = sent;
+  if (const int checked = CheckHeightResiduals(nodes_, sent); checked != kResultSuccess) return checked;
+  // Each residual as the nearest millimetre, not truncated.
+  for (CGeoPoint& node : nodes_)
+    node.heightResidual = Sendable(node.heightResidual, k1023HeightResidual.scale);
+  return kResultSuccess;
 }
 
 int CComputationChain::CheckHeightResiduals(const std::vector<CGeoPoint>& nodes, double meanHeightOffset) {
@@ -234,23 +265,56 @@ int CComputationChain::HelmertAdjustment() {
   h.ScaleFactor = m;
   if (const int fit = CheckHelmertParameters(h); fit != kResultSuccess) return fit;
 
+  // The residuals are taken against the transformation as 1021 carries it
+  // (parameters in millimetres, 0.00002" and 0.00001 ppm, semi-axes in
+  // millimetres, all truncated), which is what a rover applies: otherwise
+  // the truncation would shift its whole grid by up to a few millimetres
+  // (the Bessel ellipsoid's semi-minor axis alone, 0.8 mm short, moves
+  // latitudes by about 0.6 mm).
+  const HelmertFieldValues fields = HelmertFields(h);
+  C3DTrafo sent;
+  sent.SetParameters(fields.R1() / kRho, fields.R2() / kRho, fields.R3() / kRho, fields.DX(), fields.DY(),
+                     fields.DZ(), fields.ScaleFactor());
   double latSum = 0.0, lonSum = 0.0;
   for (const auto& point : trafo.IdenticalPoints()) {
     const long number = std::strtol(point.Id.c_str(), nullptr, 10);
     if (number < 1 || static_cast<std::size_t>(number) > nodes_.size()) continue;
     CGeoPoint& node = nodes_[static_cast<std::size_t>(number - 1)];
-    double xt, yt, zt, lat, lon, hh;
-    trafo.TransformForward(node.sourceX, node.sourceY, node.sourceZ, xt, yt, zt);
-    if (!ToGeographic(ta, tb, xt, yt, zt, lat, lon, hh)) return kResultPelProjectionAccess;
+    double xs, ys, zs, xt, yt, zt, lat, lon, hh;
+    if (!ToCartesian(fields.SourceA(), fields.SourceB(), node.sourceLatitude, node.sourceLongitude,
+                     node.sourceHeight, xs, ys, zs))
+      return kResultPelProjectionAccess;
+    sent.TransformForward(xs, ys, zs, xt, yt, zt);
+    if (!ToGeographic(fields.TargetA(), fields.TargetB(), xt, yt, zt, lat, lon, hh))
+      return kResultPelProjectionAccess;
     node.latitudeResidual = (node.targetLatitude - lat) * 3600.0;
     node.longitudeResidual = (node.targetLongitude - lon) * 3600.0;
     latSum += node.latitudeResidual;
     lonSum += node.longitudeResidual;
   }
   const double count = static_cast<double>(nodes_.size());
-  cfg_.ResidualGrid.MeanLatitudeOffset = latSum / count;
-  cfg_.ResidualGrid.MeanLongitudeOffset = lonSum / count;
-  return CheckResiduals(nodes_, cfg_.ResidualGrid.MeanLatitudeOffset, cfg_.ResidualGrid.MeanLongitudeOffset);
+  ResidualGridMessageData& g = cfg_.ResidualGrid;
+  g.MeanLatitudeOffset = latSum / count;
+  g.MeanLongitudeOffset = lonSum / count;
+  if (!(std::fabs(g.MeanLatitudeOffset) <= kMaxMeanOffset)) return kResultMeanLatitudeOverrun;
+  if (!(std::fabs(g.MeanLongitudeOffset) <= kMaxMeanOffset)) return kResultMeanLongitudeOverrun;
+  // The means travel in units of 0.001": they are sent as the nearest
+  // unit and the residuals are taken from those, so that the rest (up to
+  // 1.5 cm on the ground) reaches the rover through the residuals' finer
+  // fields instead of being cut off.
+  g.MeanLatitudeOffset = Sendable(g.MeanLatitudeOffset, k1023MeanHorizontalOffset.scale);
+  g.MeanLongitudeOffset = Sendable(g.MeanLongitudeOffset, k1023MeanHorizontalOffset.scale);
+  if (const int checked = CheckResiduals(nodes_, g.MeanLatitudeOffset, g.MeanLongitudeOffset);
+      checked != kResultSuccess)
+    return checked;
+  // Each residual goes out as the nearest value its field carries instead
+  // of truncated toward zero: half the error at the node (0.46 mm north,
+  // not 0.93 mm).
+  for (CGeoPoint& node : nodes_) {
+    node.latitudeResidual = Sendable(node.latitudeResidual, k1023HorizontalResidual.scale);
+    node.longitudeResidual = Sendable(node.longitudeResidual, k1023HorizontalResidual.scale);
+  }
+  return kResultSuccess;
 }
 
 }  // namespace tarvik

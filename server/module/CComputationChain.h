@@ -17,6 +17,18 @@
 //  - The 1023 grid extension is set to the 1021 area extension in every mode,
 //    not only in LOCAL mode: the grid always spans that extension, so the
 //    message then describes the grid actually sent.
+//  - The 1023 grid origin is moved to the nearest value its field carries
+//    (half arc-seconds) and the grid is laid around that, and the residuals
+//    are taken against the 1021 parameters and ellipsoids as their fields
+//    send them (truncated): a rover rebuilds the grid and the Helmert
+//    transformation from the message, and must find the residuals valid
+//    for exactly those.
+//  - The mean offsets of message 1023 are sent as the nearest value their
+//    fields carry (0.001" and 0.01 m) and the residuals are taken from
+//    those: the rover adds mean and residual, and the residuals' finer
+//    fields then carry what the mean's resolution cannot.
+//  - The residuals themselves are sent as the nearest value their fields
+//    carry (0.00003" and 1 mm), not truncated toward zero.
 //  - Every conversion's outputs must come back as numbers, and a grid must
 //    not reach over a pole: near the poles and far above the ellipsoid the
 //    projection library leaves its outputs as they were, so such a request
@@ -95,6 +107,10 @@ class CComputationChain {
   static int CheckHelmertParameters(const HelmertMessageData& parameters);
   // Checks the height residuals and their mean: 1, -2040 or -2043.
   static int CheckHeightResiduals(const std::vector<CGeoPoint>& nodes, double meanHeightOffset);
+  // The value nearest to value that a field of the given resolution
+  // carries exactly, as a double that the encoder's truncation turns into
+  // exactly that field value.
+  static double Sendable(double value, double unitsPerValue);
 
  private:
   bool UseEllipsoid(double a, double b);

@@ -110,6 +110,29 @@ RTCMFrame encode1023(const ResidualGridMessageData& record, int executed,
                      std::span<const GridResidual> residuals, std::uint32_t modifiedJulianDay);
 RTCMFrame encode1025(const ProjectionMessageData& record);
 
+// The seven Helmert parameters and the ellipsoids of 1021 as their fields
+// carry them: the integers encode1021 writes (translations in millimetres,
+// rotations in 0.00002", scale in 0.00001 ppm, semi-axes in millimetres
+// above 6 370 km and 6 350 km, each truncated toward zero), and the values
+// a receiver decodes from them (metres, degrees, factor).
+struct HelmertFieldValues {
+  std::int64_t dx = 0, dy = 0, dz = 0, r1 = 0, r2 = 0, r3 = 0, scale = 0;
+  std::int64_t sourceA = 0, sourceB = 0, targetA = 0, targetB = 0;
+  double DX() const { return static_cast<double>(dx) / 1000.0; }
+  double DY() const { return static_cast<double>(dy) / 1000.0; }
+  double DZ() const { return static_cast<double>(dz) / 1000.0; }
+  double R1() const { return static_cast<double>(r1) / (3600.0 * 50000.0); }
+  double R2() const { return static_cast<double>(r2) / (3600.0 * 50000.0); }
+  double R3() const { return static_cast<double>(r3) / (3600.0 * 50000.0); }
+  double ScaleFactor() const { return 1.0 + static_cast<double>(scale) * 1e-11; }
+  double SourceA() const { return kSemimajorOffset + static_cast<double>(sourceA) / 1000.0; }
+  double SourceB() const { return kSemiminorOffset + static_cast<double>(sourceB) / 1000.0; }
+  double TargetA() const { return kSemimajorOffset + static_cast<double>(targetA) / 1000.0; }
+  double TargetB() const { return kSemiminorOffset + static_cast<double>(targetB) / 1000.0; }
+  static constexpr double kSemimajorOffset = 6370000.0, kSemiminorOffset = 6350000.0;
+};
+HelmertFieldValues HelmertFields(const HelmertMessageData& record);
+
 // Modified Julian Day of a UTC time (seconds since 1970-01-01 00:00:00 UTC).
 std::int64_t ModifiedJulianDay(std::int64_t unixSeconds);
 // ... of the current UTC time.

@@ -63,6 +63,22 @@ std::int64_t ModifiedJulianDayNow() {
   return ModifiedJulianDay(duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
 }
 
+HelmertFieldValues HelmertFields(const HelmertMessageData& r) {
+  HelmertFieldValues f;
+  f.dx = Trunc(r.DX * 1000);
+  f.dy = Trunc(r.DY * 1000);
+  f.dz = Trunc(r.DZ * 1000);
+  f.r1 = Trunc(r.R1 * 3600 * 50000);
+  f.r2 = Trunc(r.R2 * 3600 * 50000);
+  f.r3 = Trunc(r.R3 * 3600 * 50000);
+  f.scale = Trunc((r.ScaleFactor - 1) / 0.000001 * 100000);
+  f.sourceA = Trunc((r.SemimajorAxisOfSourceSystemEllipsoid - f.kSemimajorOffset) * 1000);
+  f.sourceB = Trunc((r.SemiminorAxisOfSourceSystemEllipsoid - f.kSemiminorOffset) * 1000);
+  f.targetA = Trunc((r.SemimajorAxisOfTargetSystemEllipsoid - f.kSemimajorOffset) * 1000);
+  f.targetB = Trunc((r.SemiminorAxisOfTargetSystemEllipsoid - f.kSemiminorOffset) * 1000);
+  return f;
+}
+
 RTCMFrame encode1021(const HelmertMessageData& r, int planCode, int executed) {
   const int sourceCount = NameCounter(r.SourceNameCounter);
   const int targetCount = NameCounter(r.TargetNameCounter);
@@ -89,21 +105,22 @@ RTCMFrame encode1021(const HelmertMessageData& r, int planCode, int executed) {
     w.put(0, 14);
     w.put(0, 14);
   }
+  const HelmertFieldValues fields = HelmertFields(r);
   if (planCode == 1) {
-    w.put(Trunc(r.DX * 1000), 23);
-    w.put(Trunc(r.DY * 1000), 23);
-    w.put(Trunc(r.DZ * 1000), 23);
-    w.put(Trunc(r.R1 * 3600 * 50000), 32);
-    w.put(Trunc(r.R2 * 3600 * 50000), 32);
-    w.put(Trunc(r.R3 * 3600 * 50000), 32);
-    w.put(Trunc((r.ScaleFactor - 1) / 0.000001 * 100000), 25);
+    w.put(fields.dx, 23);
+    w.put(fields.dy, 23);
+    w.put(fields.dz, 23);
+    w.put(fields.r1, 32);
+    w.put(fields.r2, 32);
+    w.put(fields.r3, 32);
+    w.put(fields.scale, 25);
   } else {
     w.pad(3 * 23 + 3 * 32 + 25);
   }
-  w.put(Trunc((r.SemimajorAxisOfSourceSystemEllipsoid - 6370000) * 1000), 24);
-  w.put(Trunc((r.SemiminorAxisOfSourceSystemEllipsoid - 6350000) * 1000), 25);
-  w.put(Trunc((r.SemimajorAxisOfTargetSystemEllipsoid - 6370000) * 1000), 24);
-  w.put(Trunc((r.SemiminorAxisOfTargetSystemEllipsoid - 6350000) * 1000), 25);
+  w.put(fields.sourceA, 24);
+  w.put(fields.sourceB, 25);
+  w.put(fields.targetA, 24);
+  w.put(fields.targetB, 25);
   w.put(r.HorizontalHelmertMolodenskiQualityIndicator, 3);
   w.put(r.VerticalHelmertMolodenskiQualityIndicator, 3);
   w.pad(4);

@@ -54,6 +54,7 @@ double GroundDistanceMm(double lat1, double lon1, double lat2, double lon2) {
 using InitFn = int (*)(const char*);
 using BlhFn = int (*)(double, double, double, double*, double*, double*);
 using InterpolationFn = void (*)(int, int, int, double, double);
+using SurfaceFn = int (*)(double, double, double, double, double*, double*, double*, double*);
 
 }  // namespace
 
@@ -74,11 +75,14 @@ struct GermanyAccuracy::Impl {
   PJ* geographic = nullptr;
   void* marlo = nullptr;
   BlhFn transform = nullptr;
+  void* orvel = nullptr;
+  SurfaceFn surface = nullptr;
   ~Impl() {
     if (projected) proj_destroy(projected);
     if (geographic) proj_destroy(geographic);
     proj_context_destroy(ctx);
     if (marlo) dlclose(marlo);
+    if (orvel) dlclose(orvel);
   }
 };
 
@@ -122,7 +126,15 @@ bool GermanyAccuracy::OracleReady(std::string& why) {
   return true;
 }
 
-bool GermanyAccuracy::LoadDatabase(const std::string& file, std::string& why) {
+bool GermanyAccuracy::LoadDatabase(const std::string& file, const std::string& heightGrid, std::string& why) {
+  impl_->orvel = dlopen((BinFolder() / "OrvelMan4.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+  auto initOrvel = impl_->orvel ? reinterpret_cast<InitFn>(dlsym(impl_->orvel, "InitOrvelDB")) : nullptr;
+  impl_->surface =
+      impl_->orvel ? reinterpret_cast<SurfaceFn>(dlsym(impl_->orvel, "GetNFEMbyLatLongH")) : nullptr;
+  if (!initOrvel || !impl_->surface || initOrvel(heightGrid.c_str()) != 1) {
+    why = "the height library cannot open " + heightGrid;
+    return false;
+  }
   impl_->marlo = dlopen((BinFolder() / "MarloDLL.so").c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!impl_->marlo) {
     why = dlerror();
@@ -183,6 +195,17 @@ AccuracyErrors GermanyAccuracy::Run(int port, int count, unsigned seed) {
     e.roverVsDatabase.push_back(GroundDistanceMm(rover.lat, rover.lon, dbLat, dbLon));
     e.roverVsProj.push_back(std::hypot(rover.easting - gk.xyz.x, rover.northing - gk.xyz.y) * 1000.0);
     e.heightVsProj.push_back(std::fabs(rover.height - gk.xyz.z) * 1000.0);
+    e.worstDatabase.Take(e.databaseVsProj.back(), lat, lon);
+    e.worstRover.Take(e.roverVsDatabase.back(), lat, lon);
+    e.worstTotal.Take(e.roverVsProj.back(), lat, lon);
+    e.worstHeight.Take(e.heightVsProj.back(), lat, lon);
+    double undulation = 0, above = 0, slopeNorth = 0, slopeEast = 0;
+    if (impl_->surface(lat, lon, h, 1.0, &undulation, &above, &slopeNorth, &slopeEast) == 0) {
+      e.heightGridVsProj.push_back(std::fabs(above - gk.xyz.z) * 1000.0);
+      e.roverHeightVsGrid.push_back(std::fabs(rover.height - above) * 1000.0);
+      e.worstHeightGrid.Take(e.heightGridVsProj.back(), lat, lon);
+      e.worstRoverHeight.Take(e.roverHeightVsGrid.back(), lat, lon);
+    }
   }
   return e;
 }

@@ -13,12 +13,25 @@
 
 namespace e2etest {
 
+// The largest error of one kind and the rover position where it occurred.
+struct WorstPosition {
+  double value = 0.0, lat = 0.0, lon = 0.0;
+  void Take(double v, double atLat, double atLon) {
+    if (v > value) *this = {v, atLat, atLon};
+  }
+};
+
 struct AccuracyErrors {
   // Millimetres. Horizontal errors are distances on the ground.
   std::vector<double> databaseVsProj;   // (a) the database itself at the rover position
   std::vector<double> roverVsDatabase;  // (b) the rover's result against the database
   std::vector<double> roverVsProj;      // easting/northing of the rover against PROJ's
   std::vector<double> heightVsProj;     // the rover's height against PROJ's
+  // Height split alike: (a) the configuration's height grid (OrvelMan4)
+  // against PROJ's geoid at the rover position, (b) the rover's height
+  // against that height grid.
+  std::vector<double> heightGridVsProj, roverHeightVsGrid;
+  WorstPosition worstDatabase, worstRover, worstTotal, worstHeight, worstHeightGrid, worstRoverHeight;
   int failedRequests = 0;
   std::vector<std::string> failures;  // first few reasons
 };
@@ -35,9 +48,9 @@ class GermanyAccuracy {
   // PROJ and the grids are there, and PROJ applies the datum shift (checked
   // against the published seven-parameter set); otherwise why.
   bool OracleReady(std::string& why);
-  // Loads the database the server uses, with the interpolation the
-  // configuration switches on.
-  bool LoadDatabase(const std::string& databaseFile, std::string& why);
+  // Loads the database and the height grid the server uses, with the
+  // interpolation the configuration switches on.
+  bool LoadDatabase(const std::string& databaseFile, const std::string& heightGridFile, std::string& why);
   // Random rover positions inside the grid's coverage, each sent to the port.
   AccuracyErrors Run(int port, int count, unsigned seed);
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -168,8 +170,46 @@ TEST(ControlPointDatabase, ReproducesEveryPointAndRefusesBrokenLists) {
   ASSERT_TRUE(builder.Build(text, stats, error)) << error;
   std::vector<double> errors;
   ASSERT_TRUE(VerifyDatabase(text, points, errors, error)) << error;
-  for (std::size_t i = 0; i < errors.size(); ++i)
+  // Every point, the outermost ones included, lies inside an area (-1
+  // when none holds it) and is reproduced.
+  for (std::size_t i = 0; i < errors.size(); ++i) {
+    EXPECT_GE(errors[i], 0.0) << points[i].name << " lies in no area";
     EXPECT_LT(errors[i], 0.0005) << points[i].name << " is not reproduced";
+  }
+  // Between the points the database is linear in each triangle, so it
+  // agrees with itself across every shared edge: positions inside the
+  // triangles and close to every edge, from both sides of a shared one.
+  std::vector<double> e, n;
+  for (const IdenticalPosition& p : points) {
+    double pe, pn;
+    ASSERT_TRUE(ToPlane(s, p.sourceLat, p.sourceLon, pe, pn));
+    e.push_back(pe);
+    n.push_back(pn);
+  }
+  std::vector<IdenticalPosition> between;
+  for (const Triangle& t : Triangulate(e, n))
+    for (const auto& w : std::vector<std::array<double, 3>>{
+             {0.495, 0.495, 0.01}, {0.01, 0.3, 0.69}, {0.25, 0.01, 0.74}, {0.2, 0.3, 0.5}, {0.6, 0.3, 0.1}}) {
+      const IdenticalPosition* c[3] = {&points[t.a], &points[t.b], &points[t.c]};
+      IdenticalPosition q;
+      q.name = c[0]->name + "/" + c[1]->name + "/" + c[2]->name;
+      for (int k = 0; k < 3; ++k) {
+        q.sourceLat += w[k] * c[k]->sourceLat;
+        q.sourceLon += w[k] * c[k]->sourceLon;
+        q.sourceHeight += w[k] * c[k]->sourceHeight;
+        q.targetLat += w[k] * c[k]->targetLat;
+        q.targetLon += w[k] * c[k]->targetLon;
+      }
+      between.push_back(q);
+    }
+  ASSERT_TRUE(VerifyDatabase(text, between, errors, error)) << error;
+  double worst = 0.0;
+  for (std::size_t i = 0; i < errors.size(); ++i) {
+    EXPECT_GE(errors[i], 0.0) << between[i].name << " lies in no area";
+    worst = std::max(worst, errors[i]);
+  }
+  EXPECT_LT(worst, 0.0002);
+  std::printf("control points: database against the linear triangles %.3f mm\n", worst * 1000);
 
   EXPECT_FALSE(ParseControlPoints("a,1,2,3,4,5\n", points, error));
   EXPECT_NE(error.find("7 columns"), std::string::npos) << error;

@@ -11,6 +11,7 @@
 #include <iomanip>
 #include <limits>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -135,6 +136,51 @@ TEST_F(MarloExports, UniformDatabaseMatchesRigorousHelmert) {
   RecordProperty("worst_height_m", std::to_string(worstHeight));
   std::printf("uniform set vs rigorous Helmert: horizontal %.4f m, height %.4f m\n", worstHorizontal,
               worstHeight);
+  lib_->ExitDB();
+}
+
+// The demo database describes one continuous transformation: with the
+// interpolation the demo configurations switch on, it meets that
+// transformation everywhere to a fraction of a millimetre, so it cannot jump
+// at the border of two areas (it jumped by 79 mm between two points 7.5 m
+// apart at 47.8 N, 15.0861 E when each area carried only its own set).
+TEST_F(MarloExports, DemoDatabaseFollowsOneContinuousTransformation) {
+  ASSERT_EQ(lib_->InitDB(demoPath_.c_str()), 1);
+  auto missed = [&](double L, double B, double h, double& horizontal, double& height) {
+    double Lo = 0, Bo = 0, ho = 0, tB = 0, tL = 0, tH = 0;
+    if (lib_->BLH_BLH(L, B, h, &Lo, &Bo, &ho) != 1) return false;
+    marlogen::DemoTransformation(B, L, h, tB, tL, tH);
+    horizontal = std::hypot((Bo - tB) * 111132.0, (Lo - tL) * 111320.0 * std::cos(B * M_PI / 180));
+    height = std::fabs(ho - tH);
+    return true;
+  };
+  std::mt19937 random(5);
+  std::uniform_real_distribution<double> lat(46.85, 48.55), lon(13.05, 16.75), up(0.0, 2500.0);
+  lib_->SetInterpolationType(1, 2, 0, 0.0, 0.0);
+  double worst = 0.0, worstHeight = 0.0;
+  for (int i = 0; i < 3000; ++i) {
+    double horizontal = 0, height = 0;
+    const double B = lat(random), L = lon(random);
+    ASSERT_TRUE(missed(L, B, up(random), horizontal, height)) << B << " " << L;
+    worst = std::max(worst, horizontal);
+    worstHeight = std::max(worstHeight, height);
+  }
+  // Across the border of the two points, in steps of 7.5 m.
+  for (double L = 15.080; L < 15.092; L += 0.0001) {
+    double horizontal = 0, height = 0;
+    ASSERT_TRUE(missed(L, 47.8, 450.0, horizontal, height));
+    worst = std::max(worst, horizontal);
+  }
+  std::printf("demo database against its transformation: horizontal %.3f mm, height %.3f mm\n", worst * 1000,
+              worstHeight * 1000);
+  EXPECT_LT(worst, 0.0005);
+  EXPECT_LT(worstHeight, 0.002);
+
+  // Without the interpolation the sets alone miss it by centimetres.
+  lib_->SetInterpolationType(0, 2, 0, 0.0, 0.0);
+  double horizontal = 0, height = 0;
+  ASSERT_TRUE(missed(15.0861, 47.8, 450.0, horizontal, height));
+  EXPECT_GT(horizontal, 0.01);
   lib_->ExitDB();
 }
 

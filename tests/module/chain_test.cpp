@@ -115,6 +115,11 @@ TEST_F(Chain, ConfiguredTransformationPlacesTheGridInTheTargetFrame) {
   const double north = cfg_.ResidualGrid.GridOriginLatitude + 0.15;
   const double west = cfg_.ResidualGrid.GridOriginLongitude - 0.3;
   EXPECT_GT(std::fabs(cfg_.ResidualGrid.GridOriginLatitude - 50.0), 1e-4);  // datum shift applied
+  // The grid is laid around an origin its field carries exactly.
+  EXPECT_NEAR(cfg_.ResidualGrid.GridOriginLatitude,
+              std::round(cfg_.ResidualGrid.GridOriginLatitude * 7200) / 7200, 1e-12);
+  EXPECT_NEAR(cfg_.ResidualGrid.GridOriginLongitude,
+              std::round(cfg_.ResidualGrid.GridOriginLongitude * 7200) / 7200, 1e-12);
   for (int k = 0; k < 16; ++k) {
     double x, y, z, xt, yt, zt, lat, lon, h;
     ASSERT_EQ(projection_.SetEllipsoid(kGRS80a, kGRS80b), 1);
@@ -133,16 +138,21 @@ TEST_F(Chain, GeoidHeightsGiveMeanFreeHeightResiduals) {
   cfg_.HeightCode = kHeightGeoidGrid;
   CComputationChain chain(cfg_, projection_, nodes_);
   ASSERT_EQ(chain.Run(0.0, 0.0, 300.0), 1);
-  double sum = 0.0, mean = cfg_.ResidualGrid.MeanHeightOffset;
+  double sum = 0.0, mean = cfg_.ResidualGrid.MeanHeightOffset, exactMean = 0.0;
+  for (const CGeoPoint& n : nodes_) exactMean += n.heightAnomaly / 16.0;
   for (const CGeoPoint& n : nodes_) {
     double expected = 0.0;
     ASSERT_EQ(cfg_.GeoidGrid().Lookup(n.sourceLatitude, n.sourceLongitude, expected), 1);
     EXPECT_DOUBLE_EQ(n.heightAnomaly, expected);
-    EXPECT_DOUBLE_EQ(n.heightResidual, n.heightAnomaly - mean);
+    // Mean plus residual give the anomaly to the nearest millimetre.
+    EXPECT_NEAR(n.heightResidual, n.heightAnomaly - mean, 0.0005 + 1e-12);
+    EXPECT_NEAR(n.heightResidual * 1000, std::round(n.heightResidual * 1000), 1e-9);
     EXPECT_EQ(n.latitudeResidual, 0.0);  // plan code 0: no adjustment
-    sum += n.heightResidual;
+    // Free of the exact mean; the sent mean is that mean to the nearest cm.
+    sum += n.heightResidual - (exactMean - mean);
   }
-  EXPECT_NEAR(sum, 0.0, 1e-9);
+  EXPECT_NEAR(sum, 0.0, 16 * 0.0005);
+  EXPECT_LE(std::fabs(exactMean - mean), 0.005 + 1e-12);
   EXPECT_GT(mean, 44.0);
   EXPECT_LT(mean, 47.0);
   EXPECT_NE(nodes_[0].heightResidual, nodes_[15].heightResidual);
@@ -167,9 +177,11 @@ TEST_F(Chain, HeightLibrarySurface) {
   const double undulation = 40.3 + (40.4 - 40.3) * 0.7 + (40.6 - 40.3) * 0.15;
   EXPECT_NEAR(nodes_[0].heightAnomaly, undulation, 1e-6);
   EXPECT_NEAR(nodes_[0].targetHeight, nodes_[0].sourceHeight - undulation, 1e-6);
-  double sum = 0.0;
-  for (const CGeoPoint& n : nodes_) sum += n.heightResidual;
-  EXPECT_NEAR(sum, 0.0, 1e-9);
+  double sum = 0.0, exactMean = 0.0;
+  for (const CGeoPoint& n : nodes_) exactMean += n.heightAnomaly / 16.0;
+  for (const CGeoPoint& n : nodes_)
+    sum += n.heightResidual - (exactMean - cfg_.ResidualGrid.MeanHeightOffset);
+  EXPECT_NEAR(sum, 0.0, 16 * 0.0005);  // each residual to the nearest millimetre
 
   cfg_.Helmert.LongitudeOfOriginAreaOfValidity = 20.0;  // outside the surface grid
   EXPECT_EQ(chain.Run(0.0, 0.0, 300.0), kResultOrvelAccess);
@@ -203,6 +215,67 @@ TEST_F(Chain, HeightsBeyondTheMessageFieldsEndTheChain) {
   EXPECT_EQ(chain.Run(0.0, 0.0, 300.0), kResultResidualOverrun);
   ASSERT_EQ(surface("gentle.grd", "40 40 40\n40.5 40.5 40.5\n41 41 41\n"), 1);
   EXPECT_EQ(chain.Run(0.0, 0.0, 300.0), 1);
+}
+
+// A rover applies the mean offset as its field carries it (height in whole
+// centimetres) plus each node's residual (millimetres): the two together
+// must give the node's undulation to the residual's resolution, not lose
+// up to a centimetre to the mean's resolution.
+TEST_F(Chain, MeanHeightResolutionTravelsInTheResiduals) {
+  for (double offset : {0.0, 0.0049, 0.0051, 0.0099, -90.0037}) {
+    fs::path file = dir_ / "geoid_offset.grd";
+    {
+      std::ofstream out(file);
+      out << "51.0 9.0\n49.0 11.0\n0.5 0.5\n5 5\n";
+      for (int r = 0; r < 5; ++r)
+        for (int c = 0; c < 5; ++c)
+          out << 51.0 - 0.5 * r << " " << 9.0 + 0.5 * c << " " << 45.0 + offset + c * 0.0137 - r * 0.0093
+              << "\n";
+    }
+    ASSERT_EQ(cfg_.GeoidGrid().Load(file), 1);
+    cfg_.HeightCode = kHeightGeoidGrid;
+    CComputationChain chain(cfg_, projection_, nodes_);
+    ASSERT_EQ(chain.Run(0.0, 0.0, 300.0), 1) << offset;
+    const double mean = cfg_.ResidualGrid.MeanHeightOffset;
+    // The record holds what the 15-bit field sends, and encodes to it.
+    const double units = std::trunc(mean * 100);
+    EXPECT_NEAR(mean, units / 100, 1e-12) << offset;
+    EXPECT_NEAR(mean, 45.0 + offset, 0.05) << offset;
+    for (const CGeoPoint& n : nodes_) {
+      const double applied = units / 100 + std::trunc(n.heightResidual * 1000) / 1000;
+      EXPECT_NEAR(applied, n.heightAnomaly, 0.001) << offset;
+    }
+  }
+}
+
+TEST(MeanOffsets, SendableIsTheNearestFieldValueAndEncodesToIt) {
+  EXPECT_EQ(CComputationChain::Sendable(0.0129, 1000.0), 0.013);
+  EXPECT_EQ(CComputationChain::Sendable(-0.0129, 1000.0), -0.013);
+  EXPECT_EQ(CComputationChain::Sendable(0.0121, 1000.0), 0.012);
+  EXPECT_EQ(CComputationChain::Sendable(0.0004, 1000.0), 0.0);
+  EXPECT_EQ(static_cast<long long>(CComputationChain::Sendable(45.678, 100.0) * 100), 4568);
+  EXPECT_EQ(static_cast<long long>(CComputationChain::Sendable(-45.672, 100.0) * 100), -4567);
+  EXPECT_EQ(CComputationChain::Sendable(50.0, 7200.0), 50.0);  // exact values stay
+  EXPECT_TRUE(std::isnan(CComputationChain::Sendable(NAN, 100.0)));
+  // Every value of both fields, approached from either side: the double
+  // encodes (truncating) to exactly the nearest unit and lies within a
+  // rounding error of it (e.g. 163.83 * 100 is 16382.999... in doubles).
+  for (int k = -16383; k <= 16383; ++k)
+    for (double off : {-0.3, 0.3}) {
+      const double sent = CComputationChain::Sendable((k + off) / 100.0, 100.0);
+      ASSERT_EQ(static_cast<long long>(sent * 100), k) << k;
+      ASSERT_NEAR(sent, k / 100.0, 1e-12) << k;
+    }
+  for (int k = -127; k <= 127; ++k)
+    for (double off : {-4e-4, 4e-4}) {
+      const double sent = CComputationChain::Sendable(k / 1000.0 + off, 1000.0);
+      ASSERT_EQ(static_cast<long long>(sent * 1000), k) << k;
+    }
+  // Half arc-seconds of the grid origin, over latitudes and longitudes.
+  for (int k = -648000; k <= 648000; k += 997) {
+    const double sent = CComputationChain::Sendable(k / 7200.0 - 1e-13, 7200.0);
+    ASSERT_EQ(static_cast<long long>(sent * 7200), k) << k;
+  }
 }
 
 // Positions where the conversions have no answer end the chain with a code:
@@ -240,12 +313,18 @@ TEST_F(Chain, AdjustmentRecoversTheHelmertParameters) {
   // Targets made from the grid's sources with known parameters: the
   // adjustment returns them (rotations in degrees in the record) and
   // leaves no residual.
+  // The parameters lie a hundredth of a unit beyond whole units of the
+  // 1021 fields (residuals are taken against the values as sent, and
+  // truncation must not cut a whole unit off an estimate that comes out a
+  // hair below one).
   SetEllipsoids(kGRS80a, kGRS80b, kBesselA, kBesselB);
   CComputationChain chain(cfg_, projection_, nodes_);
   ASSERT_EQ(chain.Run(0.0, 0.0, 400.0), 1);
   const double rho = 180.0 / M_PI;
+  const double unit = 0.00002 / 3600.0 / rho;  // radians of one rotation unit
+  const double r1 = 154698.01 * unit, r2 = -82505.01 * unit, r3 = 206264.01 * unit;
   C3DTrafo known;
-  known.SetParameters(1.5e-5, -0.8e-5, 2.0e-5, -577.0, -90.0, -464.0, 1.0 + 3e-6);
+  known.SetParameters(r1, r2, r3, -577.00001, -90.00001, -464.00001, 1.0 + 3.0000001e-6);
   for (CGeoPoint& n : nodes_) {
     double x, y, z, xt, yt, zt, h;
     projection_.SetEllipsoid(kGRS80a, kGRS80b);
@@ -257,9 +336,9 @@ TEST_F(Chain, AdjustmentRecoversTheHelmertParameters) {
   }
   ASSERT_EQ(chain.HelmertAdjustment(), 1);
   const HelmertMessageData& r = cfg_.Helmert;
-  EXPECT_NEAR(r.R1, 1.5e-5 * rho, 1e-9);
-  EXPECT_NEAR(r.R2, -0.8e-5 * rho, 1e-9);
-  EXPECT_NEAR(r.R3, 2.0e-5 * rho, 1e-9);
+  EXPECT_NEAR(r.R1, r1 * rho, 1e-9);
+  EXPECT_NEAR(r.R2, r2 * rho, 1e-9);
+  EXPECT_NEAR(r.R3, r3 * rho, 1e-9);
   EXPECT_NEAR(r.DX, -577.0, 1e-3);
   EXPECT_NEAR(r.DZ, -464.0, 1e-3);
   EXPECT_NEAR(r.ScaleFactor, 1.0 + 3e-6, 1e-10);
@@ -268,6 +347,75 @@ TEST_F(Chain, AdjustmentRecoversTheHelmertParameters) {
 
   cfg_.Helmert.ComputationIndicator = 0;
   EXPECT_EQ(chain.HelmertAdjustment(), kResultComputationNotSupported);
+}
+
+// What a rover rebuilds from the messages: the nodes around the 1023
+// origin as sent, the 1021 parameters and ellipsoids as sent, plus mean
+// offset and residual as sent, must land on the database's position of
+// every node to the residual field's resolution. Parameters, ellipsoids,
+// origin and mean are all cut to their fields on the way; none of that may
+// reach the rover's result.
+TEST_F(Chain, RoverRebuildsEveryNodeFromTheFieldsAsSent) {
+  SetEllipsoids(kGRS80a, kGRS80b, kBesselA, kBesselB);
+  cfg_.ModeCode = kModeLocal;
+  CComputationChain chain(cfg_, projection_, nodes_);
+  // A position off the half-arc-second lattice of the grid origin.
+  ASSERT_EQ(chain.Run(50.0012345, 10.0023456, 400.0), 1);
+  const ResidualGridMessageData& g = cfg_.ResidualGrid;
+  EXPECT_NEAR(g.GridOriginLatitude, std::round(g.GridOriginLatitude * 7200) / 7200, 1e-12);
+  EXPECT_NEAR(g.GridOriginLongitude, std::round(g.GridOriginLongitude * 7200) / 7200, 1e-12);
+  EXPECT_GT(std::fabs(g.GridOriginLatitude * 7200 - 50.0012345 * 7200),
+            1e-3);  // not on the lattice by chance
+  // Targets: parameters far from whole field units, a shear no similarity
+  // follows, and a common offset of 0.0123" north and -0.0087" east.
+  C3DTrafo known;
+  known.SetParameters(1.53e-5, -0.81e-5, 2.07e-5, -577.1234, -90.5678, -464.9012, 1.0 + 3.456789e-6);
+  const double north = g.GridOriginLatitude + 0.15, west = g.GridOriginLongitude - 0.3;
+  for (int k = 0; k < 16; ++k) {
+    CGeoPoint& n = nodes_[k];
+    double x, y, z, xt, yt, zt, h, lat, lon;
+    // The configured transformation is the identity: the node's source
+    // position on the target ellipsoid is where the rover lays the node.
+    projection_.SetEllipsoid(kBesselA, kBesselB);
+    projection_.CartesianToGeographic(n.sourceX, n.sourceY, n.sourceZ, lat, lon, h);
+    EXPECT_NEAR(lat, north - (k / 4) * 0.1, 1e-9) << k;
+    EXPECT_NEAR(lon, west + (k % 4) * 0.2, 1e-9) << k;
+    projection_.SetEllipsoid(kGRS80a, kGRS80b);
+    projection_.GeographicToCartesian(n.sourceLatitude, n.sourceLongitude, n.sourceHeight, x, y, z);
+    known.TransformForward(x, y, z, xt, yt, zt);
+    projection_.SetEllipsoid(kBesselA, kBesselB);
+    projection_.CartesianToGeographic(xt, yt, zt, n.targetLatitude, n.targetLongitude, h);
+    n.targetLatitude += (0.0123 + 0.002 * (k % 4) * (k / 4) / 9.0) / 3600.0;
+    n.targetLongitude += -0.0087 / 3600.0;
+    n.targetHeight = h;
+  }
+  ASSERT_EQ(chain.HelmertAdjustment(), 1);
+  const HelmertFieldValues f = HelmertFields(cfg_.Helmert);
+  const double rho = 180.0 / M_PI;
+  C3DTrafo rover;
+  rover.SetParameters(f.R1() / rho, f.R2() / rho, f.R3() / rho, f.DX(), f.DY(), f.DZ(), f.ScaleFactor());
+  const double perArcSecond = 33333.0 + 1.0 / 3.0;
+  const double meanLat = std::trunc(g.MeanLatitudeOffset * 1000) / 1000;
+  const double meanLon = std::trunc(g.MeanLongitudeOffset * 1000) / 1000;
+  // The rover's ellipsoids are those 1021 sends (semi-axes in whole
+  // millimetres, truncated): Bessel's semi-minor axis arrives 0.8 mm short.
+  EXPECT_NEAR(f.TargetB(), kBesselB, 0.001);
+  EXPECT_NE(f.TargetB(), kBesselB);
+  for (int k = 0; k < 16; ++k) {
+    const CGeoPoint& n = nodes_[k];
+    double x, y, z, xt, yt, zt, lat, lon, h;
+    projection_.SetEllipsoid(f.SourceA(), f.SourceB());
+    projection_.GeographicToCartesian(n.sourceLatitude, n.sourceLongitude, n.sourceHeight, x, y, z);
+    rover.TransformForward(x, y, z, xt, yt, zt);
+    projection_.SetEllipsoid(f.TargetA(), f.TargetB());
+    projection_.CartesianToGeographic(xt, yt, zt, lat, lon, h);
+    lat += (meanLat + std::trunc(n.latitudeResidual * perArcSecond) / perArcSecond) / 3600.0;
+    lon += (meanLon + std::trunc(n.longitudeResidual * perArcSecond) / perArcSecond) / 3600.0;
+    // Half a unit of the residual field (0.000015", the residual sent as
+    // its nearest unit) and a little for the rover's own arithmetic.
+    EXPECT_NEAR((lat - n.targetLatitude) * 3600, 0.0, 0.000016) << "node " << k + 1;
+    EXPECT_NEAR((lon - n.targetLongitude) * 3600, 0.0, 0.000016) << "node " << k + 1;
+  }
 }
 
 TEST(ResidualBounds, ExactBoundsPass) {

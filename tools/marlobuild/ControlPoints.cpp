@@ -163,13 +163,20 @@ std::vector<Triangle> Triangulate(const std::vector<double>& x, const std::vecto
   return result;
 }
 
+namespace {
+constexpr int kTriangleSteps = 8;        // lattice of a triangle: (8 + 1)(8 + 2) / 2 = 45 positions
+constexpr double kFrameMargin = 0.02;    // of the points' extent in the plane
+constexpr double kFrameMinimum = 100.0;  // metres
+}  // namespace
+
 bool BuildPointMesh(const std::vector<IdenticalPosition>& points, DatabaseBuilder& builder,
                     std::string& error) {
+  const BuildSettings& settings = builder.Settings();
   std::vector<double> e, n;
   std::map<std::pair<long long, long long>, std::string> seen;
   for (const IdenticalPosition& p : points) {
     double pe, pn;
-    if (!ToPlane(builder.Settings(), p.sourceLat, p.sourceLon, pe, pn)) {
+    if (!ToPlane(settings, p.sourceLat, p.sourceLon, pe, pn)) {
       error = "point " + p.name + " cannot be projected into the database plane";
       return false;
     }
@@ -183,17 +190,72 @@ bool BuildPointMesh(const std::vector<IdenticalPosition>& points, DatabaseBuilde
     e.push_back(pe);
     n.push_back(pn);
   }
-  const std::vector<Triangle> triangles = Triangulate(e, n);
-  if (triangles.empty()) {
+  if (Triangulate(e, n).empty()) {
     error = "the points lie on one line; no transformation area can be formed";
     return false;
   }
-  std::vector<int> used(points.size(), 0);
+  // A frame of eight nodes around the points, a margin beyond them: every
+  // control point, the outermost ones included, then lies inside the mesh
+  // and not on its border, where the library's area search would miss it.
+  // Each frame node carries the shift of the point nearest to it; between
+  // the outermost points and the frame the transformation is extrapolated.
+  std::vector<IdenticalPosition> all = points;
+  const auto [minE, maxE] = std::minmax_element(e.begin(), e.end());
+  const auto [minN, maxN] = std::minmax_element(n.begin(), n.end());
+  const double margin = kFrameMargin * std::max(*maxE - *minE, *maxN - *minN) + kFrameMinimum;
+  const double e0 = *minE - margin, e1 = *maxE + margin, n0 = *minN - margin, n1 = *maxN + margin;
+  const double frame[8][2] = {{e0, n0}, {0.5 * (e0 + e1), n0}, {e1, n0}, {e1, 0.5 * (n0 + n1)},
+                              {e1, n1}, {0.5 * (e0 + e1), n1}, {e0, n1}, {e0, 0.5 * (n0 + n1)}};
+  for (int k = 0; k < 8; ++k) {
+    std::size_t nearest = 0;
+    for (std::size_t i = 1; i < points.size(); ++i)
+      if (std::hypot(e[i] - frame[k][0], n[i] - frame[k][1]) <
+          std::hypot(e[nearest] - frame[k][0], n[nearest] - frame[k][1]))
+        nearest = i;
+    const IdenticalPosition& p = points[nearest];
+    IdenticalPosition q;
+    q.name = "frame" + std::to_string(k + 1);
+    if (!FromPlane(settings, frame[k][0], frame[k][1], q.sourceLat, q.sourceLon)) {
+      error = "the frame around the points cannot be projected back from the database plane";
+      return false;
+    }
+    q.sourceHeight = p.sourceHeight;
+    q.targetLat = q.sourceLat + (p.targetLat - p.sourceLat);
+    q.targetLon = q.sourceLon + (p.targetLon - p.sourceLon);
+    q.targetHeight = p.targetHeight;
+    all.push_back(q);
+    e.push_back(frame[k][0]);
+    n.push_back(frame[k][1]);
+  }
+  const std::vector<Triangle> triangles = Triangulate(e, n);
+  std::vector<int> used(all.size(), 0);
   std::vector<int> ids;
-  for (const IdenticalPosition& p : points) ids.push_back(builder.AddNode(p.sourceLat, p.sourceLon));
+  for (const IdenticalPosition& p : all) ids.push_back(builder.AddNode(p.sourceLat, p.sourceLon));
   for (const Triangle& t : triangles) {
     used[t.a] = used[t.b] = used[t.c] = 1;
-    builder.AddArea({ids[t.a], ids[t.b], ids[t.c]}, {points[t.a], points[t.b], points[t.c]});
+    const IdenticalPosition* corner[3] = {&all[t.a], &all[t.b], &all[t.c]};
+    // Between its corners the transformation is taken as linear in the
+    // source latitude and longitude: along an edge that depends on the
+    // edge's two points alone, so the triangles on both sides agree there.
+    // The support points follow it on a lattice of 45 positions, corners
+    // and edges included.
+    std::vector<IdenticalPosition> samples;
+    for (int i = 0; i <= kTriangleSteps; ++i)
+      for (int j = 0; i + j <= kTriangleSteps; ++j) {
+        const double w[3] = {double(i) / kTriangleSteps, double(j) / kTriangleSteps,
+                             double(kTriangleSteps - i - j) / kTriangleSteps};
+        IdenticalPosition q;
+        for (int k = 0; k < 3; ++k) {
+          q.sourceLat += w[k] * corner[k]->sourceLat;
+          q.sourceLon += w[k] * corner[k]->sourceLon;
+          q.sourceHeight += w[k] * corner[k]->sourceHeight;
+          q.targetLat += w[k] * corner[k]->targetLat;
+          q.targetLon += w[k] * corner[k]->targetLon;
+          q.targetHeight += w[k] * corner[k]->targetHeight;
+        }
+        samples.push_back(q);
+      }
+    builder.AddArea({ids[t.a], ids[t.b], ids[t.c]}, {*corner[0], *corner[1], *corner[2]}, std::move(samples));
   }
   for (std::size_t i = 0; i < points.size(); ++i)
     if (!used[i]) {

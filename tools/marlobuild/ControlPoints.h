@@ -1,8 +1,12 @@
 #pragma once
 // Identical points from a CSV file and their mesh: a Delaunay triangulation
-// in the database plane, one area per triangle with its three corners as
-// identical points. The database then reproduces every control point
-// exactly and interpolates between them.
+// in the database plane, one area per triangle, its set fitted to its three
+// corners. Inside a triangle the transformation is taken as linear between
+// the corners (in source latitude and longitude), and the area's support
+// points carry what the set misses of that: the database reproduces every
+// control point and is continuous across the triangles' edges. A frame of
+// eight nodes a little beyond the outermost points (each with the shift of
+// its nearest point) keeps those points off the border of the mesh.
 //
 // CSV: one point a line, "name,source latitude,source longitude,source
 // height,target latitude,target longitude,target height" (degrees, metres);

@@ -72,6 +72,25 @@ bool ToPlane(const BuildSettings& s, double lat, double lon, double& easting, do
   }
 }
 
+bool FromPlane(const BuildSettings& s, double easting, double northing, double& lat, double& lon) {
+  UseEllipsoid(s, s.source.a, s.source.b);
+  lat = lon = NAN;
+  switch (s.projectionType) {
+    case 2:
+      EN_to_BL_GK(easting, northing, &lat, &lon);
+      break;
+    case 3:
+      EN_to_BL_UTM_Raw(easting, northing, &lat, &lon);
+      break;
+    case 4:
+      if (EN_to_BL_Lambert(easting, northing, &lat, &lon) != 0) return false;
+      break;
+    default:
+      return false;
+  }
+  return std::isfinite(lat) && std::isfinite(lon);
+}
+
 void MeanShift(const BuildSettings& s, const std::vector<IdenticalPosition>& points, double shift[3]) {
   double sum[3] = {0, 0, 0};
   for (const IdenticalPosition& p : points) {
@@ -222,17 +241,118 @@ int DatabaseBuilder::AddNode(double sourceLat, double sourceLon) {
   return static_cast<int>(nodes_.size());
 }
 
-void DatabaseBuilder::AddArea(std::vector<int> ring, std::vector<IdenticalPosition> points) {
+void DatabaseBuilder::AddArea(std::vector<int> ring, std::vector<IdenticalPosition> points,
+                              std::vector<IdenticalPosition> samples) {
   MeshArea area;
   area.ring = std::move(ring);
   area.points = std::move(points);
+  area.samples = std::move(samples);
   areas_.push_back(std::move(area));
 }
 
+void DatabaseBuilder::UseShift(const double shift[3]) {
+  for (int i = 0; i < 3; ++i) shift_[i] = shift[i];
+  shiftGiven_ = true;
+}
+
+bool FitSupport(const BuildSettings& s, const AreaModel& model, const AreaParameters& p,
+                const std::vector<IdenticalPosition>& samples, const SupportRing& ring,
+                const std::string& name, std::vector<FittedPoint>& support, double& worst) {
+  // What the set leaves at every sample, in metres as the library adds it.
+  std::vector<FittedPoint> wanted;
+  wanted.reserve(samples.size());
+  for (const IdenticalPosition& q : samples) {
+    FittedPoint f = model.Residuals(p, q);
+    if (!ToPlane(s, q.sourceLat, q.sourceLon, f.easting, f.northing)) return false;
+    wanted.push_back(f);
+  }
+  return FitSupportValues(wanted, ring, name, support, worst);
+}
+
+bool FitSupportValues(const std::vector<FittedPoint>& wanted, const SupportRing& ring,
+                      const std::string& name, std::vector<FittedPoint>& support, double& worst) {
+  support.clear();
+  worst = 0.0;
+  const std::size_t n = static_cast<std::size_t>(std::max(ring.count, 0)), m = wanted.size();
+  if (n == 0 || m < n) return false;
+  double minE = 1e300, maxE = -1e300, minN = 1e300, maxN = -1e300;
+  for (const FittedPoint& f : wanted) {
+    if (!std::isfinite(f.easting) || !std::isfinite(f.northing)) return false;
+    minE = std::min(minE, f.easting);
+    maxE = std::max(maxE, f.easting);
+    minN = std::min(minN, f.northing);
+    maxN = std::max(maxN, f.northing);
+  }
+  const double centreE = 0.5 * (minE + maxE), centreN = 0.5 * (minN + maxN);
+  const double size = std::max({maxE - minE, maxN - minN, 1.0});
+  constexpr double kPi = 3.14159265358979323846;
+  for (std::size_t i = 0; i < n; ++i) {
+    FittedPoint f;
+    const double angle = 2.0 * kPi * (static_cast<double>(i) + 0.5) / static_cast<double>(n);
+    const double radius = size * (i % 2 == 1 && ring.outerRadius > 0.0 ? ring.outerRadius : ring.radius);
+    // Millimetres, as written: the fit sees the points where the file puts them.
+    f.easting = std::round((centreE + radius * std::cos(angle)) * 1000.0) / 1000.0;
+    f.northing = std::round((centreN + radius * std::sin(angle)) * 1000.0) / 1000.0;
+    f.position.name = name + "_S" + std::to_string(i + 1);
+    support.push_back(f);
+  }
+  // The library's weights (1/d^2, normalised) of every support point at
+  // every sample: the interpolated value is linear in the support values.
+  std::vector<double> phi(m * n);
+  for (std::size_t k = 0; k < m; ++k) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const double d =
+          std::hypot(support[i].easting - wanted[k].easting, support[i].northing - wanted[k].northing);
+      phi[k * n + i] = 1.0 / (d * d);
+      sum += phi[k * n + i];
+    }
+    for (std::size_t i = 0; i < n; ++i) phi[k * n + i] /= sum;
+  }
+  // Normal equations, shared by the three components; a faint pull towards
+  // zero keeps the values bounded where the samples hardly tell them apart.
+  std::vector<std::vector<double>> normal(n, std::vector<double>(n, 0.0));
+  for (std::size_t k = 0; k < m; ++k)
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t j = 0; j < n; ++j) normal[i][j] += phi[k * n + i] * phi[k * n + j];
+  double trace = 0.0;
+  for (std::size_t i = 0; i < n; ++i) trace += normal[i][i];
+  for (std::size_t i = 0; i < n; ++i) normal[i][i] += 1e-10 * trace;
+  for (int component = 0; component < 3; ++component) {
+    auto value = [component](const FittedPoint& f) -> double {
+      return component == 0 ? f.residualLat : component == 1 ? f.residualLon : f.residualHeight;
+    };
+    std::vector<std::vector<double>> a = normal;
+    std::vector<double> b(n, 0.0);
+    for (std::size_t k = 0; k < m; ++k)
+      for (std::size_t i = 0; i < n; ++i) b[i] += phi[k * n + i] * value(wanted[k]);
+    if (!Solve(a, b)) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!std::isfinite(b[i])) return false;
+      // Hundredths of a millimetre, as written.
+      const double written = std::round(b[i] * 1e5) / 1e5;
+      (component == 0   ? support[i].residualLat
+       : component == 1 ? support[i].residualLon
+                        : support[i].residualHeight) = written;
+    }
+  }
+  for (std::size_t k = 0; k < m; ++k) {
+    double lat = 0.0, lon = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+      lat += phi[k * n + i] * support[i].residualLat;
+      lon += phi[k * n + i] * support[i].residualLon;
+    }
+    worst = std::max(worst, std::hypot(lat - wanted[k].residualLat, lon - wanted[k].residualLon));
+  }
+  return true;
+}
+
 bool DatabaseBuilder::FitAll(FitStatistics& stats, std::string& error) {
-  std::vector<IdenticalPosition> all;
-  for (const MeshArea& a : areas_) all.insert(all.end(), a.points.begin(), a.points.end());
-  MeanShift(s_, all, shift_);
+  if (!shiftGiven_) {
+    std::vector<IdenticalPosition> all;
+    for (const MeshArea& a : areas_) all.insert(all.end(), a.points.begin(), a.points.end());
+    MeanShift(s_, all, shift_);
+  }
   const AreaModel model(s_, shift_);
   double sumSquares = 0.0;
   stats = FitStatistics{};
@@ -247,6 +367,23 @@ bool DatabaseBuilder::FitAll(FitStatistics& stats, std::string& error) {
       return false;
     }
     a.fitted.clear();
+    if (!a.samples.empty()) {
+      double worst = 0.0;
+      if (!FitSupport(s_, model, a.parameters, a.samples, SupportRing{}, "A" + std::to_string(i + 1),
+                      a.fitted, worst)) {
+        error = "the support points of area " + std::to_string(i + 1) + " cannot be fitted";
+        return false;
+      }
+      ++stats.supportAreas;
+      stats.supportMisfitMax = std::max(stats.supportMisfitMax, worst);
+      for (const FittedPoint& f : a.fitted) {
+        const double r = std::hypot(f.residualLat, f.residualLon);
+        sumSquares += r * r;
+        stats.residualMax = std::max(stats.residualMax, r);
+        ++stats.points;
+      }
+      continue;
+    }
     for (const IdenticalPosition& q : a.points) {
       FittedPoint f = model.Residuals(a.parameters, q);
       if (!ToPlane(s_, q.sourceLat, q.sourceLon, f.easting, f.northing)) {

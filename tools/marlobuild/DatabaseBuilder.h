@@ -87,10 +87,46 @@ void MeanShift(const BuildSettings& settings, const std::vector<IdenticalPositio
 
 // Projection of a source position into the database plane.
 bool ToPlane(const BuildSettings& settings, double lat, double lon, double& easting, double& northing);
+// And back.
+bool FromPlane(const BuildSettings& settings, double easting, double northing, double& lat, double& lon);
+
+// Support points of one area for the library's interpolation (1/d^2 over
+// the points of the containing area). They stand on two circles around the
+// area, well outside it, and carry values fitted by least squares so that
+// the set plus the interpolation reproduces the source at many sample
+// positions inside the area. Seen from inside, points that far away blend
+// smoothly, with no flat spot at a point and no bump between points, so
+// neighbouring areas agree along their shared border to a small fraction
+// of a millimetre. Why two circles: the 1/d^2 weights of points on one
+// circle are Poisson's kernel, so one circle follows exactly the fields
+// that satisfy Laplace's equation (constant, linear, x^2 - y^2, xy, and so
+// every bilinear grid cell) but not one that curves alike in both
+// directions (x^2 + y^2); a second, wider circle adds that term.
+struct SupportRing {
+  int count = 16;            // every second point on the outer circle
+  double radius = 2.0;       // inner circle, in units of the area's larger extent in the plane
+  double outerRadius = 4.0;  // outer circle; 0 puts every point on the inner one
+};
+
+// Fits the support values of one area with its set p; worst is the
+// largest horizontal misfit at the samples (metres). False when the
+// positions cannot be projected or the system is singular.
+bool FitSupport(const BuildSettings& settings, const AreaModel& model, const AreaParameters& p,
+                const std::vector<IdenticalPosition>& samples, const SupportRing& ring,
+                const std::string& name, std::vector<FittedPoint>& support, double& worst);
+// The same for residuals already known at sample positions (easting,
+// northing in the database plane and the three residuals in metres, as the
+// library adds them): the support points are named name_S1, name_S2, ...
+bool FitSupportValues(const std::vector<FittedPoint>& wanted, const SupportRing& ring,
+                      const std::string& name, std::vector<FittedPoint>& support, double& worst);
 
 struct MeshArea {
   std::vector<int> ring;  // node ids in boundary order
   std::vector<IdenticalPosition> points;
+  // When given: the set is fitted to the points and the file carries
+  // support points fitted to these samples instead of the points'
+  // residuals.
+  std::vector<IdenticalPosition> samples;
   AreaParameters parameters;
   std::vector<FittedPoint> fitted;
 };
@@ -98,6 +134,9 @@ struct MeshArea {
 struct FitStatistics {
   std::size_t areas = 0, points = 0;
   double residualRms = 0, residualMax = 0;  // metres, horizontal
+  // Areas with support points: the largest misfit at their samples.
+  std::size_t supportAreas = 0;
+  double supportMisfitMax = 0;  // metres, horizontal
 };
 
 // Collects nodes and areas, fits them and writes the database text.
@@ -106,7 +145,11 @@ class DatabaseBuilder {
   explicit DatabaseBuilder(BuildSettings settings);
   // Node in the database plane from its source position; returns its id.
   int AddNode(double sourceLat, double sourceLon);
-  void AddArea(std::vector<int> ring, std::vector<IdenticalPosition> points);
+  void AddArea(std::vector<int> ring, std::vector<IdenticalPosition> points,
+               std::vector<IdenticalPosition> samples = {});
+  // The geocentric shift every area carries; Build computes it from the
+  // areas' points unless it is given here first.
+  void UseShift(const double shift[3]);
   const BuildSettings& Settings() const { return s_; }
 
   // Fits every area and writes the text; false with a sentence in error.
@@ -123,6 +166,7 @@ class DatabaseBuilder {
   std::vector<Node> nodes_;  // id = index + 1
   std::vector<MeshArea> areas_;
   double shift_[3] = {0, 0, 0};
+  bool shiftGiven_ = false;
 };
 
 // Loads the text with the library's own reader and transforms every check

@@ -8,7 +8,8 @@ namespace marlobuild {
 
 namespace {
 
-constexpr int kFine = 4;  // lattice steps per cell edge at the finest split
+constexpr int kFine = 4;         // lattice steps per cell edge at the finest split
+constexpr int kSampleSteps = 8;  // sample lattice of an area: 9 x 9 positions, border included
 
 struct Key {
   int grid, row, column;  // fine lattice position
@@ -44,12 +45,15 @@ struct SubArea {
   std::vector<IdenticalPosition> points;
 };
 
-bool Points(const Ntv2Grid& grid, bool inverse, const SubArea& a, std::vector<IdenticalPosition>& out) {
+// The positions of an area on a lattice of (steps + 1) x (steps + 1), the
+// border included, with both of their coordinates.
+bool Lattice(const Ntv2Grid& grid, bool inverse, const SubArea& a, int steps,
+             std::vector<IdenticalPosition>& out) {
   const Ntv2SubGrid& g = grid.subGrids[a.grid];
   out.clear();
-  for (int i = 0; i <= 2; ++i)
-    for (int j = 0; j <= 2; ++j) {
-      const double fr = a.row0 + 0.5 * i * a.span, fc = a.column0 + 0.5 * j * a.span;
+  for (int i = 0; i <= steps; ++i)
+    for (int j = 0; j <= steps; ++j) {
+      const double fr = a.row0 + double(i) * a.span / steps, fc = a.column0 + double(j) * a.span / steps;
       const double lat = g.south + fr / kFine * g.dlat, lon = g.west + fc / kFine * g.dlon;
       char name[64];
       std::snprintf(name, sizeof name, "%s_%g_%g", g.name.empty() ? "G" : g.name.c_str(), fr / kFine,
@@ -83,6 +87,7 @@ bool BuildGridMesh(const Ntv2Grid& grid, const GridMeshOptions& options, Databas
     MeanShift(builder.Settings(), corners, shift);
   }
   const AreaModel model(builder.Settings(), shift);
+  builder.UseShift(shift);
 
   std::vector<SubArea> accepted;
   for (std::size_t gi = 0; gi < grid.subGrids.size(); ++gi) {
@@ -98,7 +103,7 @@ bool BuildGridMesh(const Ntv2Grid& grid, const GridMeshOptions& options, Databas
           for (int i = 0; i < split; ++i)
             for (int j = 0; j < split; ++j) {
               SubArea a{int(gi), r * kFine + i * span, c * kFine + j * span, span, {}};
-              if (!Points(grid, options.inverse, a, a.points)) {
+              if (!Lattice(grid, options.inverse, a, kSampleSteps, a.points)) {
                 error = "the grid's shifts cannot be evaluated in sub-grid " + g.name;
                 return false;
               }
@@ -107,13 +112,17 @@ bool BuildGridMesh(const Ntv2Grid& grid, const GridMeshOptions& options, Databas
                 error = "a parameter set of sub-grid " + g.name + " cannot be determined";
                 return false;
               }
-              for (const IdenticalPosition& q : a.points) {
-                const FittedPoint f = model.Residuals(p, q);
-                worst = std::max(worst, std::hypot(f.residualLat, f.residualLon));
+              std::vector<FittedPoint> support;
+              double misfit = 0.0;
+              if (!FitSupport(builder.Settings(), model, p, a.points, SupportRing{}, "", support, misfit)) {
+                error = "the support points of a cell of sub-grid " + g.name + " cannot be fitted";
+                return false;
               }
+              worst = std::max(worst, misfit);
               parts.push_back(std::move(a));
             }
           if (worst <= options.tolerance || split == 4) {
+            report.worstMisfit = std::max(report.worstMisfit, worst);
             if (split == 2) ++report.split2;
             if (split == 4) ++report.split4;
             for (auto& a : parts) accepted.push_back(std::move(a));
@@ -153,7 +162,7 @@ bool BuildGridMesh(const Ntv2Grid& grid, const GridMeshOptions& options, Databas
       if (isCorner.count({a.grid, r0 + s, c})) ring.push_back(node({a.grid, r0 + s, c}));
     for (int r = r0 + s; r > r0; --r)
       if (isCorner.count({a.grid, r, c0})) ring.push_back(node({a.grid, r, c0}));
-    builder.AddArea(std::move(ring), a.points);
+    builder.AddArea(std::move(ring), a.points, a.points);
   }
   return true;
 }

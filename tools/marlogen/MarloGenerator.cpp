@@ -8,7 +8,11 @@
 #include <sstream>
 #include <vector>
 
+#include "DatabaseBuilder.h"
+#include "MarloDatabase.h"
 #include "PelProjection.h"
+#include "PointTransformation.h"
+#include "ResidualInterpolation.h"
 
 namespace marlogen {
 
@@ -158,9 +162,117 @@ std::string Number(double v, int decimals) {
   return buffer;
 }
 
+// Identical points at random positions inside the area, with the
+// distortion field (and noise) as residuals; the identity has none.
+std::string RandomPoints(const Area& a, const Options& options, bool zero, Random& random) {
+  std::vector<std::string> lines;
+  for (int k = 1; k <= options.pointsPerArea; ++k) {
+    Plane q;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      q = {a.minE + (a.maxE - a.minE) * random.Uniform(), a.minN + (a.maxN - a.minN) * random.Uniform()};
+      if (Inside(a.ring, q)) break;
+    }
+    q.e = std::round(q.e * 1000.0) / 1000.0;
+    q.n = std::round(q.n * 1000.0) / 1000.0;
+    double lat = 0.0, lon = 0.0;
+    Unproject(q, lat, lon);
+    double dLon = 0.0, dLat = 0.0, dH = 0.0;
+    if (!zero) {
+      Distortion(lat, lon, dLon, dLat, dH);
+      dLon += 0.004 * random.Symmetric();
+      dLat += 0.004 * random.Symmetric();
+      dH += 0.006 * random.Symmetric();
+    }
+    const double height = 250.0 + 1800.0 * random.Uniform();
+    char name[32];
+    std::snprintf(name, sizeof name, "P%d-%d", a.id, k);
+    lines.push_back(std::string(name) + " " + Number(height, 3) + " " + Number(q.e, 3) + " " +
+                    Number(q.n, 3) + "\n" + Number(dLon, 4) + " " + Number(dLat, 4) + " " + Number(dH, 4) +
+                    "\n");
+  }
+  std::string text = std::to_string(lines.size()) + "\n";
+  for (const std::string& l : lines) text += l;
+  return text;
+}
+
+// The support points of every area (text as the area block lists them):
+// what the demo transformation differs from the area's set alone, on a
+// lattice over the area, carried by points on a ring around it. text is the
+// database with the sets and no points; the library evaluates the sets.
+bool SupportPoints(const std::string& text, const std::vector<Area>& areas, const Options& options,
+                   std::vector<std::string>& points, GenerationReport* report) {
+  constexpr int kSteps = 8;                // lattice of 9 x 9 samples, border included
+  constexpr double kSampleHeight = 500.0;  // metres; the sets hardly depend on it
+  marlo::LibraryState state;
+  if (marlo::ParseDatabase(text, state.db) != marlo::kSuccess) return false;
+  state.ready = true;  // interpolation off: the sets alone
+  const marlo::ProjectionBinding projection;
+  if (!projection.Usable()) return false;
+  marlobuild::SupportRing ring;
+  ring.count = options.supportPointsPerArea;
+  for (std::size_t i = 0; i < areas.size(); ++i) {
+    const Area& a = areas[i];
+    const auto found = state.db.areas.find(a.id);
+    if (found == state.db.areas.end()) return false;
+    std::vector<marlobuild::FittedPoint> wanted;
+    for (int r = 0; r <= kSteps; ++r)
+      for (int c = 0; c <= kSteps; ++c) {
+        const Plane q{a.minE + (a.maxE - a.minE) * c / kSteps, a.minN + (a.maxN - a.minN) * r / kSteps};
+        double lat = 0.0, lon = 0.0;
+        Unproject(q, lat, lon);
+        marlo::Geographic set;
+        if (marlo::TransformInArea(state, projection, found->second, q.e, q.n, {lon, lat, kSampleHeight},
+                                   set) != marlo::kSuccess)
+          return false;
+        double tLat = 0.0, tLon = 0.0, tH = 0.0;
+        DemoTransformation(lat, lon, kSampleHeight, tLat, tLon, tH);
+        // Metres, as the library adds them back at the set's latitude.
+        const marlo::EllipsoidQuantities t = marlo::QuantitiesAt(kBesselA, kBesselB, set.B);
+        marlobuild::FittedPoint f;
+        f.easting = q.e;
+        f.northing = q.n;
+        f.residualLat = (tLat - set.B) / 180.0 * kPi * t.M;
+        f.residualLon = (tLon - set.L) / 180.0 * kPi * t.N * std::cos(set.B / 180.0 * kPi);
+        f.residualHeight = tH - set.h;
+        wanted.push_back(f);
+      }
+    std::vector<marlobuild::FittedPoint> support;
+    double worst = 0.0;
+    if (!marlobuild::FitSupportValues(wanted, ring, "P" + std::to_string(a.id), support, worst)) return false;
+    if (report != nullptr) report->supportMisfitMax = std::max(report->supportMisfitMax, worst);
+    std::string lines = std::to_string(support.size()) + "\n";
+    for (const marlobuild::FittedPoint& f : support)
+      lines += f.position.name + " 0.000 " + Number(f.easting, 3) + " " + Number(f.northing, 3) + "\n" +
+               Number(f.residualLon, 5) + " " + Number(f.residualLat, 5) + " " + Number(f.residualHeight, 5) +
+               "\n";
+    points[i] = lines;
+  }
+  return true;
+}
+
 }  // namespace
 
-std::string GenerateDatabase(const Options& options) {
+void DemoTransformation(double lat, double lon, double h, double& outLat, double& outLon, double& outH) {
+  const Helmert set = RegionalSet(lat, lon);
+  double X = 0.0, Y = 0.0, Z = 0.0;
+  InitializeDLL(0.0, 0, 0.0, kGrs80A, kGrs80B, 0.0, 0.0, 0.0, 0.0, 0, 0, 0);
+  BLH_to_XYZ(lat, lon, h, &X, &Y, &Z);
+  const std::array<double, 3> r = Rotate(set, {X, Y, Z});
+  const double s = 1.0 + set.ppm * 1e-6;
+  outLat = lat;
+  outLon = lon;
+  outH = h;
+  InitializeDLL(0.0, 0, 0.0, kBesselA, kBesselB, 0.0, 0.0, 0.0, 0.0, 0, 0, 0);
+  XYZ_to_BLH(set.tx + s * r[0], set.ty + s * r[1], set.tz + s * r[2], &outLat, &outLon, &outH);
+  double dLon = 0.0, dLat = 0.0, dH = 0.0;
+  Distortion(lat, lon, dLon, dLat, dH);
+  const marlo::EllipsoidQuantities q = marlo::QuantitiesAt(kBesselA, kBesselB, outLat);
+  outLat += dLat / q.M / kPi * 180.0;
+  outLon += dLon / (q.N * std::cos(outLat * kPi / 180.0)) / kPi * 180.0;
+  outH += dH;
+}
+
+std::string GenerateDatabase(const Options& options, GenerationReport* report) {
   Random random(options.seed);
   const bool zero = options.mode == Options::Mode::Zero;
   const bool uniform = options.mode == Options::Mode::Uniform;
@@ -308,8 +420,10 @@ std::string GenerateDatabase(const Options& options) {
       for (int id : ids) out << id << "\n";
     }
 
-  out << "; ---- areas\n" << areas.size() << "\n";
+  // Each area's polygon and parameter set, then its identical points.
+  std::vector<std::string> heads, points(areas.size(), "0\n");
   for (const Area& a : areas) {
+    std::ostringstream head;
     double cLat = 0.0, cLon = 0.0;
     Unproject({(a.minE + a.maxE) / 2.0, (a.minN + a.maxN) / 2.0}, cLat, cLon);
     int type = 1;
@@ -324,88 +438,79 @@ std::string GenerateDatabase(const Options& options) {
       p = Decompose(h, type);
       if (type == 0 || type == 4) p.heightScale = p.scale + 3.0 * std::sin(cLat);
     }
-    out << a.id << "\n" << a.edgeIds.size() << "\n";
+    head << a.id << "\n" << a.edgeIds.size() << "\n";
     for (int id : a.edgeIds) {
       const Edge& e = edgeById[id];
       const Plane& f = nodes[e.from];
       const Plane& t = nodes[e.to];
-      out << e.id << "\n"
-          << e.from << " " << Number(f.e, 3) << " " << Number(f.n, 3) << "\n"
-          << e.to << " " << Number(t.e, 3) << " " << Number(t.n, 3) << "\n";
+      head << e.id << "\n"
+           << e.from << " " << Number(f.e, 3) << " " << Number(f.n, 3) << "\n"
+           << e.to << " " << Number(t.e, 3) << " " << Number(t.n, 3) << "\n";
     }
-    out << "0\n"
-        << Number(p.shift[0], 4) << "\n"
-        << Number(p.shift[1], 4) << "\n"
-        << Number(p.shift[2], 4) << "\n"
-        << p.type << "\n";
+    head << "0\n"
+         << Number(p.shift[0], 4) << "\n"
+         << Number(p.shift[1], 4) << "\n"
+         << Number(p.shift[2], 4) << "\n"
+         << p.type << "\n";
     const std::string tx = Number(p.t[0], 5), ty = Number(p.t[1], 5), tz = Number(p.t[2], 5);
     const std::string rx = Number(p.r[0], 6), ry = Number(p.r[1], 6), rz = Number(p.r[2], 6);
     const std::string sc = Number(p.scale, 5), hs = Number(p.heightScale, 5);
     switch (p.type) {
       case 0:
-        out << tx << "\n"
-            << ty << "\n"
-            << tz << "\n"
-            << rx << "\n"
-            << ry << "\n"
-            << rz << "\n"
-            << sc << "\n"
-            << hs << "\n";
+        head << tx << "\n"
+             << ty << "\n"
+             << tz << "\n"
+             << rx << "\n"
+             << ry << "\n"
+             << rz << "\n"
+             << sc << "\n"
+             << hs << "\n";
         break;
       case 1:
-        out << tx << "\n" << ty << "\n" << tz << "\n" << rx << "\n" << ry << "\n" << rz << "\n" << sc << "\n";
+        head << tx << "\n"
+             << ty << "\n"
+             << tz << "\n"
+             << rx << "\n"
+             << ry << "\n"
+             << rz << "\n"
+             << sc << "\n";
         break;
       case 4:
-        out << rx << "\n" << ry << "\n" << rz << "\n" << sc << "\n" << hs << "\n";
+        head << rx << "\n" << ry << "\n" << rz << "\n" << sc << "\n" << hs << "\n";
         break;
       case 5:
-        out << rx << "\n" << ry << "\n" << rz << "\n" << sc << "\n";
+        head << rx << "\n" << ry << "\n" << rz << "\n" << sc << "\n";
         break;
       default:
         break;
     }
-    // Identical points inside the area, with the residuals of the
-    // national network against the area model.
-    std::vector<std::string> lines;
-    for (int k = 1; k <= options.pointsPerArea; ++k) {
-      Plane q;
-      for (int attempt = 0; attempt < 100; ++attempt) {
-        q = {a.minE + (a.maxE - a.minE) * random.Uniform(), a.minN + (a.maxN - a.minN) * random.Uniform()};
-        if (Inside(a.ring, q)) break;
-      }
-      q.e = std::round(q.e * 1000.0) / 1000.0;
-      q.n = std::round(q.n * 1000.0) / 1000.0;
-      double lat = 0.0, lon = 0.0;
-      Unproject(q, lat, lon);
-      double dLon = 0.0, dLat = 0.0, dH = 0.0;
-      if (!zero) {
-        Distortion(lat, lon, dLon, dLat, dH);
-        dLon += 0.004 * random.Symmetric();
-        dLat += 0.004 * random.Symmetric();
-        dH += 0.006 * random.Symmetric();
-      }
-      const double height = 250.0 + 1800.0 * random.Uniform();
-      char name[32];
-      std::snprintf(name, sizeof name, "P%d-%d", a.id, k);
-      lines.push_back(std::string(name) + " " + Number(height, 3) + " " + Number(q.e, 3) + " " +
-                      Number(q.n, 3) + "\n" + Number(dLon, 4) + " " + Number(dLat, 4) + " " + Number(dH, 4) +
-                      "\n");
-    }
-    out << lines.size() << "\n";
-    for (const std::string& l : lines) out << l;
+    heads.push_back(head.str());
   }
-
-  out << "; ---- related areas: the four neighbours\n" << areas.size() << "\n";
+  std::ostringstream relatedText;
+  relatedText << "; ---- related areas: the four neighbours\n" << areas.size() << "\n";
   for (const Area& a : areas) {
     std::vector<int> related;
     if (a.row > 0) related.push_back(a.id - C);
     if (a.column + 1 < C) related.push_back(a.id + 1);
     if (a.row + 1 < R) related.push_back(a.id + C);
     if (a.column > 0) related.push_back(a.id - 1);
-    out << a.id << "\n" << related.size() << "\n";
-    for (int id : related) out << id << "\n";
+    relatedText << a.id << "\n" << related.size() << "\n";
+    for (int id : related) relatedText << id << "\n";
   }
-  return out.str();
+  const std::string prefix = out.str(), suffix = relatedText.str();
+  auto text = [&](const std::vector<std::string>& pointLines) {
+    std::string t = prefix + "; ---- areas\n" + std::to_string(areas.size()) + "\n";
+    for (std::size_t i = 0; i < areas.size(); ++i) t += heads[i] + pointLines[i];
+    return t + suffix;
+  };
+  if (uniform || zero) {
+    // Identical points at random positions inside each area (residuals of
+    // the distortion field, none for the identity).
+    for (std::size_t i = 0; i < areas.size(); ++i) points[i] = RandomPoints(areas[i], options, zero, random);
+  } else if (!SupportPoints(text(points), areas, options, points, report)) {
+    return {};
+  }
+  return text(points);
 }
 
 }  // namespace marlogen

@@ -1,5 +1,5 @@
 // marlogen: writes a Marlo database for the demo region.
-//   marlogen [--uniform | --zero] [--columns N] [--rows N] [--points N] OUTPUT
+//   marlogen [--uniform | --zero] [--columns N] [--rows N] [--points N] [--support N] OUTPUT
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,12 +28,14 @@ int main(int argc, char** argv) {
       if (!value(options.meshRows)) return 2;
     } else if (arg == "--points") {
       if (!value(options.pointsPerArea)) return 2;
+    } else if (arg == "--support") {
+      if (!value(options.supportPointsPerArea)) return 2;
     } else if (!arg.empty() && arg[0] != '-' && output == nullptr) {
       output = argv[i];
     } else {
       std::fprintf(stderr,
                    "usage: marlogen [--uniform|--zero] [--columns N] [--rows N] "
-                   "[--points N] OUTPUT\n");
+                   "[--points N] [--support N] OUTPUT\n");
       return 2;
     }
   }
@@ -41,12 +43,22 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "marlogen: no output file given\n");
     return 2;
   }
+  marlogen::GenerationReport report;
+  const std::string text = marlogen::GenerateDatabase(options, &report);
+  if (text.empty()) {
+    std::fprintf(stderr,
+                 "marlogen: the support points cannot be computed (PelProjection.so beside the program?)\n");
+    return 1;
+  }
   std::ofstream out(output, std::ios::binary);
-  out << marlogen::GenerateDatabase(options);
+  out << text;
   out.close();
   if (!out) {
     std::fprintf(stderr, "marlogen: cannot write %s\n", output);
     return 1;
   }
+  if (options.mode == marlogen::Options::Mode::Demo)
+    std::printf("marlogen: %s, support points fitted to the demo transformation within %.3f mm\n", output,
+                report.supportMisfitMax * 1000.0);
   return 0;
 }

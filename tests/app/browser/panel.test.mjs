@@ -185,6 +185,8 @@ try {
   await page.fill("#editorText", text.replace("MeanGeoidHeight=48.5", "MeanGeoidHeight=47.25"));
   await page.click("#editorSave");
   await page.waitForFunction(() => !document.getElementById("editorDlg").open);
+  // The dialog may close before the save's answer is in: give the file a moment.
+  for (let i = 0; i < 50 && key(ini("Nord"), "MeanGeoidHeight") !== "47.25"; ++i) await page.waitForTimeout(100);
   check(key(ini("Nord"), "MeanGeoidHeight") === "47.25", "editor saved the file");
 
   // Start: the rules while running.

@@ -87,8 +87,23 @@ inline double Asinh(double x) {
 }  // namespace
 
 Ellipsoid Ellipsoid::FromState() {
-  const ProjectionState& s = State();
-  return FromAxes(s.A, s.B);
+  ProjectionState& s = State();
+  EllipsoidCache& cache = s.ellipsoids;
+  // Compared bit for bit: ±0 and NaN axes derive different values.
+  const std::uint64_t a = std::bit_cast<std::uint64_t>(s.A);
+  const std::uint64_t b = std::bit_cast<std::uint64_t>(s.B);
+  for (int i = 0; i < cache.filled; ++i) {
+    const Ellipsoid& e = cache.entries[i];
+    if (std::bit_cast<std::uint64_t>(e.a) == a && std::bit_cast<std::uint64_t>(e.b) == b) return e;
+  }
+  const Ellipsoid derived = FromAxes(s.A, s.B);
+  if (cache.filled < EllipsoidCache::kEntries) {
+    cache.entries[cache.filled++] = derived;
+  } else {
+    cache.entries[cache.next] = derived;
+    cache.next = (cache.next + 1) % EllipsoidCache::kEntries;
+  }
+  return derived;
 }
 
 // c·∫₀^φ (1 + e'²cos²ψ)^(−3/2) dψ, binomial series through e'¹²:

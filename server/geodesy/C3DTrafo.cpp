@@ -32,12 +32,31 @@ void Product3(const double a[3][3], const double b[3][3], const double c[3][3], 
     for (int j = 0; j < 3; ++j) out[i][j] = ab[i][0] * c[0][j] + ab[i][1] * c[1][j] + ab[i][2] * c[2][j];
 }
 
+// The sines and cosines of the three rotations.
+struct RotationAngles {
+  double co, so, cp, sp, ck, sk;
+};
+
+RotationAngles AnglesOf(double omega, double phi, double kappa) {
+  return {std::cos(omega), std::sin(omega), std::cos(phi), std::sin(phi), std::cos(kappa), std::sin(kappa)};
+}
+
+void RotationMatrix(const RotationAngles& a, double R[3][3]) {
+  const double co = a.co, so = a.so, cp = a.cp, sp = a.sp, ck = a.ck, sk = a.sk;
+  R[0][0] = cp * ck;
+  R[0][1] = co * sk + so * sp * ck;
+  R[0][2] = so * sk - co * sp * ck;
+  R[1][0] = -cp * sk;
+  R[1][1] = co * ck - so * sp * sk;
+  R[1][2] = co * sp * sk + so * ck;
+  R[2][0] = sp;
+  R[2][1] = -so * cp;
+  R[2][2] = co * cp;
+}
+
 // The three partial derivatives dR/domega, dR/dphi, dR/dkappa.
-void RotationDerivatives(double omega, double phi, double kappa, double dO[3][3], double dP[3][3],
-                         double dK[3][3]) {
-  const double co = std::cos(omega), so = std::sin(omega);
-  const double cp = std::cos(phi), sp = std::sin(phi);
-  const double ck = std::cos(kappa), sk = std::sin(kappa);
+void RotationDerivatives(const RotationAngles& a, double dO[3][3], double dP[3][3], double dK[3][3]) {
+  const double co = a.co, so = a.so, cp = a.cp, sp = a.sp, ck = a.ck, sk = a.sk;
   const double R1[3][3] = {{1, 0, 0}, {0, co, so}, {0, -so, co}};
   const double R2[3][3] = {{cp, 0, -sp}, {0, 1, 0}, {sp, 0, cp}};
   const double R3[3][3] = {{ck, sk, 0}, {-sk, ck, 0}, {0, 0, 1}};
@@ -57,21 +76,10 @@ bool Finite(const HelmertParameters& p) {
 }  // namespace
 
 void HelmertRotationMatrix(double omega, double phi, double kappa, double R[3][3]) {
-  const double co = std::cos(omega), so = std::sin(omega);
-  const double cp = std::cos(phi), sp = std::sin(phi);
-  const double ck = std::cos(kappa), sk = std::sin(kappa);
-  R[0][0] = cp * ck;
-  R[0][1] = co * sk + so * sp * ck;
-  R[0][2] = so * sk - co * sp * ck;
-  R[1][0] = -cp * sk;
-  R[1][1] = co * ck - so * sp * sk;
-  R[1][2] = co * sp * sk + so * ck;
-  R[2][0] = sp;
-  R[2][1] = -so * cp;
-  R[2][2] = co * cp;
+  RotationMatrix(AnglesOf(omega, phi, kappa), R);
 }
 
-C3DTrafo::C3DTrafo() : Pi(2.0 * std::acos(0.0)), Rho(180.0 / (2.0 * std::acos(0.0))) {}
+C3DTrafo::C3DTrafo() : Pi(2.0 * std::acos(0.0)), Rho(180.0 / (2.0 * std::acos(0.0))) { SetParameters(p_); }
 
 void C3DTrafo::Clear() {
   source_.clear();
@@ -88,7 +96,12 @@ void C3DTrafo::AddTargetPoint(const std::string& id, double X, double Y, double 
 
 void C3DTrafo::SetParameters(double omega, double phi, double kappa, double TX, double TY, double TZ,
                              double m) {
-  p_ = HelmertParameters{omega, phi, kappa, TX, TY, TZ, m};
+  SetParameters(HelmertParameters{omega, phi, kappa, TX, TY, TZ, m});
+}
+
+void C3DTrafo::SetParameters(const HelmertParameters& parameters) {
+  p_ = parameters;
+  HelmertRotationMatrix(p_.omega, p_.phi, p_.kappa, R_);
 }
 
 void C3DTrafo::GetParameters(double& omega, double& phi, double& kappa, double& TX, double& TY, double& TZ,
@@ -103,18 +116,15 @@ void C3DTrafo::GetParameters(double& omega, double& phi, double& kappa, double& 
 }
 
 void C3DTrafo::TransformForward(double X, double Y, double Z, double& Xt, double& Yt, double& Zt) const {
-  double R[3][3];
-  HelmertRotationMatrix(p_.omega, p_.phi, p_.kappa, R);
   double r[3];
-  Multiply(R, X, Y, Z, r);
+  Multiply(R_, X, Y, Z, r);
   Xt = p_.m * r[0] + p_.TX;
   Yt = p_.m * r[1] + p_.TY;
   Zt = p_.m * r[2] + p_.TZ;
 }
 
 void C3DTrafo::TransformInverse(double Xt, double Yt, double Zt, double& X, double& Y, double& Z) const {
-  double R[3][3];
-  HelmertRotationMatrix(p_.omega, p_.phi, p_.kappa, R);
+  const double(&R)[3][3] = R_;
   const double dx = Xt - p_.TX, dy = Yt - p_.TY, dz = Zt - p_.TZ;
   // R is orthogonal: its inverse is its transpose.
   X = (R[0][0] * dx + R[1][0] * dy + R[2][0] * dz) / p_.m;
@@ -126,6 +136,7 @@ int C3DTrafo::Adjust() {
   passes_ = 0;
   identical_.clear();
   if (source_.empty() || target_.empty()) return kAdjustFailed;
+  identical_.reserve(source_.size());
   for (const CPointEx& s : source_) {
     for (const CPointEx& t : target_) {
       if (t.Id == s.Id) {
@@ -139,15 +150,24 @@ int C3DTrafo::Adjust() {
   HelmertParameters p;  // start values: no rotation, no translation, m = 1
   double lastRotation = 0.0, lastScale = 0.0, lastTranslation = 0.0;
   bool converged = false;
+  CMatrix Ns(7, 7, 0.0);  // the equilibrated normal matrix, inverted in place in every pass
+  if (!Ns.IsValid()) return kAdjustFailed;
   for (int pass = 1; pass <= kMaxPasses && !converged; ++pass) {
     passes_ = pass;
     double R[3][3], dO[3][3], dP[3][3], dK[3][3];
-    HelmertRotationMatrix(p.omega, p.phi, p.kappa, R);
-    RotationDerivatives(p.omega, p.phi, p.kappa, dO, dP, dK);
+    const RotationAngles angles = AnglesOf(p.omega, p.phi, p.kappa);
+    RotationMatrix(angles, R);
+    RotationDerivatives(angles, dO, dP, dK);
 
     // Normal equations accumulated in plain arrays (upper triangle; N is
-    // symmetric), then handed to the matrix class for the solution.
-    double Nacc[7][7] = {}, nacc[7] = {};
+    // symmetric). Parameters in the order omega, phi, kappa, m, TX, TY, TZ.
+    // The design row of coordinate c holds 1 for its own translation and 0
+    // for the other two, so their products are added as the plain values
+    // and the zero products are left out: the sums start at +0 and can
+    // never become -0, so adding a zero would change no bit (and where a
+    // product is not finite, the diagonal or the right-hand side is not
+    // either, and the pass fails as it would with those products).
+    double N[7][7] = {}, n[7] = {};
     const double T[3] = {p.TX, p.TY, p.TZ};
     for (const CIdPoint& q : identical_) {
       double r[3], ro[3], rp[3], rk[3];
@@ -157,21 +177,19 @@ int C3DTrafo::Adjust() {
       Multiply(dK, q.XSource, q.YSource, q.ZSource, rk);
       const double target[3] = {q.XTarget, q.YTarget, q.ZTarget};
       for (int c = 0; c < 3; ++c) {
-        // Parameters in the order omega, phi, kappa, m, TX, TY, TZ.
-        const double a[7] = {p.m * ro[c],        p.m * rp[c],        p.m * rk[c],       r[c],
-                             c == 0 ? 1.0 : 0.0, c == 1 ? 1.0 : 0.0, c == 2 ? 1.0 : 0.0};
+        const double a[4] = {p.m * ro[c], p.m * rp[c], p.m * rk[c], r[c]};
         const double l = target[c] - (p.m * r[c] + T[c]);
-        for (int i = 0; i < 7; ++i) {
-          for (int j = i; j < 7; ++j) Nacc[i][j] += a[i] * a[j];
-          nacc[i] += a[i] * l;
+        for (int i = 0; i < 4; ++i) {
+          for (int j = i; j < 4; ++j) N[i][j] += a[i] * a[j];
+          N[i][4 + c] += a[i];
+          n[i] += a[i] * l;
         }
+        N[4 + c][4 + c] += 1.0;
+        n[4 + c] += l;
       }
     }
-    CMatrix N(7, 7, 0.0), n(7, 1, 0.0);
-    for (int i = 0; i < 7; ++i) {
-      n[i][0] = nacc[i];
-      for (int j = i; j < 7; ++j) N[i][j] = N[j][i] = Nacc[i][j];
-    }
+    for (int i = 0; i < 7; ++i)
+      for (int j = i + 1; j < 7; ++j) N[j][i] = N[i][j];
 
     // Equilibrate so that the pivot bound means the same for rotations in
     // radians and translations in metres: N = D Ns D with D = sqrt(diag N).
@@ -180,29 +198,29 @@ int C3DTrafo::Adjust() {
       if (!(N[i][i] > 0.0) || !std::isfinite(N[i][i])) return kAdjustFailed;
       d[i] = std::sqrt(N[i][i]);
     }
-    CMatrix Ns(7, 7, 0.0);
     for (int i = 0; i < 7; ++i)
       for (int j = 0; j < 7; ++j) Ns[i][j] = N[i][j] / (d[i] * d[j]);
     if (!Ns.InvertFullPivot(kSingularBound)) return kAdjustFailed;
-    CMatrix Ninv(7, 7, 0.0);
-    for (int i = 0; i < 7; ++i)
-      for (int j = 0; j < 7; ++j) Ninv[i][j] = Ns[i][j] / (d[i] * d[j]);
-    const CMatrix delta = Ninv * n;
+    // delta = N^-1 n, each sum from 0 in column order as the matrix product forms it.
+    double delta[7];
+    for (int i = 0; i < 7; ++i) {
+      double sum = 0.0;
+      for (int k = 0; k < 7; ++k) sum += Ns[i][k] / (d[i] * d[k]) * n[k];
+      delta[i] = sum;
+    }
 
-    p.omega += delta[0][0];
-    p.phi += delta[1][0];
-    p.kappa += delta[2][0];
-    p.m += delta[3][0];
-    p.TX += delta[4][0];
-    p.TY += delta[5][0];
-    p.TZ += delta[6][0];
+    p.omega += delta[0];
+    p.phi += delta[1];
+    p.kappa += delta[2];
+    p.m += delta[3];
+    p.TX += delta[4];
+    p.TY += delta[5];
+    p.TZ += delta[6];
     if (!Finite(p)) return kAdjustFailed;
 
-    const double rotation =
-        std::sqrt(delta[0][0] * delta[0][0] + delta[1][0] * delta[1][0] + delta[2][0] * delta[2][0]);
-    const double scale = std::fabs(delta[3][0]);
-    const double translation =
-        std::sqrt(delta[4][0] * delta[4][0] + delta[5][0] * delta[5][0] + delta[6][0] * delta[6][0]);
+    const double rotation = std::sqrt(delta[0] * delta[0] + delta[1] * delta[1] + delta[2] * delta[2]);
+    const double scale = std::fabs(delta[3]);
+    const double translation = std::sqrt(delta[4] * delta[4] + delta[5] * delta[5] + delta[6] * delta[6]);
     // Successive passes agree: the first pass has no predecessor.
     converged = pass > 1 && std::fabs(rotation - lastRotation) < kRotationBound &&
                 std::fabs(scale - lastScale) < kScaleBound &&
@@ -215,7 +233,7 @@ int C3DTrafo::Adjust() {
   // pin the parameters down, so the values are no result.
   if (!converged) return kAdjustFailed;
 
-  p_ = p;
+  SetParameters(p);
   for (CIdPoint& q : identical_) {
     double x, y, z;
     TransformForward(q.XSource, q.YSource, q.ZSource, x, y, z);

@@ -104,8 +104,20 @@ bool CMatrix::InvertFullPivot(double relativeTolerance) {
   const double threshold = largest * relativeTolerance;
   if (largest == 0.0) return false;
 
-  std::vector<int> pivotRow(n), pivotColumn(n);
-  std::vector<char> used(n, 0);
+  // Bookkeeping on the stack for the small matrices of the adjustment.
+  constexpr int kSmall = 16;
+  int smallRow[kSmall], smallColumn[kSmall];
+  char smallUsed[kSmall] = {};
+  std::vector<int> largeRow, largeColumn;
+  std::vector<char> largeUsed;
+  if (n > kSmall) {
+    largeRow.resize(n);
+    largeColumn.resize(n);
+    largeUsed.assign(n, 0);
+  }
+  int* pivotRow = n > kSmall ? largeRow.data() : smallRow;
+  int* pivotColumn = n > kSmall ? largeColumn.data() : smallColumn;
+  char* used = n > kSmall ? largeUsed.data() : smallUsed;
   CMatrix& a = *this;
   for (int step = 0; step < n; ++step) {
     // Largest remaining element among the unused rows and columns.

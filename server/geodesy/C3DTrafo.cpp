@@ -68,6 +68,49 @@ void RotationDerivatives(const RotationAngles& a, double dO[3][3], double dP[3][
   Product3(dR3, R2, R1, dK);
 }
 
+// The sums of one pass's normal equations as separate scalars, each one
+// chain of additions in the order of the observations.
+struct NormalSums {
+  double aa[10] = {};       // a_i·a_j for i <= j < 4, row by row
+  double cross[3][4] = {};  // a_i over the rows of coordinate c
+  double al[4] = {};        // a_i·l
+  double l[3] = {};         // l over the rows of coordinate c
+  double rows[3] = {};      // 1 for every row of coordinate c
+
+  // One observation of coordinate C: the design entries of the rotations
+  // and the scale, and the observation l.
+  template <int C>
+  void Add(const double (&a)[4], double obs) {
+    aa[0] += a[0] * a[0];
+    aa[1] += a[0] * a[1];
+    aa[2] += a[0] * a[2];
+    aa[3] += a[0] * a[3];
+    aa[4] += a[1] * a[1];
+    aa[5] += a[1] * a[2];
+    aa[6] += a[1] * a[3];
+    aa[7] += a[2] * a[2];
+    aa[8] += a[2] * a[3];
+    aa[9] += a[3] * a[3];
+    for (int i = 0; i < 4; ++i) cross[C][i] += a[i];
+    for (int i = 0; i < 4; ++i) al[i] += a[i] * obs;
+    l[C] += obs;
+    rows[C] += 1.0;
+  }
+
+  // The symmetric normal matrix and the right-hand side.
+  void Fill(double N[7][7], double n[7]) const {
+    int k = 0;
+    for (int i = 0; i < 4; ++i)
+      for (int j = i; j < 4; ++j) N[i][j] = N[j][i] = aa[k++];
+    for (int c = 0; c < 3; ++c) {
+      for (int i = 0; i < 4; ++i) N[i][4 + c] = N[4 + c][i] = cross[c][i];
+      for (int c2 = 0; c2 < 3; ++c2) N[4 + c][4 + c2] = c == c2 ? rows[c] : 0.0;
+      n[4 + c] = l[c];
+    }
+    for (int i = 0; i < 4; ++i) n[i] = al[i];
+  }
+};
+
 bool Finite(const HelmertParameters& p) {
   return std::isfinite(p.omega) && std::isfinite(p.phi) && std::isfinite(p.kappa) && std::isfinite(p.TX) &&
          std::isfinite(p.TY) && std::isfinite(p.TZ) && std::isfinite(p.m);
@@ -159,15 +202,14 @@ int C3DTrafo::Adjust() {
     RotationMatrix(angles, R);
     RotationDerivatives(angles, dO, dP, dK);
 
-    // Normal equations accumulated in plain arrays (upper triangle; N is
-    // symmetric). Parameters in the order omega, phi, kappa, m, TX, TY, TZ.
-    // The design row of coordinate c holds 1 for its own translation and 0
-    // for the other two, so their products are added as the plain values
-    // and the zero products are left out: the sums start at +0 and can
-    // never become -0, so adding a zero would change no bit (and where a
+    // Normal equations, parameters in the order omega, phi, kappa, m, TX,
+    // TY, TZ. The design row of coordinate c holds 1 for its own translation
+    // and 0 for the other two, so their products are added as the plain
+    // values and the zero products are left out: the sums start at +0 and
+    // can never become -0, so adding a zero would change no bit (and where a
     // product is not finite, the diagonal or the right-hand side is not
     // either, and the pass fails as it would with those products).
-    double N[7][7] = {}, n[7] = {};
+    NormalSums sums;
     const double T[3] = {p.TX, p.TY, p.TZ};
     for (const CIdPoint& q : identical_) {
       double r[3], ro[3], rp[3], rk[3];
@@ -176,20 +218,12 @@ int C3DTrafo::Adjust() {
       Multiply(dP, q.XSource, q.YSource, q.ZSource, rp);
       Multiply(dK, q.XSource, q.YSource, q.ZSource, rk);
       const double target[3] = {q.XTarget, q.YTarget, q.ZTarget};
-      for (int c = 0; c < 3; ++c) {
-        const double a[4] = {p.m * ro[c], p.m * rp[c], p.m * rk[c], r[c]};
-        const double l = target[c] - (p.m * r[c] + T[c]);
-        for (int i = 0; i < 4; ++i) {
-          for (int j = i; j < 4; ++j) N[i][j] += a[i] * a[j];
-          N[i][4 + c] += a[i];
-          n[i] += a[i] * l;
-        }
-        N[4 + c][4 + c] += 1.0;
-        n[4 + c] += l;
-      }
+      sums.Add<0>({p.m * ro[0], p.m * rp[0], p.m * rk[0], r[0]}, target[0] - (p.m * r[0] + T[0]));
+      sums.Add<1>({p.m * ro[1], p.m * rp[1], p.m * rk[1], r[1]}, target[1] - (p.m * r[1] + T[1]));
+      sums.Add<2>({p.m * ro[2], p.m * rp[2], p.m * rk[2], r[2]}, target[2] - (p.m * r[2] + T[2]));
     }
-    for (int i = 0; i < 7; ++i)
-      for (int j = i + 1; j < 7; ++j) N[j][i] = N[i][j];
+    double N[7][7], n[7];
+    sums.Fill(N, n);
 
     // Equilibrate so that the pivot bound means the same for rotations in
     // radians and translations in metres: N = D Ns D with D = sqrt(diag N).

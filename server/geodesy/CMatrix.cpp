@@ -95,11 +95,16 @@ CMatrix CMatrix::Transposed() const {
 bool CMatrix::InvertFullPivot(double relativeTolerance) {
   if (!IsValid() || rows_ != columns_) return false;
   const int n = rows_;
-  double largest = 0.0;
-  for (double v : values_) {
+  // Four running maxima side by side; the maximum of finite magnitudes does
+  // not depend on the order it is taken in.
+  double lanes[4] = {0.0, 0.0, 0.0, 0.0};
+  const std::size_t count = values_.size();
+  for (std::size_t k = 0; k < count; ++k) {
+    const double v = values_[k];
     if (!std::isfinite(v)) return false;
-    largest = std::max(largest, std::fabs(v));
+    lanes[k % 4] = std::max(lanes[k % 4], std::fabs(v));
   }
+  const double largest = std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
   if (n == 0) return true;
   const double threshold = largest * relativeTolerance;
   if (largest == 0.0) return false;
@@ -120,19 +125,30 @@ bool CMatrix::InvertFullPivot(double relativeTolerance) {
   char* used = n > kSmall ? largeUsed.data() : smallUsed;
   CMatrix& a = *this;
   for (int step = 0; step < n; ++step) {
-    // Largest remaining element among the unused rows and columns.
+    // Largest remaining element among the unused rows and columns, the
+    // first in row order among equals (NaN never chosen). Each row finds its
+    // own first largest, then the rows are compared in order: the same
+    // element as one scan over all, with short independent chains of
+    // comparisons instead of one long one.
     double best = -1.0;
     int row = -1, column = -1;
     for (int i = 0; i < n; ++i) {
       if (used[i]) continue;
+      const double* values = a[i];
+      double rowBest = -1.0;
+      int rowColumn = -1;
       for (int j = 0; j < n; ++j) {
         if (used[j]) continue;
-        const double v = std::fabs(a[i][j]);
-        if (v > best) {
-          best = v;
-          row = i;
-          column = j;
+        const double v = std::fabs(values[j]);
+        if (v > rowBest) {
+          rowBest = v;
+          rowColumn = j;
         }
+      }
+      if (rowBest > best) {
+        best = rowBest;
+        row = i;
+        column = rowColumn;
       }
     }
     if (row < 0 || !(best > threshold)) return false;

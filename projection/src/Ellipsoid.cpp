@@ -92,17 +92,24 @@ Ellipsoid Ellipsoid::FromState() {
   // Compared bit for bit: ±0 and NaN axes derive different values.
   const std::uint64_t a = std::bit_cast<std::uint64_t>(s.A);
   const std::uint64_t b = std::bit_cast<std::uint64_t>(s.B);
+  const auto matches = [a, b](const Ellipsoid& e) {
+    return std::bit_cast<std::uint64_t>(e.a) == a && std::bit_cast<std::uint64_t>(e.b) == b;
+  };
+  if (cache.filled > 0 && matches(cache.entries[cache.last])) return cache.entries[cache.last];
   for (int i = 0; i < cache.filled; ++i) {
-    const Ellipsoid& e = cache.entries[i];
-    if (std::bit_cast<std::uint64_t>(e.a) == a && std::bit_cast<std::uint64_t>(e.b) == b) return e;
+    if (matches(cache.entries[i])) {
+      cache.last = i;
+      return cache.entries[i];
+    }
   }
   const Ellipsoid derived = FromAxes(s.A, s.B);
   if (cache.filled < EllipsoidCache::kEntries) {
-    cache.entries[cache.filled++] = derived;
+    cache.last = cache.filled++;
   } else {
-    cache.entries[cache.next] = derived;
+    cache.last = cache.next;
     cache.next = (cache.next + 1) % EllipsoidCache::kEntries;
   }
+  cache.entries[cache.last] = derived;
   return derived;
 }
 

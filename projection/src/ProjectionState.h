@@ -16,6 +16,7 @@ struct EllipsoidCache {
   Ellipsoid entries[kEntries] = {};
   int filled = 0;  // entries in use
   int next = 0;    // the entry replaced next once all are in use
+  int last = 0;    // the entry found last, tried first
 };
 
 struct ProjectionState {

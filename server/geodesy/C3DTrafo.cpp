@@ -13,6 +13,9 @@ namespace {
 constexpr double kRotationBound = 1e-12;    // radians
 constexpr double kScaleBound = 1e-9;        // factor
 constexpr double kTranslationBound = 1e-5;  // metres
+// Room made for the point lists at their first point: a request adjusts
+// the 16 nodes of its grid.
+constexpr std::size_t kTypicalPoints = 16;
 // Pivot bound of the equilibrated normal matrix: below it the point set
 // cannot determine all seven parameters.
 constexpr double kSingularBound = 1e-13;
@@ -130,10 +133,12 @@ void C3DTrafo::Clear() {
 }
 
 void C3DTrafo::AddSourcePoint(const std::string& id, double X, double Y, double Z) {
+  if (source_.empty()) source_.reserve(kTypicalPoints);
   source_.push_back(CPointEx{id, X, Y, Z});
 }
 
 void C3DTrafo::AddTargetPoint(const std::string& id, double X, double Y, double Z) {
+  if (target_.empty()) target_.reserve(kTypicalPoints);
   target_.push_back(CPointEx{id, X, Y, Z});
 }
 
@@ -232,8 +237,10 @@ int C3DTrafo::Adjust() {
       if (!(N[i][i] > 0.0) || !std::isfinite(N[i][i])) return kAdjustFailed;
       d[i] = std::sqrt(N[i][i]);
     }
+    // N and the products d_i·d_j are symmetric, so each quotient serves both
+    // of its places.
     for (int i = 0; i < 7; ++i)
-      for (int j = 0; j < 7; ++j) Ns[i][j] = N[i][j] / (d[i] * d[j]);
+      for (int j = i; j < 7; ++j) Ns[i][j] = Ns[j][i] = N[i][j] / (d[i] * d[j]);
     if (!Ns.InvertFullPivot(kSingularBound)) return kAdjustFailed;
     // delta = N^-1 n, each sum from 0 in column order as the matrix product forms it.
     double delta[7];

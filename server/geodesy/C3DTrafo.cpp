@@ -71,46 +71,50 @@ void RotationDerivatives(const RotationAngles& a, double dO[3][3], double dP[3][
   Product3(dR3, R2, R1, dK);
 }
 
-// The sums of one pass's normal equations as separate scalars, each one
-// chain of additions in the order of the observations.
-struct NormalSums {
-  double aa[10] = {};       // a_i·a_j for i <= j < 4, row by row
-  double cross[3][4] = {};  // a_i over the rows of coordinate c
-  double al[4] = {};        // a_i·l
-  double l[3] = {};         // l over the rows of coordinate c
-  double rows[3] = {};      // 1 for every row of coordinate c
+// Two doubles side by side; every operation works on each lane on its own,
+// exactly as two scalar operations would.
+typedef double DoublePair __attribute__((vector_size(16)));
 
-  // One observation of coordinate C: the design entries of the rotations
-  // and the scale, and the observation l.
-  template <int C>
-  void Add(const double (&a)[4], double obs) {
-    aa[0] += a[0] * a[0];
-    aa[1] += a[0] * a[1];
-    aa[2] += a[0] * a[2];
-    aa[3] += a[0] * a[3];
-    aa[4] += a[1] * a[1];
-    aa[5] += a[1] * a[2];
-    aa[6] += a[1] * a[3];
-    aa[7] += a[2] * a[2];
-    aa[8] += a[2] * a[3];
-    aa[9] += a[3] * a[3];
-    for (int i = 0; i < 4; ++i) cross[C][i] += a[i];
-    for (int i = 0; i < 4; ++i) al[i] += a[i] * obs;
-    l[C] += obs;
-    rows[C] += 1.0;
+// The sums of one pass's normal equations, each one chain of additions in
+// the order of the observations; two independent sums share a pair.
+struct NormalSums {
+  // a_i·a_j for i <= j < 4: (00, 01), (02, 03), (11, 12), (13, 22), (23, 33).
+  DoublePair aa[5] = {};
+  DoublePair cross[3][2] = {};  // (a_0, a_1), (a_2, a_3) over the rows of coordinate c
+  DoublePair al[2] = {};        // (a_0·l, a_1·l), (a_2·l, a_3·l)
+  double l[3] = {};             // l over the rows of coordinate c
+  double rows[3] = {};          // 1 for every row of coordinate c
+
+  // One observation of coordinate c: the design entries (omega, phi) and
+  // (kappa, m), and the observation l.
+  void Add(int c, DoublePair a01, DoublePair a23, double obs) {
+    const DoublePair a12 = {a01[1], a23[0]};
+    aa[0] += a01[0] * a01;
+    aa[1] += a01[0] * a23;
+    aa[2] += a01[1] * a12;
+    aa[3] += a12 * DoublePair{a23[1], a23[0]};
+    aa[4] += a23[1] * a23;
+    cross[c][0] += a01;
+    cross[c][1] += a23;
+    al[0] += a01 * obs;
+    al[1] += a23 * obs;
+    l[c] += obs;
+    rows[c] += 1.0;
   }
 
   // The symmetric normal matrix and the right-hand side.
   void Fill(double N[7][7], double n[7]) const {
+    const double products[10] = {aa[0][0], aa[0][1], aa[1][0], aa[1][1], aa[2][0],
+                                 aa[2][1], aa[3][0], aa[3][1], aa[4][0], aa[4][1]};
     int k = 0;
     for (int i = 0; i < 4; ++i)
-      for (int j = i; j < 4; ++j) N[i][j] = N[j][i] = aa[k++];
+      for (int j = i; j < 4; ++j) N[i][j] = N[j][i] = products[k++];
     for (int c = 0; c < 3; ++c) {
-      for (int i = 0; i < 4; ++i) N[i][4 + c] = N[4 + c][i] = cross[c][i];
+      for (int i = 0; i < 4; ++i) N[i][4 + c] = N[4 + c][i] = cross[c][i / 2][i % 2];
       for (int c2 = 0; c2 < 3; ++c2) N[4 + c][4 + c2] = c == c2 ? rows[c] : 0.0;
       n[4 + c] = l[c];
     }
-    for (int i = 0; i < 4; ++i) n[i] = al[i];
+    for (int i = 0; i < 4; ++i) n[i] = al[i / 2][i % 2];
   }
 };
 
@@ -214,18 +218,30 @@ int C3DTrafo::Adjust() {
     // can never become -0, so adding a zero would change no bit (and where a
     // product is not finite, the diagonal or the right-hand side is not
     // either, and the pass fails as it would with those products).
+    // Row c of dR/domega beside row c of dR/dphi, and of dR/dkappa beside
+    // R, so that one pair of products gives two design entries; each lane
+    // forms (m0·x + m1·y) + m2·z as Multiply does.
+    DoublePair rotationRows[3][3], scaleRows[3][3];
+    for (int c = 0; c < 3; ++c)
+      for (int k = 0; k < 3; ++k) {
+        rotationRows[c][k] = DoublePair{dO[c][k], dP[c][k]};
+        scaleRows[c][k] = DoublePair{dK[c][k], R[c][k]};
+      }
+    // m for the kappa entry; R·X enters the design row as it is (times 1).
+    const DoublePair scaled = {p.m, 1.0};
     NormalSums sums;
     const double T[3] = {p.TX, p.TY, p.TZ};
     for (const CIdPoint& q : identical_) {
-      double r[3], ro[3], rp[3], rk[3];
-      Multiply(R, q.XSource, q.YSource, q.ZSource, r);
-      Multiply(dO, q.XSource, q.YSource, q.ZSource, ro);
-      Multiply(dP, q.XSource, q.YSource, q.ZSource, rp);
-      Multiply(dK, q.XSource, q.YSource, q.ZSource, rk);
+      const double x = q.XSource, y = q.YSource, z = q.ZSource;
       const double target[3] = {q.XTarget, q.YTarget, q.ZTarget};
-      sums.Add<0>({p.m * ro[0], p.m * rp[0], p.m * rk[0], r[0]}, target[0] - (p.m * r[0] + T[0]));
-      sums.Add<1>({p.m * ro[1], p.m * rp[1], p.m * rk[1], r[1]}, target[1] - (p.m * r[1] + T[1]));
-      sums.Add<2>({p.m * ro[2], p.m * rp[2], p.m * rk[2], r[2]}, target[2] - (p.m * r[2] + T[2]));
+      for (int c = 0; c < 3; ++c) {
+        const DoublePair* o = rotationRows[c];
+        const DoublePair* s = scaleRows[c];
+        const DoublePair rotations = (o[0] * x + o[1] * y) + o[2] * z;  // (dR/domega·X, dR/dphi·X)
+        const DoublePair rest = (s[0] * x + s[1] * y) + s[2] * z;       // (dR/dkappa·X, R·X)
+        const double r = rest[1];
+        sums.Add(c, p.m * rotations, scaled * rest, target[c] - (p.m * r + T[c]));
+      }
     }
     double N[7][7], n[7];
     sums.Fill(N, n);

@@ -63,6 +63,51 @@ void OrderRing(const MarloDatabase& db, CMasche& area, std::vector<int>& ringNod
   area.ringClosed = allFound;
 }
 
+// A mesh node off the ring serves as the outside point; it must lie
+// outside the ring's bounding box too, or an overlapping neighbour's
+// node inside this polygon would invert the test.
+void PickReference(const MarloDatabase& db, const std::vector<int>& ringNodes, CMasche& area) {
+  double minX = area.ring[0].x, maxX = minX, minY = area.ring[0].y, maxY = minY;
+  for (const PlanePoint& p : area.ring) {
+    minX = std::min(minX, p.x);
+    maxX = std::max(maxX, p.x);
+    minY = std::min(minY, p.y);
+    maxY = std::max(maxY, p.y);
+  }
+  const std::set<int> onRing(ringNodes.begin(), ringNodes.end());
+  for (const auto& [nodeId, node] : db.nodes) {
+    if (onRing.count(nodeId)) continue;
+    const bool outsideBox =
+        node.northing < minX || node.northing > maxX || node.easting < minY || node.easting > maxY;
+    if (!outsideBox) continue;
+    area.reference = {node.northing, node.easting};
+    break;
+  }
+}
+
+void NoteReferenceSides(CMasche& area) {
+  const std::size_t n = area.ring.size();
+  area.referenceSides.reserve(n);
+  for (std::size_t i = 0; i < n; ++i)
+    area.referenceSides.push_back(
+        static_cast<signed char>(Orient(area.ring[i], area.ring[(i + 1) % n], area.reference)));
+}
+
+// Only the cells CellNumber can give (up to the number of stored cells
+// plus one) are indexed.
+void IndexCells(MarloDatabase& db) {
+  std::vector<std::vector<const CMasche*>>& cells = db.cellAreas.cells;
+  cells.assign(db.grid.size() + 2, {});
+  for (const auto& [number, cell] : db.grid) {
+    if (number < 0 || static_cast<std::size_t>(number) >= cells.size()) continue;
+    std::vector<const CMasche*>& candidates = cells[static_cast<std::size_t>(number)];
+    for (int areaId : cell.areaIds) {
+      auto area = db.areas.find(areaId);
+      if (area != db.areas.end()) candidates.push_back(&area->second);
+    }
+  }
+}
+
 }  // namespace
 
 void PreparePolygons(MarloDatabase& db) {
@@ -75,27 +120,11 @@ void PreparePolygons(MarloDatabase& db) {
   for (auto& [id, area] : db.areas) {
     OrderRing(db, area, ringNodes);
     area.reference = fallback;
-    if (!area.ringClosed || db.areas.size() < 3) continue;
-    // A mesh node off the ring serves as the outside point; it must lie
-    // outside the ring's bounding box too, or an overlapping neighbour's
-    // node inside this polygon would invert the test.
-    double minX = area.ring[0].x, maxX = minX, minY = area.ring[0].y, maxY = minY;
-    for (const PlanePoint& p : area.ring) {
-      minX = std::min(minX, p.x);
-      maxX = std::max(maxX, p.x);
-      minY = std::min(minY, p.y);
-      maxY = std::max(maxY, p.y);
-    }
-    const std::set<int> onRing(ringNodes.begin(), ringNodes.end());
-    for (const auto& [nodeId, node] : db.nodes) {
-      if (onRing.count(nodeId)) continue;
-      const bool outsideBox =
-          node.northing < minX || node.northing > maxX || node.easting < minY || node.easting > maxY;
-      if (!outsideBox) continue;
-      area.reference = {node.northing, node.easting};
-      break;
-    }
+    area.referenceSides.clear();
+    if (area.ringClosed && db.areas.size() >= 3) PickReference(db, ringNodes, area);
+    if (area.ringClosed) NoteReferenceSides(area);
   }
+  IndexCells(db);
 }
 
 int Orient(const PlanePoint& p0, const PlanePoint& p1, const PlanePoint& p2) {
@@ -115,15 +144,29 @@ bool SegmentsIntersect(const PlanePoint& p, const PlanePoint& q, const PlanePoin
 bool AreaContains(const CMasche& area, double easting, double northing) {
   if (!area.ringClosed) return false;
   const PlanePoint point{northing, easting};
-  const std::size_t n = area.ring.size();
-  // A point on the boundary belongs to the area: otherwise a point on a
-  // shared node would touch two edges of every adjacent area and fall
-  // outside all of them.
-  for (std::size_t i = 0; i < n; ++i)
-    if (Orient(area.ring[i], area.ring[(i + 1) % n], point) == 0) return true;
+  const std::vector<PlanePoint>& ring = area.ring;
+  const std::size_t n = ring.size();
+  const bool sidesNoted = area.referenceSides.size() == n;
+  // One pass does both tests. A point on the boundary belongs to the area:
+  // otherwise a point on a shared node would touch two edges of every
+  // adjacent area and fall outside all of them. Otherwise the edges that
+  // the segment from the point to the reference point touches or crosses
+  // are counted, as SegmentsIntersect decides it: each orientation is
+  // worked out once, the one of the point towards a ring node serving the
+  // two edges that meet there.
   std::size_t crossings = 0;
-  for (std::size_t i = 0; i < n; ++i)
-    if (SegmentsIntersect(point, area.reference, area.ring[i], area.ring[(i + 1) % n])) ++crossings;
+  const int firstTowards = Orient(point, area.reference, ring[0]);
+  int towardsStart = firstTowards;
+  for (std::size_t i = 0; i < n; ++i) {
+    const PlanePoint& start = ring[i];
+    const PlanePoint& end = ring[(i + 1) % n];
+    const int pointSide = Orient(start, end, point);
+    if (pointSide == 0) return true;
+    const int towardsEnd = i + 1 < n ? Orient(point, area.reference, end) : firstTowards;
+    const int referenceSide = sidesNoted ? area.referenceSides[i] : Orient(start, end, area.reference);
+    if (towardsEnd * towardsStart <= 0 && pointSide * referenceSide <= 0) ++crossings;
+    towardsStart = towardsEnd;
+  }
   return (crossings % 2) == 1;
 }
 
@@ -145,6 +188,13 @@ long long CellNumber(const DatabaseHeader& header, std::size_t storedCells, doub
 const CMasche* FindArea(const MarloDatabase& db, double easting, double northing) {
   const long long cell = CellNumber(db.header, db.grid.size(), easting, northing);
   if (cell < 0 || cell > std::numeric_limits<int>::max()) return nullptr;
+  const std::vector<std::vector<const CMasche*>>& cells = db.cellAreas.cells;
+  if (!cells.empty()) {
+    if (static_cast<std::size_t>(cell) >= cells.size()) return nullptr;
+    for (const CMasche* area : cells[static_cast<std::size_t>(cell)])
+      if (AreaContains(*area, easting, northing)) return area;
+    return nullptr;
+  }
   auto it = db.grid.find(static_cast<int>(cell));
   if (it == db.grid.end()) return nullptr;
   for (int id : it->second.areaIds) {

@@ -101,6 +101,28 @@ struct CMasche {
   std::vector<PlanePoint> ring;
   PlanePoint reference;
   bool ringClosed = false;
+  // Orient(ring[i], ring[i + 1], reference) for every edge of a closed ring:
+  // the reference point's side of each edge does not depend on the point
+  // tested, so the polygon test need not work it out for every point.
+  std::vector<signed char> referenceSides;
+};
+
+// Candidate areas of the index cells that CellNumber can give, in the order
+// of each cell's area list, areas missing from the mesh left out. They point
+// into the database's own area map: a moved database keeps them (the map's
+// elements move along), a copy starts without them and searches the maps.
+struct AreaIndex {
+  std::vector<std::vector<const CMasche*>> cells;
+
+  AreaIndex() = default;
+  AreaIndex(const AreaIndex&) {}
+  AreaIndex& operator=(const AreaIndex&) {
+    cells.clear();
+    return *this;
+  }
+  AreaIndex(AreaIndex&&) noexcept = default;
+  AreaIndex& operator=(AreaIndex&&) noexcept = default;
+  ~AreaIndex() = default;
 };
 
 struct MarloDatabase {
@@ -110,11 +132,17 @@ struct MarloDatabase {
   std::map<int, CMasche> areas;
   std::map<int, CGitter> grid;
 
+  // Derived once after loading (PreparePolygons): the candidate areas of
+  // every index cell by cell number; empty until then, and the search then
+  // goes through the maps.
+  AreaIndex cellAreas;
+
   void Clear() {
     nodes.clear();
     edges.clear();
     areas.clear();
     grid.clear();
+    cellAreas.cells.clear();
   }
 };
 

@@ -87,8 +87,30 @@ inline double Asinh(double x) {
 }  // namespace
 
 Ellipsoid Ellipsoid::FromState() {
-  const ProjectionState& s = State();
-  return FromAxes(s.A, s.B);
+  ProjectionState& s = State();
+  EllipsoidCache& cache = s.ellipsoids;
+  // Compared bit for bit: ±0 and NaN axes derive different values.
+  const std::uint64_t a = std::bit_cast<std::uint64_t>(s.A);
+  const std::uint64_t b = std::bit_cast<std::uint64_t>(s.B);
+  const auto matches = [a, b](const Ellipsoid& e) {
+    return std::bit_cast<std::uint64_t>(e.a) == a && std::bit_cast<std::uint64_t>(e.b) == b;
+  };
+  if (cache.filled > 0 && matches(cache.entries[cache.last])) return cache.entries[cache.last];
+  for (int i = 0; i < cache.filled; ++i) {
+    if (matches(cache.entries[i])) {
+      cache.last = i;
+      return cache.entries[i];
+    }
+  }
+  const Ellipsoid derived = FromAxes(s.A, s.B);
+  if (cache.filled < EllipsoidCache::kEntries) {
+    cache.last = cache.filled++;
+  } else {
+    cache.last = cache.next;
+    cache.next = (cache.next + 1) % EllipsoidCache::kEntries;
+  }
+  cache.entries[cache.last] = derived;
+  return derived;
 }
 
 // c·∫₀^φ (1 + e'²cos²ψ)^(−3/2) dψ, binomial series through e'¹²:

@@ -9,7 +9,8 @@ namespace pel {
 inline constexpr double kPi = 3.14159265358979323846;  // 4·atan(1)
 inline constexpr double kRho = 180.0 / kPi;            // degrees per radian
 
-// Derived from the semi-axes at each call; never stored in the state.
+// Derived from the semi-axes; the state keeps those of the ellipsoids last
+// used (see EllipsoidCache), so a conversion does not derive them anew.
 struct Ellipsoid {
   double a = 0.0;    // semi-major axis
   double b = 0.0;    // semi-minor axis

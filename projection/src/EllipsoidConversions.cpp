@@ -72,6 +72,9 @@ void XYZ_to_BLH(double X, double Y, double Z, double* B, double* L, double* H) {
   // Near the north pole the tangent iteration is not used at all; the
   // outputs stay as the caller initialised them.
   if (el.b - Z <= 95000.0) return;
+  // The longitude does not depend on the iteration: worked out first, it
+  // runs beside the iteration's chain of divisions and roots.
+  const double longitude = std::atan2(Y, X) * kRho;
   double h = 0.0;
   const double p = std::sqrt(X * X + Y * Y);
   const double t0 = Z * (1.0 + el.ep2) / p;
@@ -86,7 +89,7 @@ void XYZ_to_BLH(double X, double Y, double Z, double* B, double* L, double* H) {
     t = t0 / (1.0 + el.ep2 * h / (n + h));
     if (std::fabs(h - hPrev) < 0.00005 && std::fabs(t - tPrev) < (1.0 + t * t) * 0.00005 / el.a) break;
   }
-  *L = std::atan2(Y, X) * kRho;
+  *L = longitude;
   *B = std::atan(t) * kRho;
 }
 

@@ -1,7 +1,23 @@
 #pragma once
 // The parameter set every conversion reads at the moment of its call.
 
+#include "Ellipsoid.h"
+
 namespace pel {
+
+// The derived quantities of the last few ellipsoids a thread converted on.
+// Callers push their whole state before every conversion and commonly
+// alternate between two ellipsoids (source and target), so a handful of
+// entries keeps every conversion from deriving them anew. Entries are
+// matched on the bits of the semi-axes, so a hit gives exactly what
+// Ellipsoid::FromAxes would compute.
+struct EllipsoidCache {
+  static constexpr int kEntries = 4;
+  Ellipsoid entries[kEntries] = {};
+  int filled = 0;  // entries in use
+  int next = 0;    // the entry replaced next once all are in use
+  int last = 0;    // the entry found last, tried first
+};
 
 struct ProjectionState {
   double L0 = 0.0;          // central meridian, degrees
@@ -16,6 +32,8 @@ struct ProjectionState {
   int LambType = 0;
   int LambCase = 0;
   int GKCase = 0;
+  // Not a parameter: what Ellipsoid::FromState derived from A and B.
+  EllipsoidCache ellipsoids;
 };
 
 // The calling thread's state. Every thread starts from the load-time values

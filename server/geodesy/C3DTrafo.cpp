@@ -13,6 +13,9 @@ namespace {
 constexpr double kRotationBound = 1e-12;    // radians
 constexpr double kScaleBound = 1e-9;        // factor
 constexpr double kTranslationBound = 1e-5;  // metres
+// Room made for the point lists at their first point: a request adjusts
+// the 16 nodes of its grid.
+constexpr std::size_t kTypicalPoints = 16;
 // Pivot bound of the equilibrated normal matrix: below it the point set
 // cannot determine all seven parameters.
 constexpr double kSingularBound = 1e-13;
@@ -32,34 +35,17 @@ void Product3(const double a[3][3], const double b[3][3], const double c[3][3], 
     for (int j = 0; j < 3; ++j) out[i][j] = ab[i][0] * c[0][j] + ab[i][1] * c[1][j] + ab[i][2] * c[2][j];
 }
 
-// The three partial derivatives dR/domega, dR/dphi, dR/dkappa.
-void RotationDerivatives(double omega, double phi, double kappa, double dO[3][3], double dP[3][3],
-                         double dK[3][3]) {
-  const double co = std::cos(omega), so = std::sin(omega);
-  const double cp = std::cos(phi), sp = std::sin(phi);
-  const double ck = std::cos(kappa), sk = std::sin(kappa);
-  const double R1[3][3] = {{1, 0, 0}, {0, co, so}, {0, -so, co}};
-  const double R2[3][3] = {{cp, 0, -sp}, {0, 1, 0}, {sp, 0, cp}};
-  const double R3[3][3] = {{ck, sk, 0}, {-sk, ck, 0}, {0, 0, 1}};
-  const double dR1[3][3] = {{0, 0, 0}, {0, -so, co}, {0, -co, -so}};
-  const double dR2[3][3] = {{-sp, 0, -cp}, {0, 0, 0}, {cp, 0, -sp}};
-  const double dR3[3][3] = {{-sk, ck, 0}, {-ck, -sk, 0}, {0, 0, 0}};
-  Product3(R3, R2, dR1, dO);
-  Product3(R3, dR2, R1, dP);
-  Product3(dR3, R2, R1, dK);
+// The sines and cosines of the three rotations.
+struct RotationAngles {
+  double co, so, cp, sp, ck, sk;
+};
+
+RotationAngles AnglesOf(double omega, double phi, double kappa) {
+  return {std::cos(omega), std::sin(omega), std::cos(phi), std::sin(phi), std::cos(kappa), std::sin(kappa)};
 }
 
-bool Finite(const HelmertParameters& p) {
-  return std::isfinite(p.omega) && std::isfinite(p.phi) && std::isfinite(p.kappa) && std::isfinite(p.TX) &&
-         std::isfinite(p.TY) && std::isfinite(p.TZ) && std::isfinite(p.m);
-}
-
-}  // namespace
-
-void HelmertRotationMatrix(double omega, double phi, double kappa, double R[3][3]) {
-  const double co = std::cos(omega), so = std::sin(omega);
-  const double cp = std::cos(phi), sp = std::sin(phi);
-  const double ck = std::cos(kappa), sk = std::sin(kappa);
+void RotationMatrix(const RotationAngles& a, double R[3][3]) {
+  const double co = a.co, so = a.so, cp = a.cp, sp = a.sp, ck = a.ck, sk = a.sk;
   R[0][0] = cp * ck;
   R[0][1] = co * sk + so * sp * ck;
   R[0][2] = so * sk - co * sp * ck;
@@ -71,7 +57,79 @@ void HelmertRotationMatrix(double omega, double phi, double kappa, double R[3][3
   R[2][2] = co * cp;
 }
 
-C3DTrafo::C3DTrafo() : Pi(2.0 * std::acos(0.0)), Rho(180.0 / (2.0 * std::acos(0.0))) {}
+// The three partial derivatives dR/domega, dR/dphi, dR/dkappa.
+void RotationDerivatives(const RotationAngles& a, double dO[3][3], double dP[3][3], double dK[3][3]) {
+  const double co = a.co, so = a.so, cp = a.cp, sp = a.sp, ck = a.ck, sk = a.sk;
+  const double R1[3][3] = {{1, 0, 0}, {0, co, so}, {0, -so, co}};
+  const double R2[3][3] = {{cp, 0, -sp}, {0, 1, 0}, {sp, 0, cp}};
+  const double R3[3][3] = {{ck, sk, 0}, {-sk, ck, 0}, {0, 0, 1}};
+  const double dR1[3][3] = {{0, 0, 0}, {0, -so, co}, {0, -co, -so}};
+  const double dR2[3][3] = {{-sp, 0, -cp}, {0, 0, 0}, {cp, 0, -sp}};
+  const double dR3[3][3] = {{-sk, ck, 0}, {-ck, -sk, 0}, {0, 0, 0}};
+  Product3(R3, R2, dR1, dO);
+  Product3(R3, dR2, R1, dP);
+  Product3(dR3, R2, R1, dK);
+}
+
+// Two doubles side by side; every operation works on each lane on its own,
+// exactly as two scalar operations would.
+typedef double DoublePair __attribute__((vector_size(16)));
+
+// The sums of one pass's normal equations, each one chain of additions in
+// the order of the observations; two independent sums share a pair.
+struct NormalSums {
+  // a_i·a_j for i <= j < 4: (00, 01), (02, 03), (11, 12), (13, 22), (23, 33).
+  DoublePair aa[5] = {};
+  DoublePair cross[3][2] = {};  // (a_0, a_1), (a_2, a_3) over the rows of coordinate c
+  DoublePair al[2] = {};        // (a_0·l, a_1·l), (a_2·l, a_3·l)
+  double l[3] = {};             // l over the rows of coordinate c
+  double rows[3] = {};          // 1 for every row of coordinate c
+
+  // One observation of coordinate c: the design entries (omega, phi) and
+  // (kappa, m), and the observation l.
+  void Add(int c, DoublePair a01, DoublePair a23, double obs) {
+    const DoublePair a12 = {a01[1], a23[0]};
+    aa[0] += a01[0] * a01;
+    aa[1] += a01[0] * a23;
+    aa[2] += a01[1] * a12;
+    aa[3] += a12 * DoublePair{a23[1], a23[0]};
+    aa[4] += a23[1] * a23;
+    cross[c][0] += a01;
+    cross[c][1] += a23;
+    al[0] += a01 * obs;
+    al[1] += a23 * obs;
+    l[c] += obs;
+    rows[c] += 1.0;
+  }
+
+  // The symmetric normal matrix and the right-hand side.
+  void Fill(double N[7][7], double n[7]) const {
+    const double products[10] = {aa[0][0], aa[0][1], aa[1][0], aa[1][1], aa[2][0],
+                                 aa[2][1], aa[3][0], aa[3][1], aa[4][0], aa[4][1]};
+    int k = 0;
+    for (int i = 0; i < 4; ++i)
+      for (int j = i; j < 4; ++j) N[i][j] = N[j][i] = products[k++];
+    for (int c = 0; c < 3; ++c) {
+      for (int i = 0; i < 4; ++i) N[i][4 + c] = N[4 + c][i] = cross[c][i / 2][i % 2];
+      for (int c2 = 0; c2 < 3; ++c2) N[4 + c][4 + c2] = c == c2 ? rows[c] : 0.0;
+      n[4 + c] = l[c];
+    }
+    for (int i = 0; i < 4; ++i) n[i] = al[i / 2][i % 2];
+  }
+};
+
+bool Finite(const HelmertParameters& p) {
+  return std::isfinite(p.omega) && std::isfinite(p.phi) && std::isfinite(p.kappa) && std::isfinite(p.TX) &&
+         std::isfinite(p.TY) && std::isfinite(p.TZ) && std::isfinite(p.m);
+}
+
+}  // namespace
+
+void HelmertRotationMatrix(double omega, double phi, double kappa, double R[3][3]) {
+  RotationMatrix(AnglesOf(omega, phi, kappa), R);
+}
+
+C3DTrafo::C3DTrafo() : Pi(2.0 * std::acos(0.0)), Rho(180.0 / (2.0 * std::acos(0.0))) { SetParameters(p_); }
 
 void C3DTrafo::Clear() {
   source_.clear();
@@ -79,16 +137,23 @@ void C3DTrafo::Clear() {
 }
 
 void C3DTrafo::AddSourcePoint(const std::string& id, double X, double Y, double Z) {
+  if (source_.empty()) source_.reserve(kTypicalPoints);
   source_.push_back(CPointEx{id, X, Y, Z});
 }
 
 void C3DTrafo::AddTargetPoint(const std::string& id, double X, double Y, double Z) {
+  if (target_.empty()) target_.reserve(kTypicalPoints);
   target_.push_back(CPointEx{id, X, Y, Z});
 }
 
 void C3DTrafo::SetParameters(double omega, double phi, double kappa, double TX, double TY, double TZ,
                              double m) {
-  p_ = HelmertParameters{omega, phi, kappa, TX, TY, TZ, m};
+  SetParameters(HelmertParameters{omega, phi, kappa, TX, TY, TZ, m});
+}
+
+void C3DTrafo::SetParameters(const HelmertParameters& parameters) {
+  p_ = parameters;
+  HelmertRotationMatrix(p_.omega, p_.phi, p_.kappa, R_);
 }
 
 void C3DTrafo::GetParameters(double& omega, double& phi, double& kappa, double& TX, double& TY, double& TZ,
@@ -103,18 +168,15 @@ void C3DTrafo::GetParameters(double& omega, double& phi, double& kappa, double& 
 }
 
 void C3DTrafo::TransformForward(double X, double Y, double Z, double& Xt, double& Yt, double& Zt) const {
-  double R[3][3];
-  HelmertRotationMatrix(p_.omega, p_.phi, p_.kappa, R);
   double r[3];
-  Multiply(R, X, Y, Z, r);
+  Multiply(R_, X, Y, Z, r);
   Xt = p_.m * r[0] + p_.TX;
   Yt = p_.m * r[1] + p_.TY;
   Zt = p_.m * r[2] + p_.TZ;
 }
 
 void C3DTrafo::TransformInverse(double Xt, double Yt, double Zt, double& X, double& Y, double& Z) const {
-  double R[3][3];
-  HelmertRotationMatrix(p_.omega, p_.phi, p_.kappa, R);
+  const double(&R)[3][3] = R_;
   const double dx = Xt - p_.TX, dy = Yt - p_.TY, dz = Zt - p_.TZ;
   // R is orthogonal: its inverse is its transpose.
   X = (R[0][0] * dx + R[1][0] * dy + R[2][0] * dz) / p_.m;
@@ -126,6 +188,7 @@ int C3DTrafo::Adjust() {
   passes_ = 0;
   identical_.clear();
   if (source_.empty() || target_.empty()) return kAdjustFailed;
+  identical_.reserve(source_.size());
   for (const CPointEx& s : source_) {
     for (const CPointEx& t : target_) {
       if (t.Id == s.Id) {
@@ -139,39 +202,49 @@ int C3DTrafo::Adjust() {
   HelmertParameters p;  // start values: no rotation, no translation, m = 1
   double lastRotation = 0.0, lastScale = 0.0, lastTranslation = 0.0;
   bool converged = false;
+  CMatrix Ns(7, 7, 0.0);  // the equilibrated normal matrix, inverted in place in every pass
+  if (!Ns.IsValid()) return kAdjustFailed;
   for (int pass = 1; pass <= kMaxPasses && !converged; ++pass) {
     passes_ = pass;
     double R[3][3], dO[3][3], dP[3][3], dK[3][3];
-    HelmertRotationMatrix(p.omega, p.phi, p.kappa, R);
-    RotationDerivatives(p.omega, p.phi, p.kappa, dO, dP, dK);
+    const RotationAngles angles = AnglesOf(p.omega, p.phi, p.kappa);
+    RotationMatrix(angles, R);
+    RotationDerivatives(angles, dO, dP, dK);
 
-    // Normal equations accumulated in plain arrays (upper triangle; N is
-    // symmetric), then handed to the matrix class for the solution.
-    double Nacc[7][7] = {}, nacc[7] = {};
+    // Normal equations, parameters in the order omega, phi, kappa, m, TX,
+    // TY, TZ. The design row of coordinate c holds 1 for its own translation
+    // and 0 for the other two, so their products are added as the plain
+    // values and the zero products are left out: the sums start at +0 and
+    // can never become -0, so adding a zero would change no bit (and where a
+    // product is not finite, the diagonal or the right-hand side is not
+    // either, and the pass fails as it would with those products).
+    // Row c of dR/domega beside row c of dR/dphi, and of dR/dkappa beside
+    // R, so that one pair of products gives two design entries; each lane
+    // forms (m0·x + m1·y) + m2·z as Multiply does.
+    DoublePair rotationRows[3][3], scaleRows[3][3];
+    for (int c = 0; c < 3; ++c)
+      for (int k = 0; k < 3; ++k) {
+        rotationRows[c][k] = DoublePair{dO[c][k], dP[c][k]};
+        scaleRows[c][k] = DoublePair{dK[c][k], R[c][k]};
+      }
+    // m for the kappa entry; R·X enters the design row as it is (times 1).
+    const DoublePair scaled = {p.m, 1.0};
+    NormalSums sums;
     const double T[3] = {p.TX, p.TY, p.TZ};
     for (const CIdPoint& q : identical_) {
-      double r[3], ro[3], rp[3], rk[3];
-      Multiply(R, q.XSource, q.YSource, q.ZSource, r);
-      Multiply(dO, q.XSource, q.YSource, q.ZSource, ro);
-      Multiply(dP, q.XSource, q.YSource, q.ZSource, rp);
-      Multiply(dK, q.XSource, q.YSource, q.ZSource, rk);
+      const double x = q.XSource, y = q.YSource, z = q.ZSource;
       const double target[3] = {q.XTarget, q.YTarget, q.ZTarget};
       for (int c = 0; c < 3; ++c) {
-        // Parameters in the order omega, phi, kappa, m, TX, TY, TZ.
-        const double a[7] = {p.m * ro[c],        p.m * rp[c],        p.m * rk[c],       r[c],
-                             c == 0 ? 1.0 : 0.0, c == 1 ? 1.0 : 0.0, c == 2 ? 1.0 : 0.0};
-        const double l = target[c] - (p.m * r[c] + T[c]);
-        for (int i = 0; i < 7; ++i) {
-          for (int j = i; j < 7; ++j) Nacc[i][j] += a[i] * a[j];
-          nacc[i] += a[i] * l;
-        }
+        const DoublePair* o = rotationRows[c];
+        const DoublePair* s = scaleRows[c];
+        const DoublePair rotations = (o[0] * x + o[1] * y) + o[2] * z;  // (dR/domega·X, dR/dphi·X)
+        const DoublePair rest = (s[0] * x + s[1] * y) + s[2] * z;       // (dR/dkappa·X, R·X)
+        const double r = rest[1];
+        sums.Add(c, p.m * rotations, scaled * rest, target[c] - (p.m * r + T[c]));
       }
     }
-    CMatrix N(7, 7, 0.0), n(7, 1, 0.0);
-    for (int i = 0; i < 7; ++i) {
-      n[i][0] = nacc[i];
-      for (int j = i; j < 7; ++j) N[i][j] = N[j][i] = Nacc[i][j];
-    }
+    double N[7][7], n[7];
+    sums.Fill(N, n);
 
     // Equilibrate so that the pivot bound means the same for rotations in
     // radians and translations in metres: N = D Ns D with D = sqrt(diag N).
@@ -180,29 +253,31 @@ int C3DTrafo::Adjust() {
       if (!(N[i][i] > 0.0) || !std::isfinite(N[i][i])) return kAdjustFailed;
       d[i] = std::sqrt(N[i][i]);
     }
-    CMatrix Ns(7, 7, 0.0);
+    // N and the products d_i·d_j are symmetric, so each quotient serves both
+    // of its places.
     for (int i = 0; i < 7; ++i)
-      for (int j = 0; j < 7; ++j) Ns[i][j] = N[i][j] / (d[i] * d[j]);
+      for (int j = i; j < 7; ++j) Ns[i][j] = Ns[j][i] = N[i][j] / (d[i] * d[j]);
     if (!Ns.InvertFullPivot(kSingularBound)) return kAdjustFailed;
-    CMatrix Ninv(7, 7, 0.0);
-    for (int i = 0; i < 7; ++i)
-      for (int j = 0; j < 7; ++j) Ninv[i][j] = Ns[i][j] / (d[i] * d[j]);
-    const CMatrix delta = Ninv * n;
+    // delta = N^-1 n, each sum from 0 in column order as the matrix product forms it.
+    double delta[7];
+    for (int i = 0; i < 7; ++i) {
+      double sum = 0.0;
+      for (int k = 0; k < 7; ++k) sum += Ns[i][k] / (d[i] * d[k]) * n[k];
+      delta[i] = sum;
+    }
 
-    p.omega += delta[0][0];
-    p.phi += delta[1][0];
-    p.kappa += delta[2][0];
-    p.m += delta[3][0];
-    p.TX += delta[4][0];
-    p.TY += delta[5][0];
-    p.TZ += delta[6][0];
+    p.omega += delta[0];
+    p.phi += delta[1];
+    p.kappa += delta[2];
+    p.m += delta[3];
+    p.TX += delta[4];
+    p.TY += delta[5];
+    p.TZ += delta[6];
     if (!Finite(p)) return kAdjustFailed;
 
-    const double rotation =
-        std::sqrt(delta[0][0] * delta[0][0] + delta[1][0] * delta[1][0] + delta[2][0] * delta[2][0]);
-    const double scale = std::fabs(delta[3][0]);
-    const double translation =
-        std::sqrt(delta[4][0] * delta[4][0] + delta[5][0] * delta[5][0] + delta[6][0] * delta[6][0]);
+    const double rotation = std::sqrt(delta[0] * delta[0] + delta[1] * delta[1] + delta[2] * delta[2]);
+    const double scale = std::fabs(delta[3]);
+    const double translation = std::sqrt(delta[4] * delta[4] + delta[5] * delta[5] + delta[6] * delta[6]);
     // Successive passes agree: the first pass has no predecessor.
     converged = pass > 1 && std::fabs(rotation - lastRotation) < kRotationBound &&
                 std::fabs(scale - lastScale) < kScaleBound &&
@@ -215,7 +290,7 @@ int C3DTrafo::Adjust() {
   // pin the parameters down, so the values are no result.
   if (!converged) return kAdjustFailed;
 
-  p_ = p;
+  SetParameters(p);
   for (CIdPoint& q : identical_) {
     double x, y, z;
     TransformForward(q.XSource, q.YSource, q.ZSource, x, y, z);

@@ -55,7 +55,7 @@ class C3DTrafo {
   void AddTargetPoint(const std::string& id, double X, double Y, double Z);
 
   void SetParameters(double omega, double phi, double kappa, double TX, double TY, double TZ, double m);
-  void SetParameters(const HelmertParameters& parameters) { p_ = parameters; }
+  void SetParameters(const HelmertParameters& parameters);
   void GetParameters(double& omega, double& phi, double& kappa, double& TX, double& TY, double& TZ,
                      double& m) const;
   const HelmertParameters& Parameters() const { return p_; }
@@ -83,6 +83,9 @@ class C3DTrafo {
   std::vector<CPointEx> target_;
   std::vector<CIdPoint> identical_;
   HelmertParameters p_;
+  // The rotation matrix of p_, formed whenever the parameters change: a
+  // request transforms some fifty points with one set of parameters.
+  double R_[3][3];
   int passes_ = 0;
 };
 

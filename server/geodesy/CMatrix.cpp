@@ -12,6 +12,75 @@ namespace {
 // Far beyond anything the adjustment needs; keeps a hostile size from
 // turning into a giant allocation.
 constexpr long long kMaxElements = 1LL << 26;
+
+// The size of the adjustment's normal matrix, for which the elimination is
+// compiled with its loop bounds known.
+constexpr int kAdjustmentSize = 7;
+
+// Gauss-Jordan elimination with full pivoting in place on the n x n
+// row-major values (see InvertFullPivot). Size > 0 fixes n at compile time;
+// the operations are the same either way.
+template <int Size>
+bool GaussJordanFullPivot(double* values, int n, double threshold, int* pivotRow, int* pivotColumn,
+                          char* used) {
+  if constexpr (Size > 0) n = Size;
+  const auto a = [values, n](int i) { return values + static_cast<std::ptrdiff_t>(i) * n; };
+  for (int step = 0; step < n; ++step) {
+    // Largest remaining element among the unused rows and columns, the
+    // first in row order among equals (NaN never chosen). Each row finds its
+    // own first largest, then the rows are compared in order: the same
+    // element as one scan over all, with short independent chains of
+    // comparisons instead of one long one.
+    double best = -1.0;
+    int row = -1, column = -1;
+    for (int i = 0; i < n; ++i) {
+      if (used[i]) continue;
+      const double* r = a(i);
+      double rowBest = -1.0;
+      int rowColumn = -1;
+      for (int j = 0; j < n; ++j) {
+        if (used[j]) continue;
+        const double v = std::fabs(r[j]);
+        if (v > rowBest) {
+          rowBest = v;
+          rowColumn = j;
+        }
+      }
+      if (rowBest > best) {
+        best = rowBest;
+        row = i;
+        column = rowColumn;
+      }
+    }
+    if (row < 0 || !(best > threshold)) return false;
+    used[column] = 1;
+    double* pivot = a(column);
+    if (row != column) {
+      double* other = a(row);
+      for (int j = 0; j < n; ++j) std::swap(other[j], pivot[j]);
+    }
+    pivotRow[step] = row;
+    pivotColumn[step] = column;
+    const double inverse = 1.0 / pivot[column];
+    pivot[column] = 1.0;
+    for (int j = 0; j < n; ++j) pivot[j] *= inverse;
+    for (int i = 0; i < n; ++i) {
+      if (i == column) continue;
+      double* r = a(i);
+      const double factor = r[column];
+      if (factor == 0.0) continue;
+      r[column] = 0.0;
+      for (int j = 0; j < n; ++j) r[j] -= pivot[j] * factor;
+    }
+  }
+  // Undo the row interchanges as column interchanges, in reverse order.
+  for (int step = n - 1; step >= 0; --step) {
+    if (pivotRow[step] == pivotColumn[step]) continue;
+    for (int i = 0; i < n; ++i) std::swap(a(i)[pivotRow[step]], a(i)[pivotColumn[step]]);
+  }
+  return true;
+}
+
 }  // namespace
 
 CMatrix::CMatrix(int rows, int columns, double fill) { Resize(rows, columns, fill); }
@@ -95,56 +164,39 @@ CMatrix CMatrix::Transposed() const {
 bool CMatrix::InvertFullPivot(double relativeTolerance) {
   if (!IsValid() || rows_ != columns_) return false;
   const int n = rows_;
-  double largest = 0.0;
-  for (double v : values_) {
+  // Four running maxima side by side; the maximum of finite magnitudes does
+  // not depend on the order it is taken in.
+  double lanes[4] = {0.0, 0.0, 0.0, 0.0};
+  const std::size_t count = values_.size();
+  for (std::size_t k = 0; k < count; ++k) {
+    const double v = values_[k];
     if (!std::isfinite(v)) return false;
-    largest = std::max(largest, std::fabs(v));
+    lanes[k % 4] = std::max(lanes[k % 4], std::fabs(v));
   }
+  const double largest = std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
   if (n == 0) return true;
   const double threshold = largest * relativeTolerance;
   if (largest == 0.0) return false;
 
-  std::vector<int> pivotRow(n), pivotColumn(n);
-  std::vector<char> used(n, 0);
-  CMatrix& a = *this;
-  for (int step = 0; step < n; ++step) {
-    // Largest remaining element among the unused rows and columns.
-    double best = -1.0;
-    int row = -1, column = -1;
-    for (int i = 0; i < n; ++i) {
-      if (used[i]) continue;
-      for (int j = 0; j < n; ++j) {
-        if (used[j]) continue;
-        const double v = std::fabs(a[i][j]);
-        if (v > best) {
-          best = v;
-          row = i;
-          column = j;
-        }
-      }
-    }
-    if (row < 0 || !(best > threshold)) return false;
-    used[column] = 1;
-    if (row != column)
-      for (int j = 0; j < n; ++j) std::swap(a[row][j], a[column][j]);
-    pivotRow[step] = row;
-    pivotColumn[step] = column;
-    const double inverse = 1.0 / a[column][column];
-    a[column][column] = 1.0;
-    for (int j = 0; j < n; ++j) a[column][j] *= inverse;
-    for (int i = 0; i < n; ++i) {
-      if (i == column) continue;
-      const double factor = a[i][column];
-      if (factor == 0.0) continue;
-      a[i][column] = 0.0;
-      for (int j = 0; j < n; ++j) a[i][j] -= a[column][j] * factor;
-    }
+  // Bookkeeping on the stack for the small matrices of the adjustment.
+  constexpr int kSmall = 16;
+  int smallRow[kSmall], smallColumn[kSmall];
+  char smallUsed[kSmall] = {};
+  std::vector<int> largeRow, largeColumn;
+  std::vector<char> largeUsed;
+  if (n > kSmall) {
+    largeRow.resize(n);
+    largeColumn.resize(n);
+    largeUsed.assign(n, 0);
   }
-  // Undo the row interchanges as column interchanges, in reverse order.
-  for (int step = n - 1; step >= 0; --step) {
-    if (pivotRow[step] == pivotColumn[step]) continue;
-    for (int i = 0; i < n; ++i) std::swap(a[i][pivotRow[step]], a[i][pivotColumn[step]]);
-  }
+  int* pivotRow = n > kSmall ? largeRow.data() : smallRow;
+  int* pivotColumn = n > kSmall ? largeColumn.data() : smallColumn;
+  char* used = n > kSmall ? largeUsed.data() : smallUsed;
+  const bool eliminated =
+      n == kAdjustmentSize
+          ? GaussJordanFullPivot<kAdjustmentSize>(values_.data(), n, threshold, pivotRow, pivotColumn, used)
+          : GaussJordanFullPivot<0>(values_.data(), n, threshold, pivotRow, pivotColumn, used);
+  if (!eliminated) return false;
   for (double v : values_)
     if (!std::isfinite(v)) return false;
   return true;

@@ -109,14 +109,10 @@ void CPelProjectionDll::Push() const {
 
 int CPelProjectionDll::SetEllipsoid(double a, double b) {
   if (!IsReady()) return kProjectionNotReady;
+  // The whole copy, these axes included, is pushed before every conversion;
+  // handing them over now as well would only cost two more library calls.
   state_.a = a;
   state_.b = b;
-  try {
-    Push();
-    library_->Entries().SetEllipDim(a, b);
-  } catch (...) {
-    return kProjectionCallException;
-  }
   return kProjectionOK;
 }
 

@@ -120,7 +120,9 @@ class CPelProjectionDll {
   // Loader message of a failed load or the name of the first missing entry.
   std::string LoadError() const;
 
-  // Stores a and b into the state copy, pushes the copy, then SetEllipDim(a, b).
+  // Stores a and b into the state copy; like every value of the copy they
+  // reach the library with the push before the next conversion (which
+  // stores them as SetEllipDim would).
   int SetEllipsoid(double a, double b);
   // Pushes the copy, then BLH_to_XYZ (degrees, degrees, metres -> metres).
   int GeographicToCartesian(double latitude, double longitude, double height, double& X, double& Y,

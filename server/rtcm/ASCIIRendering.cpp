@@ -1,25 +1,33 @@
 #include "rtcm/ASCIIRendering.h"
 
-#include <cstdarg>
-#include <cstdio>
+#include <charconv>
 
 namespace tarvik {
 namespace {
 
-// Appends one printf-formatted line and its line break.
+// Appends lines: numbers in the forms of printf's "%d" and "%W.Pf" (right
+// aligned in at least W characters), each with its line break. The numbers
+// go through std::to_chars, which writes the same digits as printf in the
+// "C" locale, without a formatted print per line.
 class Lines {
  public:
   explicit Lines(std::size_t reserve) { text_.reserve(reserve); }
 
-  __attribute__((format(printf, 2, 3))) void add(const char* format, ...) {
-    char buf[512];
-    va_list args;
-    va_start(args, format);
-    int n = std::vsnprintf(buf, sizeof buf, format, args);
-    va_end(args);
-    if (n > 0)
-      text_.append(buf,
-                   static_cast<std::size_t>(n) < sizeof buf ? static_cast<std::size_t>(n) : sizeof buf - 1);
+  void integer(int value) {
+    char buf[16];
+    const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+    text_.append(buf, static_cast<std::size_t>(end - buf));
+    text_ += '\n';
+  }
+  // "%W.Pf"; "%lf" is fixed(value, 0, 6).
+  void fixed(double value, int width, int precision) {
+    char buf[kNumberBuffer];
+    const auto [end, error] =
+        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, precision);
+    // Every double fits (at most 309 digits before the point).
+    const std::size_t n = error == std::errc() ? static_cast<std::size_t>(end - buf) : 0;
+    if (n < static_cast<std::size_t>(width)) text_.append(static_cast<std::size_t>(width) - n, ' ');
+    text_.append(buf, n);
     text_ += '\n';
   }
   void text(std::string_view s) {
@@ -32,6 +40,7 @@ class Lines {
   }
 
  private:
+  static constexpr std::size_t kNumberBuffer = 400;
   std::string text_;
 };
 
@@ -54,32 +63,32 @@ std::string renderASCII1021(const HelmertMessageData& r, const RenderRequest& re
   const bool helmert = request.planCode == 1;
   Lines l(512);
   l.text("1021");
-  l.add("%d", r.SourceNameCounter);
+  l.integer(r.SourceNameCounter);
   l.text(r.SourceName);
-  l.add("%d", r.TargetNameCounter);
+  l.integer(r.TargetNameCounter);
   l.text(r.TargetName);
-  l.add("%d", r.SystemIdentificationNumber);
+  l.integer(r.SystemIdentificationNumber);
   l.text(r.InvolvedTransformationMessages);
-  l.add("%d", r.PlateNumber);
-  l.add("%d", r.ComputationIndicator);
-  l.add("%d", r.HeightIndicator);
-  l.add("%6.4f", area ? r.LatitudeOfOriginAreaOfValidity : 90.0);
-  l.add("%6.4f", area ? r.LongitudeOfOriginAreaOfValidity : 0.0);
-  l.add("%7.4f", area ? r.LatitudeExtensionAreaOfValidity : 0.0);
-  l.add("%7.4f", area ? r.LongitudeExtensionAreaOfValidity : 0.0);
-  l.add("%7.3f", helmert ? r.DX : 0.0);
-  l.add("%7.3f", helmert ? r.DY : 0.0);
-  l.add("%7.3f", helmert ? r.DZ : 0.0);
-  l.add("%10.5f", helmert ? r.R1 * 3600 : 0.0);
-  l.add("%10.5f", helmert ? r.R2 * 3600 : 0.0);
-  l.add("%10.5f", helmert ? r.R3 * 3600 : 0.0);
-  l.add("%8.5f", helmert ? (r.ScaleFactor - 1) / 0.00001 : 0.0);
-  l.add("%8.3f", r.SemimajorAxisOfSourceSystemEllipsoid - 6370000);
-  l.add("%8.3f", r.SemiminorAxisOfSourceSystemEllipsoid - 6350000);
-  l.add("%8.3f", r.SemimajorAxisOfTargetSystemEllipsoid - 6370000);
-  l.add("%8.3f", r.SemiminorAxisOfTargetSystemEllipsoid - 6350000);
-  l.add("%d", r.HorizontalHelmertMolodenskiQualityIndicator);
-  l.add("%d", r.VerticalHelmertMolodenskiQualityIndicator);
+  l.integer(r.PlateNumber);
+  l.integer(r.ComputationIndicator);
+  l.integer(r.HeightIndicator);
+  l.fixed(area ? r.LatitudeOfOriginAreaOfValidity : 90.0, 6, 4);
+  l.fixed(area ? r.LongitudeOfOriginAreaOfValidity : 0.0, 6, 4);
+  l.fixed(area ? r.LatitudeExtensionAreaOfValidity : 0.0, 7, 4);
+  l.fixed(area ? r.LongitudeExtensionAreaOfValidity : 0.0, 7, 4);
+  l.fixed(helmert ? r.DX : 0.0, 7, 3);
+  l.fixed(helmert ? r.DY : 0.0, 7, 3);
+  l.fixed(helmert ? r.DZ : 0.0, 7, 3);
+  l.fixed(helmert ? r.R1 * 3600 : 0.0, 10, 5);
+  l.fixed(helmert ? r.R2 * 3600 : 0.0, 10, 5);
+  l.fixed(helmert ? r.R3 * 3600 : 0.0, 10, 5);
+  l.fixed(helmert ? (r.ScaleFactor - 1) / 0.00001 : 0.0, 8, 5);
+  l.fixed(r.SemimajorAxisOfSourceSystemEllipsoid - 6370000, 8, 3);
+  l.fixed(r.SemiminorAxisOfSourceSystemEllipsoid - 6350000, 8, 3);
+  l.fixed(r.SemimajorAxisOfTargetSystemEllipsoid - 6370000, 8, 3);
+  l.fixed(r.SemiminorAxisOfTargetSystemEllipsoid - 6350000, 8, 3);
+  l.integer(r.HorizontalHelmertMolodenskiQualityIndicator);
+  l.integer(r.VerticalHelmertMolodenskiQualityIndicator);
   return l.finish();
 }
 
@@ -89,26 +98,26 @@ std::string renderASCII1023(const ResidualGridMessageData& r, std::span<const Gr
   const bool area = request.executed != 0;
   Lines l(1024);
   l.text("1023");
-  l.add("%d", r.SystemIdentificationNumber);
-  l.add("%d", r.HorizontalShiftIndicator);
-  l.add("%d", r.VerticalShiftIndicator);
-  l.add("%6.4f", area ? r.GridOriginLatitude : 90.0);
-  l.add("%6.4f", area ? r.GridOriginLongitude : 0.0);
-  l.add("%7.4f", area ? r.GridExtensionLatitude : 0.0);
-  l.add("%7.4f", area ? r.GridExtensionLongitude : 0.0);
-  l.add("%4.3f", r.MeanLatitudeOffset);
-  l.add("%4.3f", r.MeanLongitudeOffset);
-  l.add("%4.3f", r.MeanHeightOffset);
+  l.integer(r.SystemIdentificationNumber);
+  l.integer(r.HorizontalShiftIndicator);
+  l.integer(r.VerticalShiftIndicator);
+  l.fixed(area ? r.GridOriginLatitude : 90.0, 6, 4);
+  l.fixed(area ? r.GridOriginLongitude : 0.0, 6, 4);
+  l.fixed(area ? r.GridExtensionLatitude : 0.0, 7, 4);
+  l.fixed(area ? r.GridExtensionLongitude : 0.0, 7, 4);
+  l.fixed(r.MeanLatitudeOffset, 4, 3);
+  l.fixed(r.MeanLongitudeOffset, 4, 3);
+  l.fixed(r.MeanHeightOffset, 4, 3);
   for (std::size_t i = 0; i < static_cast<std::size_t>(kResidualGridNodes); ++i) {
     const GridResidual g = i < residuals.size() ? residuals[i] : GridResidual{};
-    l.add("%6.5f", g.dLatitude);
-    l.add("%6.5f", g.dLongitude);
-    l.add("%4.3f", g.dHeight);
+    l.fixed(g.dLatitude, 6, 5);
+    l.fixed(g.dLongitude, 6, 5);
+    l.fixed(g.dHeight, 4, 3);
   }
-  l.add("%d", r.HorizontalInterpolationMethodIndicator);
-  l.add("%d", r.VerticalInterpolationMethodIndicator);
-  l.add("%d", r.HorizontalGridQualityIndicator);
-  l.add("%d", r.VerticalGridQualityIndicator);
+  l.integer(r.HorizontalInterpolationMethodIndicator);
+  l.integer(r.VerticalInterpolationMethodIndicator);
+  l.integer(r.HorizontalGridQualityIndicator);
+  l.integer(r.VerticalGridQualityIndicator);
   l.text("0");  // the day number is not part of the text form
   return l.finish();
 }
@@ -117,15 +126,15 @@ std::string renderASCII1025(const ProjectionMessageData& r, const RenderRequest&
   if (ErrorForm(request)) return renderASCIIError(request.errorText);
   Lines l(256);
   l.text("1025");
-  l.add("%d", r.SystemIdentificationNumber);
-  l.add("%lf", r.LatitudeOfNaturalOrigin);
-  l.add("%lf", r.LongitudeOfNaturalOrigin);
-  l.add("%lf", r.ScaleFactorAtNaturalOrigin);
+  l.integer(r.SystemIdentificationNumber);
+  l.fixed(r.LatitudeOfNaturalOrigin, 0, 6);
+  l.fixed(r.LongitudeOfNaturalOrigin, 0, 6);
+  l.fixed(r.ScaleFactorAtNaturalOrigin, 0, 6);
   // The projection type has no other line in the text; it goes here
   // rather than a second copy of the latitude.
-  l.add("%d", r.ProjectionType);
-  l.add("%lf", r.FalseEasting);
-  l.add("%lf", r.FalseNorthing);
+  l.integer(r.ProjectionType);
+  l.fixed(r.FalseEasting, 0, 6);
+  l.fixed(r.FalseNorthing, 0, 6);
   return l.finish();
 }
 

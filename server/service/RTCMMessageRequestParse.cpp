@@ -13,16 +13,29 @@ namespace {
 bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-std::string Trim(std::string_view s) {
+std::string_view Trim(std::string_view s) {
   std::size_t b = 0, e = s.size();
   while (b < e && IsSpace(s[b])) ++b;
   while (e > b && IsSpace(s[e - 1])) --e;
-  return std::string(s.substr(b, e - b));
+  return s.substr(b, e - b);
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
+std::string Upper(std::string_view s) {
+  std::string upper(s);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+// NextNMEAField on a view of the sentence: the fields are cut off without
+// copying or moving what is left.
+std::string_view NextField(std::string_view& rest) {
+  rest = Trim(rest);
+  std::size_t cut = rest.find(',');
+  if (cut == std::string_view::npos) cut = rest.find('*');
+  if (cut == std::string_view::npos) return {};
+  const std::string_view field = Trim(rest.substr(0, cut));
+  rest.remove_prefix(cut + 1);
+  return field;
 }
 
 // The leading number of a field, as the C "%lf" conversion would take it
@@ -57,12 +70,9 @@ void RTCMMessageRequest::LogLine(int severity, const std::string& message) {
 }
 
 std::string RTCMMessageRequest::NextNMEAField(std::string& rest) {
-  rest = Trim(rest);
-  std::size_t cut = rest.find(',');
-  if (cut == std::string::npos) cut = rest.find('*');
-  if (cut == std::string::npos) return std::string();
-  std::string field = Trim(std::string_view(rest).substr(0, cut));
-  rest.erase(0, cut + 1);
+  std::string_view view = rest;
+  const std::string field(NextField(view));
+  rest = std::string(view);
   return field;
 }
 
@@ -127,72 +137,72 @@ int RTCMMessageRequest::Parse(const std::string& request) {
 }
 
 int RTCMMessageRequest::ParseGGAFields(const std::string& request) {
-  std::string rest = request;
-  std::string field;
+  std::string_view rest = request;
+  std::string_view field;
 
-  NextNMEAField(rest);  // sentence address (and anything before it)
+  NextField(rest);  // sentence address (and anything before it)
 
-  field = NextNMEAField(rest);
+  field = NextField(rest);
   if (field.empty())
     LogLine(PelLogWarning, "UTC missing in NMEA-String");
   else
     UTC = field;
 
   // Latitude and hemisphere. A latitude beyond the poles is no position.
-  field = NextNMEAField(rest);
+  field = NextField(rest);
   double lat = 0.0;
   if (field.empty() || !ConvertNMEAAngle(field, lat) || std::fabs(lat) > 90.0) {
     LogLine(PelLogError, "Latitude missing in NMEA-String");
     return kResultInvalidNMEA;
   }
-  field = Upper(NextNMEAField(rest));
+  field = NextField(rest);
   if (field.empty()) {
     LogLine(PelLogError, "Latitude missing in NMEA-String");
     return kResultInvalidNMEA;
   }
-  latitude = field == "S" ? -lat : lat;
+  latitude = Upper(field) == "S" ? -lat : lat;
 
-  field = NextNMEAField(rest);
+  field = NextField(rest);
   double lon = 0.0;
   if (field.empty() || !ConvertNMEAAngle(field, lon) || std::fabs(lon) > 180.0) {
     LogLine(PelLogError, "Longitude missing in NMEA-String");
     return kResultInvalidNMEA;
   }
-  field = Upper(NextNMEAField(rest));
+  field = NextField(rest);
   if (field.empty()) {
     LogLine(PelLogError, "Longitude missing in NMEA-String");
     return kResultInvalidNMEA;
   }
-  longitude = field == "W" ? -lon : lon;
+  longitude = Upper(field) == "W" ? -lon : lon;
 
-  field = NextNMEAField(rest);
+  field = NextField(rest);
   if (field.empty())
     LogLine(PelLogWarning, "Quality missing in NMEA-String");
   else
     quality = field;
 
-  field = NextNMEAField(rest);
+  field = NextField(rest);
   if (field.empty())
     LogLine(PelLogWarning, "Number of satellites missing in NMEA-String");
   else
     numberOfSatellites = field;
 
-  field = NextNMEAField(rest);
+  field = NextField(rest);
   if (field.empty())
     LogLine(PelLogWarning, "HorizontalDilutionOfPrecision missing in NMEA-String");
   else
     HDOP = field;
 
-  field = NextNMEAField(rest);
+  field = NextField(rest);
   double altitude = 0.0;
   if (field.empty() || !LeadingNumber(field, altitude)) {
     LogLine(PelLogError, "Height missing in NMEA-String");
     return kResultInvalidNMEA;
   }
 
-  NextNMEAField(rest);  // altitude unit
+  NextField(rest);  // altitude unit
 
-  field = NextNMEAField(rest);
+  field = NextField(rest);
   double separation = 0.0;
   if (field.empty() || !LeadingNumber(field, separation)) {
     LogLine(PelLogError, "GeoidalSeparation missing in NMEA-String");
@@ -202,15 +212,15 @@ int RTCMMessageRequest::ParseGGAFields(const std::string& request) {
     height = altitude + separation;
   }
 
-  NextNMEAField(rest);  // separation unit
+  NextField(rest);  // separation unit
 
-  field = NextNMEAField(rest);
+  field = NextField(rest);
   if (field.empty())
     LogLine(PelLogWarning, "AgeOfData missing in NMEA-String");
   else
     ageOfData = field;
 
-  field = NextNMEAField(rest);
+  field = NextField(rest);
   if (field.empty())
     LogLine(PelLogWarning, "ReferenceStation information missing in NMEA-String");
   else

@@ -1,7 +1,8 @@
 #pragma once
 // XML response documents of the transformation messages, one document per
-// message, built and printed with TinyXML (tab indent, "\n" line breaks)
-// and followed by "*".
+// message, laid out byte for byte as TinyXML's printer prints them (tab
+// indent, "\n" line breaks, TinyXML's encoding of text values) and followed
+// by "*". They are written directly as text rather than built as a tree.
 //
 // Every document has the root "Response" with the attributes Version, User
 // and Password. An executed request gets the element

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <limits>
+#include <random>
 #include <sstream>
 #include <vector>
 
@@ -105,6 +108,53 @@ TEST(ASCII1025, EightLinesWithTheProjectionTypeOnLineSix) {
   p.ScaleFactorAtNaturalOrigin = 1, p.FalseEasting = 450000, p.FalseNorthing = -5000000;
   EXPECT_EQ(renderASCII1025(p, kExecuted),
             "1025\n7\n0.000000\n13.333333\n1.000000\n2\n450000.000000\n-5000000.000000\n*");
+}
+
+// The numbers read as printf's "%W.Pf" and "%lf" print them: padding,
+// halfway cases, signed zero, huge and non-finite values.
+TEST(ASCII, NumbersInThePrintfForms) {
+  auto printed = [](const char* format, double v) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf, format, v);
+    return std::string(buf);
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                0.0005,
+                                -0.0005,
+                                0.000005,
+                                2.5e-6,
+                                99999.99999,
+                                -1e300,
+                                1e300,
+                                1.7e308,
+                                inf,
+                                -inf,
+                                std::numeric_limits<double>::quiet_NaN()};
+  std::mt19937_64 random(5);
+  for (int i = 0; i < 2000; ++i)
+    values.push_back(std::uniform_real_distribution<double>(-2000, 2000)(random));
+  for (double v : values) {
+    ResidualGridMessageData g;
+    g.GridOriginLatitude = v, g.GridExtensionLatitude = v, g.MeanLatitudeOffset = v;
+    const std::vector<GridResidual> nodes(16, GridResidual{v, v, v});
+    const Text l = Lines(renderASCII1023(g, nodes, kExecuted));
+    ASSERT_EQ(l.size(), 64u);
+    EXPECT_EQ(l[4], printed("%6.4f", v));
+    EXPECT_EQ(l[6], printed("%7.4f", v));
+    EXPECT_EQ(l[8], printed("%4.3f", v));
+    EXPECT_EQ(l[11], printed("%6.5f", v));
+    HelmertMessageData h = Helmert();
+    h.DX = v, h.R1 = v / 3600, h.SemimajorAxisOfSourceSystemEllipsoid = v + 6370000;
+    const Text t = Lines(renderASCII1021(h, kExecuted));
+    EXPECT_EQ(t[14], printed("%7.3f", v));
+    EXPECT_EQ(t[17], printed("%10.5f", v / 3600 * 3600));
+    EXPECT_EQ(t[21], printed("%8.3f", v + 6370000 - 6370000));
+    ProjectionMessageData p;
+    p.FalseEasting = v;
+    EXPECT_EQ(Lines(renderASCII1025(p, kExecuted))[6], printed("%lf", v));
+  }
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <random>
 #include <vector>
 
 namespace tarvik {
@@ -247,6 +251,118 @@ TEST(XMLDocuments, NumberForms) {
   EXPECT_EQ(XMLFixed(-0.00001, 3), "-0.000");
   EXPECT_EQ(XMLDouble(1), "1.000000");
   EXPECT_EQ(XMLFixed(1e300, 2).size(), 301u + 3u);  // wide numbers are not cut
+  // The same text as printf's "%.*f": halfway cases, signed zero, the
+  // extremes and values that are not finite, then random magnitudes.
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                0.5,
+                                2.5,
+                                0.125,
+                                -0.00005,
+                                1.0000005,
+                                4.35,
+                                0.0000049,
+                                1e-300,
+                                5e-324,
+                                1e300,
+                                -1.7e308,
+                                123456.78905,
+                                inf,
+                                -inf,
+                                std::numeric_limits<double>::quiet_NaN()};
+  std::mt19937_64 random(17);
+  for (int i = 0; i < 3000; ++i) {
+    const double magnitude = std::pow(10.0, std::uniform_real_distribution<double>(-8, 9)(random));
+    values.push_back(std::uniform_real_distribution<double>(-1, 1)(random) * magnitude);
+  }
+  for (double v : values)
+    for (int decimals : {0, 2, 3, 4, 5, 6, 17}) {
+      char expected[512];
+      std::snprintf(expected, sizeof expected, "%.*f", decimals, v);
+      ASSERT_EQ(XMLFixed(v, decimals), expected) << decimals;
+    }
+}
+
+// The documents are written directly; TinyXML printing the same tree is the
+// reference, above all for the encoding of texts that need entities,
+// character references or the other quote.
+TEST(XMLDocuments, LaidOutAsTinyXMLPrintsTheSameTree) {
+  auto print = [](TiXmlDocument& doc) {
+    TiXmlPrinter printer;
+    printer.SetIndent("\t");
+    printer.SetLineBreak("\n");
+    doc.Accept(&printer);
+    return std::string(printer.Str()) + "*";
+  };
+  auto withRoot = [](TiXmlDocument& doc, const RenderRequest& request) {
+    doc.InsertEndChild(TiXmlDeclaration("1.0", "UTF-8", ""));
+    TiXmlElement root("Response");
+    root.SetAttribute("Version", std::string(request.Version));
+    root.SetAttribute("User", std::string(request.User));
+    root.SetAttribute("Password", std::string(request.Password));
+    return doc.InsertEndChild(root)->ToElement();
+  };
+  const std::vector<std::string> texts = {"",           "ETRS89",    "A&B",      "&#x41;",     "&#x41",
+                                          "say \"hi\"", "it's",      "<tag>",    "a\tb",       "\x01\x1f",
+                                          "\xc3\xbc",   "both ' \"", "&amp;lt;", "trailing &", "&#x"};
+  for (const std::string& text : texts) {
+    const std::string nul = text + std::string(1, '\0') + "x";
+    HelmertMessageData h;
+    h.SourceName = text, h.TargetName = nul, h.InvolvedTransformationMessages = text;
+    h.SourceNameCounter = -7, h.DX = -0.0005, h.ScaleFactor = 1.0 / 3;
+    const RenderRequest executed{1, "", kErrorHandlingErrorMessages, 1, text, nul, "p"};
+    TiXmlDocument expected;
+    TiXmlElement* m = withRoot(expected, executed)
+                          ->InsertEndChild(TiXmlElement("RTCMTransformationMesssage.1021"))
+                          ->ToElement();
+    auto add = [m](const char* name) { return m->InsertEndChild(TiXmlElement(name))->ToElement(); };
+    add("Message")->SetAttribute("MessgaeNumber", "1021");
+    TiXmlElement* e = add("Source");
+    e->SetAttribute("SourceNameCounter", h.SourceNameCounter);
+    e->SetAttribute("SourceName", h.SourceName);
+    e = add("Target");
+    e->SetAttribute("TargetNameCounter", h.TargetNameCounter);
+    e->SetAttribute("TargetName", h.TargetName);
+    add("System")->SetAttribute("SystemIdentificationNumber", h.SystemIdentificationNumber);
+    add("TransformationMessages")
+        ->SetAttribute("InvolvedTransformationMessage", h.InvolvedTransformationMessages);
+    add("Plate")->SetAttribute("PlateNumber", h.PlateNumber);
+    e = add("Computation");
+    e->SetAttribute("ComputationIndicator", h.ComputationIndicator);
+    e->SetAttribute("HeightIndicator", h.HeightIndicator);
+    e = add("Origin");
+    e->SetAttribute("Latitude", "0.0000");
+    e->SetAttribute("Longitude", "0.0000");
+    e = add("AreaExtension");
+    e->SetAttribute("Latitude", "0.0000");
+    e->SetAttribute("Longitude", "0.0000");
+    e = add("TransformationParameters");
+    for (const char* name : {"DX", "DY", "DZ"}) e->SetAttribute(name, name[1] == 'X' ? "-0.001" : "0.000");
+    for (const char* name : {"R1", "R2", "R3"}) e->SetAttribute(name, "0.00000");
+    e->SetAttribute("DS", "-66666.66667");
+    e = add("SourceEllipsoid");
+    e->SetAttribute("a", "-6370000.000");
+    e->SetAttribute("b", "-6350000.000");
+    e = add("TargetEllipsoid");
+    e->SetAttribute("a", "-6370000.000");
+    e->SetAttribute("b", "-6350000.000");
+    e = add("Quality");
+    e->SetAttribute("Horizontal7PQualityIndicator", 0);
+    e->SetAttribute("Vertical7PQualityIndicator", 0);
+    EXPECT_EQ(xml1021(h, executed), print(expected)) << text;
+
+    const RenderRequest failed{0, nul, kErrorHandlingErrorMessages, 1, text, "", nul};
+    TiXmlDocument error;
+    withRoot(error, failed)
+        ->InsertEndChild(TiXmlElement("Error"))
+        ->ToElement()
+        ->SetAttribute("ErrorMessage", nul);
+    EXPECT_EQ(xml1025({}, failed), print(error)) << text;
+  }
+  // A 1023 document without residuals has an empty Residuals element.
+  const std::string empty = xml1023({}, {}, kExecuted);
+  EXPECT_NE(empty.find("\t\t<Residuals />\n\t\t<Interpolation "), std::string::npos) << empty;
 }
 
 }  // namespace

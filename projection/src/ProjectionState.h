@@ -6,13 +6,14 @@
 namespace pel {
 
 // The derived quantities of the last few ellipsoids a thread converted on.
-// Callers push their whole state before every conversion and commonly
-// alternate between two ellipsoids (source and target), so a handful of
+// Callers push their whole state before every conversion and switch between
+// a few ellipsoids (a request uses the source and target ellipsoids and the
+// same two with the axes as message 1021 carries them), so a handful of
 // entries keeps every conversion from deriving them anew. Entries are
 // matched on the bits of the semi-axes, so a hit gives exactly what
 // Ellipsoid::FromAxes would compute.
 struct EllipsoidCache {
-  static constexpr int kEntries = 4;
+  static constexpr int kEntries = 8;
   Ellipsoid entries[kEntries] = {};
   int filled = 0;  // entries in use
   int next = 0;    // the entry replaced next once all are in use

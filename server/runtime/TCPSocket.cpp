@@ -232,6 +232,14 @@ bool TCPSocket::waitReadable(Deadline deadline) {
 }
 
 int TCPSocket::nextByte(char& byte, Deadline deadline) {
+  // An aborted socket reads nothing more, not even what is already buffered
+  // or queued: a stop must not wait while a backlog of requests is answered.
+  if (aborted_.load()) {
+    TCPException e(wsa::ECONNABORTED_,
+                   "error calling recv(): " + SocketErrorText(SocketCall::Recv, wsa::ECONNABORTED_));
+    recordError(e.code(), e.message());
+    return sentenceCodeFor(e.code());
+  }
   if (readPos_ == readEnd_) {
     if (readBuffer_.empty()) readBuffer_.resize(kReadChunk);
     if (deadline != kNoDeadline && !waitReadable(deadline)) return kLineTimedOut;

@@ -182,29 +182,29 @@ class Session {
 
 }  // namespace
 
-int RunClientSession(PelThreadArgument* argument) {
+int RunSessionToItsEnd(PelThreadArgument& argument, const std::function<void()>& body) {
   try {
-    Session session(*argument);
-    session.run();
+    body();
   } catch (...) {
-    // A failing lock or handler must not leave the session unreapable; the
-    // client loses its connection, and the log says why.
     try {
-      const std::string name = argument->module->configurationName();
+      const std::string name = argument.module->configurationName();
       PelLog(name).write(0, PelLogError, "Tarvik:" + name,
-                         "Session of client " +
-                             (argument->name.empty() ? argument->address : argument->name) +
+                         "Session of client " + (argument.name.empty() ? argument.address : argument.name) +
                              " ended after an unexpected failure.");
     } catch (...) {
     }
   }
-  // The connection ends with the session, so the client learns at once that
-  // nothing more will be answered; the descriptor itself is released when
-  // the accept loop reaps the session.
-  argument->socket->abort();
-  argument->event->setEvent();
-  argument->finished.store(1);
+  argument.socket->abort();
+  argument.event->setEvent();
+  argument.finished.store(1);
   return kSessionEnded;
+}
+
+int RunClientSession(PelThreadArgument* argument) {
+  return RunSessionToItsEnd(*argument, [argument] {
+    Session session(*argument);
+    session.run();
+  });
 }
 
 }  // namespace tarvik

@@ -217,23 +217,10 @@ class NtripSession {
 }  // namespace
 
 int RunNtripSession(PelThreadArgument* argument, const NtripClientStart& start) {
-  try {
+  return RunSessionToItsEnd(*argument, [argument, &start] {
     NtripSession session(*argument, start);
     session.run();
-  } catch (...) {
-    try {
-      const std::string name = argument->module->configurationName();
-      PelLog(name).write(0, PelLogError, "Tarvik:" + name,
-                         "Session of client " +
-                             (argument->name.empty() ? argument->address : argument->name) +
-                             " ended after an unexpected failure.");
-    } catch (...) {
-    }
-  }
-  argument->socket->abort();
-  argument->event->setEvent();
-  argument->finished.store(1);
-  return kSessionEnded;
+  });
 }
 
 }  // namespace tarvik

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -122,56 +123,90 @@ LostLines& Lost() {
   return *lost;
 }
 
+// How many lines a text holds (each ends with a line feed).
+unsigned long LinesIn(const std::string& text) {
+  unsigned long n = 0;
+  for (char c : text) n += c == '\n' ? 1 : 0;
+  return n > 0 ? n : 1;
+}
+
+// One open descriptor of a day's file. Shared by the writers that took it
+// and closed when the last of them lets go, so a descriptor number is never
+// written after another thread replaced the file and closed it (the number
+// could by then belong to a socket).
+class Descriptor {
+ public:
+  Descriptor(int fd, dev_t device, ino_t inode) : fd(fd), device(device), inode(inode) {}
+  ~Descriptor() { ::close(fd); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+
+  const int fd;
+  const dev_t device;
+  const ino_t inode;
+};
+
+}  // namespace
+
 // One day's file, kept open for appending and shared by every PelLog that
-// writes into it. Lines go out in single write(2) calls on an O_APPEND
-// descriptor, made while holding an advisory lock (flock) on the file, so
-// lines of other threads and other processes never mix into them.
+// writes into it.
 //
-// The threads of this process take turns: the one that finds the file free
-// writes its own line together with every line that other threads handed
-// over meanwhile, in one write under one lock, and only then lets those
-// threads return. So a busy file costs a few system calls per batch rather
-// than per line, and still nothing is held back in memory: when Append
-// returns, the line is in the kernel's hands, and a crash or kill of the
-// program cannot lose it.
+// Every text goes out in one write(2) on an O_APPEND descriptor. Linux
+// appends such a write to a regular file as a whole, under the file's own
+// lock, so texts of any number of threads and processes never mix, and the
+// threads of this process need no lock of their own to write: they never
+// wait for each other or hand lines over. Before each write the name is
+// looked up: a file that was removed, renamed away (rotated) or replaced is
+// left at once for the file under its name, made anew if need be. A file
+// that is still empty starts with the header; only then is the advisory
+// file lock (flock) taken, so that of several threads or processes that find
+// it empty exactly one writes the header. When write() returns, the text is
+// in the kernel's hands: a crash or kill of the program loses none of it.
 class OpenLogFile {
  public:
   explicit OpenLogFile(std::string path) : path_(std::move(path)) {}
-  ~OpenLogFile() { Close(); }
   OpenLogFile(const OpenLogFile&) = delete;
   OpenLogFile& operator=(const OpenLogFile&) = delete;
 
-  // Appends the line, preceded by the header block when the file is still
-  // empty (and always when headerOnly, which writes nothing else). Returns
-  // when the line was written or given up.
-  void Append(const std::string& line, bool headerOnly, const PelLog& owner, int attempts, int delayMs) {
-    Handover mine{&line, headerOnly, attempts, delayMs, Handover::kWaiting, {}};
-    std::unique_lock<std::mutex> lock(mutex_);
-    waiting_.push_back(&mine);
-    if (writing_) {
-      // Another thread writes: it takes this line into its next batch or
-      // hands the turn to this thread.
-      mine.wake.wait(lock, [&mine] { return mine.state != Handover::kWaiting; });
-      if (mine.state == Handover::kWritten) return;
-    }
-    writing_ = true;
-    batch_.swap(waiting_);
-    lock.unlock();
-    WriteBatch(owner);
-    lock.lock();
-    // Each woken thread returns only after taking mutex_, so its Handover
-    // is not touched once this thread lets the mutex go.
-    for (Handover* h : batch_) {
-      if (h == &mine) continue;
-      h->state = Handover::kWritten;
-      h->wake.notify_one();
-    }
-    batch_.clear();
-    if (waiting_.empty()) {
-      writing_ = false;
-    } else {
-      waiting_.front()->state = Handover::kYourTurn;
-      waiting_.front()->wake.notify_one();
+  const std::string& path() const { return path_; }
+
+  // Appends the text (whole lines), preceded by the header block when the
+  // file is still empty (and always when headerOnly, which writes nothing
+  // else). Returns when the text was written or given up.
+  void Append(const std::string& text, bool headerOnly, const PelLog& owner, int attempts, int delayMs) {
+    lastUse_.store(SteadyClock::now().time_since_epoch().count(), std::memory_order_relaxed);
+    const unsigned long lines = headerOnly ? 1 : LinesIn(text);
+    // A second pass only when the name no longer led to the open file.
+    for (int pass = 0; pass < 2; ++pass) {
+      int error = 0;
+      std::shared_ptr<Descriptor> d = Current(error);
+      if (!d) {
+        Lost().Lost(path_, error, lines);
+        return;
+      }
+      struct stat st {};
+      const bool named = ::stat(path_.c_str(), &st) == 0 && st.st_dev == d->device && st.st_ino == d->inode;
+      if (!named && pass == 0) {
+        Forget(d);
+        continue;
+      }
+      if (!named && ::fstat(d->fd, &st) != 0) {
+        Lost().Lost(path_, errno, lines);
+        Forget(d);
+        return;
+      }
+      bool written;
+      if (st.st_size != 0 && !headerOnly) {
+        written = WriteAll(d->fd, text.data(), text.size());
+        error = errno;
+      } else {
+        written = AppendWithHeader(*d, text, headerOnly, owner, attempts, delayMs, error);
+      }
+      if (written)
+        Lost().Written(path_);
+      else
+        Lost().Lost(path_, error, lines);
+      return;
     }
   }
 
@@ -180,107 +215,65 @@ class OpenLogFile {
   }
 
  private:
-  // One caller's line, waiting to be written.
-  struct Handover {
-    enum State { kWaiting, kWritten, kYourTurn };
-    const std::string* line;
-    bool headerOnly;
-    int attempts;
-    int delayMs;
-    State state = kWaiting;
-    std::condition_variable wake;
-  };
-
-  // Writes batch_; runs in one thread at a time (writing_).
-  void WriteBatch(const PelLog& owner) {
-    lastUse_.store(SteadyClock::now().time_since_epoch().count(), std::memory_order_relaxed);
-    // The most patient caller decides how long a lock held by another
-    // process is waited for.
-    const Handover* patient = batch_.front();
-    for (const Handover* h : batch_)
-      if (h->attempts > patient->attempts) patient = h;
-    const unsigned long count = batch_.size();
-
-    // A second pass only when the name no longer led to the open file.
-    for (int pass = 0; pass < 2; ++pass) {
-      int error = 0;
-      if (fd_ < 0 && !Open(error)) {
-        Lost().Lost(path_, error, count);
-        return;
-      }
-      if (!Lock(patient->attempts, patient->delayMs, error)) {
-        Lost().Lost(path_, error, count);
-        return;
-      }
-      // Under the lock, through the name rather than the descriptor: a file
-      // that was removed, renamed away (rotated) or replaced while we held
-      // it open is left for the file under its name, made anew if need be,
-      // and a file that is still empty starts with the header (another
-      // process may have created it, or someone emptied it).
-      struct stat st {};
-      const bool named = ::stat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_;
-      if (!named && pass == 0) {
-        Close();
-        continue;
-      }
-      if (!named && ::fstat(fd_, &st) != 0) {
-        Lost().Lost(path_, errno, count);
-        Close();
-        return;
-      }
-      bool written;
-      if (count == 1 && st.st_size != 0 && !batch_.front()->headerOnly) {
-        written = WriteAll(fd_, batch_.front()->line->data(), batch_.front()->line->size());
-      } else {
-        text_.clear();
-        if (st.st_size == 0 && !batch_.front()->headerOnly) text_ += owner.headerText();
-        for (const Handover* h : batch_) text_ += h->headerOnly ? owner.headerText() : *h->line;
-        written = WriteAll(fd_, text_.data(), text_.size());
-        if (text_.capacity() > 1 << 16) std::string().swap(text_);
-      }
-      error = errno;
-      ::flock(fd_, LOCK_UN);
-      if (written)
-        Lost().Written(path_);
-      else
-        Lost().Lost(path_, error, count);
-      return;
-    }
-  }
-
-  bool Open(int& error) {
+  // The open descriptor, opened (again) when there is none.
+  std::shared_ptr<Descriptor> Current(int& error) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (current_) return current_;
     const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
-    fd_ = ::open(path_.c_str(), flags, 0644);
-    if (fd_ < 0 && errno == ENOENT) {
+    int fd = ::open(path_.c_str(), flags, 0644);
+    if (fd < 0 && errno == ENOENT) {
       // The folder is made on the first line (or again after it was removed).
       std::error_code ec;
       std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
-      fd_ = ::open(path_.c_str(), flags, 0644);
+      fd = ::open(path_.c_str(), flags, 0644);
     }
     struct stat st {};
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
       error = errno;
-      Close();
-      return false;
+      if (fd >= 0) ::close(fd);
+      return nullptr;
     }
-    device_ = st.st_dev;
-    inode_ = st.st_ino;
-    return true;
+    try {
+      current_ = std::make_shared<Descriptor>(fd, st.st_dev, st.st_ino);
+    } catch (...) {
+      ::close(fd);
+      error = ENOMEM;
+      return nullptr;
+    }
+    return current_;
   }
 
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+  // The name leads elsewhere: the next writer opens it again. Writers still
+  // holding the old descriptor finish with it.
+  void Forget(const std::shared_ptr<Descriptor>& stale) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (current_ == stale) current_.reset();
+  }
+
+  // An empty file (or a header asked for): the header and the text in one
+  // write, under the file lock and with the threads of this process taking
+  // turns, after looking once more whether someone else wrote first.
+  bool AppendWithHeader(const Descriptor& d, const std::string& text, bool headerOnly, const PelLog& owner,
+                        int attempts, int delayMs, int& error) {
+    std::lock_guard<std::mutex> turn(headerMutex_);
+    if (!Lock(d.fd, attempts, delayMs, error)) return false;
+    struct stat st {};
+    std::string out;
+    if (headerOnly || (::fstat(d.fd, &st) == 0 && st.st_size == 0)) out = owner.headerText();
+    if (!headerOnly) out += text;
+    const bool written = WriteAll(d.fd, out.data(), out.size());
+    error = errno;
+    ::flock(d.fd, LOCK_UN);
+    return written;
   }
 
   // Waits for the file lock while another process holds it, up to the
   // given number of attempts.
-  bool Lock(int attempts, int delayMs, int& error) {
+  static bool Lock(int fd, int attempts, int delayMs, int& error) {
     for (int attempt = 1;; ++attempt) {
-      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
       if (errno != EWOULDBLOCK && errno != EINTR) {
         error = errno;
-        Close();
         return false;
       }
       if (attempt >= attempts) {
@@ -291,18 +284,14 @@ class OpenLogFile {
     }
   }
 
-  std::mutex mutex_;  // guards waiting_, writing_ and the Handover states
-  std::vector<Handover*> waiting_;
-  bool writing_ = false;
-  // Owned by the writing thread.
-  std::vector<Handover*> batch_;
-  std::string text_;
   const std::string path_;
-  int fd_ = -1;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
+  std::mutex mutex_;  // guards current_
+  std::shared_ptr<Descriptor> current_;
+  std::mutex headerMutex_;  // one header writer of this process at a time
   std::atomic<SteadyClock::rep> lastUse_{0};
 };
+
+namespace {
 
 // The open files of this process by path.
 class OpenLogFiles {
@@ -338,11 +327,17 @@ class OpenLogFiles {
 };
 
 OpenLogFiles* files = nullptr;
+// Counts the forks into children: a PelLog keeps the file it wrote last only
+// within the process that found it.
+std::atomic<std::uint64_t> g_forks{0};
 
 // A forked child starts with a set of its own: it shares the parent's
 // descriptors (and with them the parent's file locks), and a mutex of the
 // parent's set may have been held by a thread that does not exist in it.
-void AfterForkInChild() { files = new OpenLogFiles(files); }
+void AfterForkInChild() {
+  files = new OpenLogFiles(files);
+  g_forks.fetch_add(1, std::memory_order_relaxed);
+}
 
 OpenLogFiles& Files() {
   static std::once_flag once;
@@ -375,6 +370,7 @@ void PelLog::setConfiguration(const std::string& configuration) {
   configuration_ = configuration;
   prefix_ = "PelLog_" + configuration;
   currentPath_.clear();
+  file_.reset();
 }
 
 std::time_t PelLog::now() const { return std::time(nullptr); }
@@ -461,10 +457,32 @@ void PelLog::write(int detail, int severity, const std::string& source, const st
   append(formatLine(severity, source, message), false);
 }
 
-void PelLog::append(const std::string& line, bool headerOnly) {
-  // The path follows today's date, so the file changes at midnight.
-  const std::string path = pathTextFor(now());
-  Files().Get(path)->Append(line, headerOnly, *this, retryAttempts_, retryDelayMs_);
+void PelLog::writeLines(int detail, int severity, const std::string& source,
+                        const std::vector<std::string>& messages) {
+  if (verbosity_ == 0 && (detail == 1 || detail == 2)) return;
+  if (verbosity_ == 1 && detail == 2) return;
+  if (messages.empty()) return;
+  std::string text = formatLine(severity, source, messages.front());
+  for (std::size_t i = 1; i < messages.size(); ++i) text += formatLine(severity, source, messages[i]);
+  append(text, false);
+}
+
+void PelLog::append(const std::string& text, bool headerOnly) {
+  // The path follows today's date, so the file changes at midnight. The
+  // file written last is kept while the date, the program folder and the
+  // process are the same, which spares every line the look-up.
+  const std::time_t t = now();
+  const SecondTexts& texts = TextsOf(t);
+  const std::string_view date(texts.date, texts.dateLength);
+  const std::uint64_t folderChanges = ProgramFolderChanges();
+  const std::uint64_t forks = g_forks.load(std::memory_order_relaxed);
+  if (!file_ || date != fileDate_ || folderChanges != fileFolderChanges_ || forks != fileForks_) {
+    file_ = Files().Get(pathTextFor(t));
+    fileDate_.assign(date);
+    fileFolderChanges_ = folderChanges;
+    fileForks_ = forks;
+  }
+  file_->Append(text, headerOnly, *this, retryAttempts_, retryDelayMs_);
 }
 
 }  // namespace tarvik

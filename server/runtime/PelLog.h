@@ -6,20 +6,25 @@
 // writes and lets it go. The files themselves stay open: every PelLog of a
 // file shares one O_APPEND descriptor of this process, reopened when the
 // date changes or the name no longer leads to it (removed, renamed away or
-// replaced; looked up under the file lock before every write). Each line
-// goes out in a single write(2) under an advisory lock on the file (flock,
-// with a bounded retry while another process holds it), so lines of any
-// number of threads and processes never interleave. Threads that find the
-// file busy hand their lines to the thread writing it, which writes them with
-// its own in one call; each caller still returns only after its line was
-// written. Nothing waits in memory: a line is in the kernel when write()
+// replaced; looked up before every write). Each text goes out in a single
+// write(2), which Linux appends to a regular file as a whole, so lines of
+// any number of threads and processes never interleave and the threads of
+// this process never wait for each other. Only a file that is still empty
+// is written under an advisory lock (flock, with a bounded retry while
+// another process holds it), so that exactly one writer puts the header at
+// its top. Nothing waits in memory: a line is in the kernel when write()
 // returns, so a crash or kill loses none of them.
 
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace tarvik {
+
+class OpenLogFile;
 
 // Severity column values.
 enum PelLogSeverity : int {
@@ -56,6 +61,11 @@ class PelLog {
   // message). Failures lose the line silently.
   void write(int detail, int severity, const std::string& source, const std::string& message);
 
+  // Appends one such line per message, all in one write: no line of
+  // another writer comes between them.
+  void writeLines(int detail, int severity, const std::string& source,
+                  const std::vector<std::string>& messages);
+
   // Path of today's file (computed from the current local date).
   std::filesystem::path currentPath();
 
@@ -66,7 +76,8 @@ class PelLog {
   // The header block as written to a file.
   std::string headerText() const;
 
-  // How long write() keeps retrying while another process holds the file.
+  // How long the first write into an empty file keeps retrying while
+  // another process holds the file's lock.
   void setRetry(int attempts, int delayMilliseconds) {
     retryAttempts_ = attempts;
     retryDelayMs_ = delayMilliseconds;
@@ -87,6 +98,12 @@ class PelLog {
   int verbosity_ = 0;
   int retryAttempts_ = 10000;
   int retryDelayMs_ = 100;
+  // The file written last, for the date, program folder and process it
+  // was found for.
+  std::shared_ptr<OpenLogFile> file_;
+  std::string fileDate_;
+  std::uint64_t fileFolderChanges_ = 0;
+  std::uint64_t fileForks_ = 0;
 };
 
 // Local date/time texts used by the log and by the session's time stamps.

@@ -1,6 +1,7 @@
 #include "runtime/PelSemaphore.h"
 
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -10,18 +11,32 @@
 
 namespace tarvik {
 
+// How long a blocked waiter lets callers that arrive later go first. Below
+// it, a release makes the count free for whoever asks first, which is
+// usually a thread that is already running: the lock changes hands without
+// waiting for a sleeping thread to be scheduled, which would otherwise cost
+// a context switch per request of a busy configuration. Beyond it, the
+// release hands the count straight to the longest waiter, so nobody waits
+// much longer than the work queued ahead of it.
+constexpr auto kOvertakingLimit = std::chrono::milliseconds(1);
+
 struct PelSemaphore::State {
   std::mutex mutex;
   int count = 0;
   int maximum = 1;
-  // Blocked waiters in arrival order. A release hands its count straight to
-  // the first of them and wakes only that one: a session queued for the
-  // lock is never overtaken, and the others sleep on.
+  // Blocked waiters in arrival order; a queued waiter is never overtaken by
+  // one queued after it.
   struct Waiter {
     std::condition_variable wake;
-    bool granted = false;
+    std::chrono::steady_clock::time_point since;
+    bool granted = false;  // the count was handed to this waiter
   };
   std::deque<Waiter*> queue;
+
+  // The longest waiter has waited long enough to be served next.
+  bool FrontWaitedTooLong(std::chrono::steady_clock::time_point now) const {
+    return !queue.empty() && now - queue.front()->since >= kOvertakingLimit;
+  }
 };
 
 namespace {
@@ -88,22 +103,35 @@ int PelSemaphore::wait(int mode) {
   std::shared_ptr<State> s = state_;
   if (!s) ThrowSystemError("WaitForSingleObject failed", EBADF);
   std::unique_lock<std::mutex> lock(s->mutex);
-  if (s->count > 0 && s->queue.empty()) {
+  if (s->count > 0 && (s->queue.empty() || !s->FrontWaitedTooLong(std::chrono::steady_clock::now()))) {
     --s->count;
     return kTaken;
   }
   if (mode != kWaitForever) return kNotTaken;
   State::Waiter me;
+  me.since = std::chrono::steady_clock::now();
   s->queue.push_back(&me);
-  me.wake.wait(lock, [&] { return me.granted; });
-  return kTaken;
+  for (;;) {
+    me.wake.wait(lock);
+    if (me.granted) return kTaken;  // taken off the queue by the release
+    // Woken by a release while first in line: the count is ours unless a
+    // running caller took it first (then the next release is ours).
+    if (s->count > 0 && s->queue.front() == &me) {
+      --s->count;
+      s->queue.pop_front();
+      // Releases meanwhile may have left more than this one count; each
+      // woke the front waiter, which was this one.
+      if (s->count > 0 && !s->queue.empty()) s->queue.front()->wake.notify_one();
+      return kTaken;
+    }
+  }
 }
 
 void PelSemaphore::release() {
   std::shared_ptr<State> s = state_;
   if (!s) ThrowSystemError("ReleaseSemaphore failed: " + name_, EBADF);
   std::lock_guard<std::mutex> lock(s->mutex);
-  if (!s->queue.empty()) {
+  if (s->FrontWaitedTooLong(std::chrono::steady_clock::now())) {
     State::Waiter* next = s->queue.front();
     s->queue.pop_front();
     next->granted = true;
@@ -112,6 +140,7 @@ void PelSemaphore::release() {
   }
   if (s->count >= s->maximum) ThrowSystemError("ReleaseSemaphore failed: " + name_, EOVERFLOW);
   ++s->count;
+  if (!s->queue.empty()) s->queue.front()->wake.notify_one();
 }
 
 void PelSemaphore::close() {

@@ -1,5 +1,6 @@
 #include "runtime/ProgramFolder.h"
 
+#include <atomic>
 #include <mutex>
 #include <system_error>
 
@@ -15,6 +16,8 @@ std::filesystem::path& OverrideFolder() {
   static std::filesystem::path p;
   return p;
 }
+
+std::atomic<std::uint64_t> g_folderChanges{0};
 
 }  // namespace
 
@@ -41,6 +44,7 @@ std::filesystem::path ProgramFolder() {
 
 void SetProgramFolder(const std::filesystem::path& folder) {
   std::lock_guard<std::mutex> lock(FolderMutex());
+  g_folderChanges.fetch_add(1, std::memory_order_release);
   if (folder.empty()) {
     OverrideFolder().clear();
     return;
@@ -49,5 +53,7 @@ void SetProgramFolder(const std::filesystem::path& folder) {
   std::filesystem::path abs = std::filesystem::absolute(folder, ec);
   OverrideFolder() = ec ? folder : abs.lexically_normal();
 }
+
+std::uint64_t ProgramFolderChanges() { return g_folderChanges.load(std::memory_order_acquire); }
 
 }  // namespace tarvik

@@ -7,6 +7,7 @@
 // and every relative path of the settings. It is the executable's folder
 // unless the program was started with --home DIR (installed systems, tests).
 
+#include <cstdint>
 #include <filesystem>
 
 namespace tarvik {
@@ -20,5 +21,9 @@ std::filesystem::path ProgramFolder();
 // Points the program folder elsewhere (the --home option). Call before any
 // thread starts; an empty path restores the executable's folder.
 void SetProgramFolder(const std::filesystem::path& folder);
+
+// Counts the calls of SetProgramFolder: what was derived from the program
+// folder stays valid while this count is unchanged.
+std::uint64_t ProgramFolderChanges();
 
 }  // namespace tarvik

@@ -112,7 +112,9 @@ class Session {
     replies_.clear();
     binary_ = false;
     answered_ = false;
-    RequestLock lock(*arg_.semaphore);
+    // Logged before the lock is taken: the lock is held only as long as
+    // the computation needs it, and the line is in the file before the
+    // request is computed.
     info("Received request from client " + arg_.name + " at " + SessionTimestamp() + ": " +
          LogSafeText(request));
     std::string lower = request;
@@ -128,37 +130,46 @@ class Session {
     const int configured = host_.responseFormat();
     if (configured != kRTCMFormatASCII && configured != kRTCMFormatXML && configured != kRTCMFormatBinary)
       return true;  // unknown format: nothing is computed or sent
+    RequestLock lock(*arg_.semaphore);
     binary_ = host_.answerRequest(request, replies_, resultCode_) == kRTCMFormatBinary;
     answered_ = true;
     return true;
   }
 
-  // false when the client did not take a reply within the time limit: its
-  // session ends. Any other failed send is logged and the next reply goes on.
+  // The replies of one request are logged in one write and sent in one
+  // call (the same bytes as one send each, without a system call per
+  // message). false when the client did not take them within the time
+  // limit: its session ends. Any other failed send is logged and the
+  // session reads on.
   bool sendReplies() {
-    for (size_t i = 0; i < replies_.size(); ++i) {
-      const SessionReply& reply = replies_[i];
+    if (replies_.empty()) return true;
+    sendLines_.clear();
+    outgoing_.clear();
+    for (const SessionReply& reply : replies_) {
       if (mode_) {
         // The mode word goes out without a line of its own.
       } else if (binary_) {
-        info("Sending RTCM-message " + std::to_string(reply.messageNumber) + " to client " + arg_.name + ".");
+        sendLines_.push_back("Sending RTCM-message " + std::to_string(reply.messageNumber) + " to client " +
+                             arg_.name + ".");
       } else {
         std::string flat = reply.bytes;
         std::replace(flat.begin(), flat.end(), '\n', ' ');
-        info("Sending RTCM-messsage to client " + arg_.name + ":\n" + flat);
+        sendLines_.push_back("Sending RTCM-messsage to client " + arg_.name + ":\n" + flat);
       }
-      // Text responses go out whole, however long they are.
-      if (socket_.send(reply.bytes, i + 1 < replies_.size()) == TCPSocket::kSendOK) continue;
-      info("Error sending Message to client");
-      const bool timedOut = socket_.sendTimedOut();
-      if (metrics_ && timedOut) metrics_->SendTimedOut();
-      if (metrics_ && !timedOut) metrics_->SendFailed();
-      if (timedOut) {
-        error("Session of client " + arg_.name + " ended: the client did not take its replies.");
-        return false;
-      }
+      outgoing_ += reply.bytes;
     }
     replies_.clear();
+    log_.writeLines(0, PelLogInfo, source_, sendLines_);
+    // Text responses go out whole, however long they are.
+    if (socket_.send(outgoing_) == TCPSocket::kSendOK) return true;
+    info("Error sending Message to client");
+    const bool timedOut = socket_.sendTimedOut();
+    if (metrics_ && timedOut) metrics_->SendTimedOut();
+    if (metrics_ && !timedOut) metrics_->SendFailed();
+    if (timedOut) {
+      error("Session of client " + arg_.name + " ended: the client did not take its replies.");
+      return false;
+    }
     return true;
   }
 
@@ -173,6 +184,8 @@ class Session {
   PelLog log_;
   std::string source_;
   std::vector<SessionReply> replies_;
+  std::vector<std::string> sendLines_;
+  std::string outgoing_;
   bool mode_ = false;    // replies_ holds the mode word
   bool binary_ = false;  // replies_ holds frames
   // replies_ answer a request through the request path, with this result code.

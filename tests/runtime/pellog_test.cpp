@@ -163,13 +163,21 @@ TEST_F(PelLogTest, ConcurrentWritersLoseAndMixNothing) {
   EXPECT_EQ(headers, 1);
 }
 
-TEST_F(PelLogTest, FileLockedByAnotherWriterIsRetriedThenGivenUp) {
+TEST_F(PelLogTest, AnotherWritersLockHoldsUpOnlyTheHeaderOfAnEmptyFile) {
   PelLog log("Locked");
   log.write(0, PelLogInfo, "S", "before");
   int fd = ::open(log.currentPath().c_str(), O_WRONLY);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  // Lines appended to a file that has its header go out at once, whoever
+  // holds its lock: each is a single append that nobody can split.
   log.setRetry(3, 1);
+  log.write(0, PelLogInfo, "S", "appended");
+  EXPECT_EQ(CountOf(ReadFile(log.currentPath()), "appended"), 1);
+
+  // An empty file waits for the lock before it gets its header: given up
+  // after the attempts, written once the other writer lets go.
+  ASSERT_EQ(::ftruncate(fd, 0), 0);
   log.write(0, PelLogInfo, "S", "dropped");
   std::thread release([fd] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -182,6 +190,7 @@ TEST_F(PelLogTest, FileLockedByAnotherWriterIsRetriedThenGivenUp) {
   const std::string text = ReadFile(log.currentPath());
   EXPECT_EQ(CountOf(text, "dropped"), 0);
   EXPECT_EQ(CountOf(text, "waited"), 1);
+  EXPECT_EQ(text.rfind(kRule, 0), 0u) << text;
 
   // A folder that cannot be created loses the line without harm.
   SetProgramFolder("/proc/no_such_place");

@@ -119,16 +119,24 @@ TEST_F(ModuleServerTest, SecondStartIsRefusedAndDestructionStops) {
   EXPECT_FALSE(refused.connected());
 }
 
-TEST_F(ModuleServerTest, TheLockIsTheOneTheSessionsTake) {
+TEST_F(ModuleServerTest, TheLockIsTheOneTheSessionsTakeToCompute) {
   ModuleServer server(host_);
   ASSERT_EQ(server.Start(0), 1);
   LoopbackPeer peer(server.boundPort());
   ASSERT_EQ(server.lock()->wait(1), 1);
-  peer.send("getmode*");  // cannot be answered while the lock is held
-  EXPECT_EQ(peer.readWithin(7, std::chrono::milliseconds(300)), "");
-  EXPECT_EQ(CountOf(log(), "Received request from client"), 0);
+  // A request is logged as received but not computed while the lock is held.
+  peer.send(WithChecksum(kGGA));
+  EXPECT_TRUE(waitLog("Received request from client", 1));
+  EXPECT_EQ(peer.readWithin(1, std::chrono::milliseconds(300)), "");
+  // A health check computes nothing and is answered meanwhile.
+  LoopbackPeer checker(server.boundPort());
+  checker.send("getmode*");
+  EXPECT_EQ(checker.read(7), "Binary*");
   server.lock()->release();
-  EXPECT_EQ(peer.read(7), "Binary*");
+  // The frames of all active messages, in one piece after the lock came back.
+  const std::string frames = peer.read(3);
+  EXPECT_EQ(frames.size(), 3u);
+  EXPECT_EQ(static_cast<unsigned char>(frames[0]), 0xD3);
   server.Stop();
 }
 

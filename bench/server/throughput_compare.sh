@@ -69,6 +69,14 @@ for tree in "${trees[@]}"; do
   server=$!
   wait_port "$pb"; wait_port "$pa"; wait_port "$px"
 
+  # Memory first at 10,000 requests (the process warmed up, nothing else
+  # done yet), then again after N at the end.
+  done_requests=0
+  while [ "$done_requests" -lt 10000 ]; do
+    done_requests=$((done_requests + $(requests_of "$(run_load "$pb" 8 1 binary)")))
+  done
+  rss_10k=$(rss_kb "$server"); at_10k=$done_requests
+
   one="$(run_load "$pb" 1 "$seconds" binary)"
   eight="$(run_load "$pb" 8 "$seconds" binary)"
   run_load "$pb" 8 "$seconds" binary >"$work/3b" & l1=$!
@@ -77,13 +85,7 @@ for tree in "${trees[@]}"; do
   wait "$l1" "$l2" "$l3"
   three_b="$(cat "$work/3b")"; three_a="$(cat "$work/3a")"; three_x="$(cat "$work/3x")"
   three_total=$(($(rate_of "$three_b") + $(rate_of "$three_a") + $(rate_of "$three_x")))
-
-  # Memory: the requests so far count; go on to 10,000, then to N.
-  done_requests=$(($(requests_of "$one") + $(requests_of "$eight") + $(requests_of "$three_b")))
-  while [ "$done_requests" -lt 10000 ]; do
-    done_requests=$((done_requests + $(requests_of "$(run_load "$pb" 8 1 binary)")))
-  done
-  rss_10k=$(rss_kb "$server"); at_10k=$done_requests
+  done_requests=$((done_requests + $(requests_of "$one") + $(requests_of "$eight") + $(requests_of "$three_b")))
   while [ "$done_requests" -lt "$rss_requests" ]; do
     chunk="$(run_load "$pb" 8 10 binary)"
     n=$(requests_of "$chunk")

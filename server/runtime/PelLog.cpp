@@ -123,8 +123,10 @@ LostLines& Lost() {
   return *lost;
 }
 
-// How many lines a text holds (each ends with a line feed).
-unsigned long LinesIn(const std::string& text) {
+// How many lines a text holds (each ends with a line feed); a header counts
+// as one.
+unsigned long LinesOf(const std::string& text, bool headerOnly) {
+  if (headerOnly) return 1;
   unsigned long n = 0;
   for (char c : text) n += c == '\n' ? 1 : 0;
   return n > 0 ? n : 1;
@@ -175,13 +177,12 @@ class OpenLogFile {
   // else). Returns when the text was written or given up.
   void Append(const std::string& text, bool headerOnly, const PelLog& owner, int attempts, int delayMs) {
     lastUse_.store(SteadyClock::now().time_since_epoch().count(), std::memory_order_relaxed);
-    const unsigned long lines = headerOnly ? 1 : LinesIn(text);
     // A second pass only when the name no longer led to the open file.
     for (int pass = 0; pass < 2; ++pass) {
       int error = 0;
       std::shared_ptr<Descriptor> d = Current(error);
       if (!d) {
-        Lost().Lost(path_, error, lines);
+        Lost().Lost(path_, error, LinesOf(text, headerOnly));
         return;
       }
       struct stat st {};
@@ -191,7 +192,7 @@ class OpenLogFile {
         continue;
       }
       if (!named && ::fstat(d->fd, &st) != 0) {
-        Lost().Lost(path_, errno, lines);
+        Lost().Lost(path_, errno, LinesOf(text, headerOnly));
         Forget(d);
         return;
       }
@@ -205,7 +206,7 @@ class OpenLogFile {
       if (written)
         Lost().Written(path_);
       else
-        Lost().Lost(path_, error, lines);
+        Lost().Lost(path_, error, LinesOf(text, headerOnly));
       return;
     }
   }

@@ -1,8 +1,13 @@
 #include "runtime/PelSemaphore.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -27,9 +32,13 @@ struct PelSemaphore::State {
   // Blocked waiters in arrival order; a queued waiter is never overtaken by
   // one queued after it.
   struct Waiter {
-    std::condition_variable wake;
+    // kAsleep until a release tells this waiter; written under the mutex,
+    // slept on outside it.
+    static constexpr std::uint32_t kAsleep = 0;
+    static constexpr std::uint32_t kGranted = 1;    // the count was handed over
+    static constexpr std::uint32_t kCountFree = 2;  // a count is free to take
+    std::atomic<std::uint32_t> word{kAsleep};
     std::chrono::steady_clock::time_point since;
-    bool granted = false;  // the count was handed to this waiter
   };
   std::deque<Waiter*> queue;
 
@@ -40,6 +49,20 @@ struct PelSemaphore::State {
 };
 
 namespace {
+
+// The waiter sleeps on its own word (a futex) rather than on a condition
+// variable: the release wakes it after letting the mutex go, so the woken
+// thread does not at once block on the mutex the releaser still holds.
+// Waking an address whose waiter has meanwhile returned is harmless; a
+// futex wake touches no memory.
+void SleepWhile(const std::atomic<std::uint32_t>& word, std::uint32_t value) {
+  while (word.load(std::memory_order_acquire) == value)
+    ::syscall(SYS_futex, &word, FUTEX_WAIT_PRIVATE, value, nullptr, nullptr, 0);
+}
+
+void Wake(std::atomic<std::uint32_t>* word) {
+  if (word != nullptr) ::syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
 
 // Named semaphores of the process, openable by name while one is alive.
 std::mutex g_namesMutex;
@@ -112,16 +135,28 @@ int PelSemaphore::wait(int mode) {
   me.since = std::chrono::steady_clock::now();
   s->queue.push_back(&me);
   for (;;) {
-    me.wake.wait(lock);
-    if (me.granted) return kTaken;  // taken off the queue by the release
-    // Woken by a release while first in line: the count is ours unless a
-    // running caller took it first (then the next release is ours).
+    lock.unlock();
+    SleepWhile(me.word, State::Waiter::kAsleep);
+    if (me.word.load(std::memory_order_acquire) == State::Waiter::kGranted)
+      return kTaken;  // taken off the queue by the release
+    lock.lock();
+    // A release may have handed the count over since this thread woke.
+    if (me.word.load(std::memory_order_relaxed) == State::Waiter::kGranted) return kTaken;
+    me.word.store(State::Waiter::kAsleep, std::memory_order_relaxed);
+    // Told by a release while first in line: the count is ours unless a
+    // running caller took it first (then a later release tells us again).
     if (s->count > 0 && s->queue.front() == &me) {
       --s->count;
       s->queue.pop_front();
       // Releases meanwhile may have left more than this one count; each
-      // woke the front waiter, which was this one.
-      if (s->count > 0 && !s->queue.empty()) s->queue.front()->wake.notify_one();
+      // told the front waiter, which was this one.
+      std::atomic<std::uint32_t>* next = nullptr;
+      if (s->count > 0 && !s->queue.empty()) {
+        next = &s->queue.front()->word;
+        next->store(State::Waiter::kCountFree, std::memory_order_release);
+      }
+      lock.unlock();
+      Wake(next);
       return kTaken;
     }
   }
@@ -130,17 +165,24 @@ int PelSemaphore::wait(int mode) {
 void PelSemaphore::release() {
   std::shared_ptr<State> s = state_;
   if (!s) ThrowSystemError("ReleaseSemaphore failed: " + name_, EBADF);
-  std::lock_guard<std::mutex> lock(s->mutex);
-  if (s->FrontWaitedTooLong(std::chrono::steady_clock::now())) {
-    State::Waiter* next = s->queue.front();
-    s->queue.pop_front();
-    next->granted = true;
-    next->wake.notify_one();
-    return;
+  std::atomic<std::uint32_t>* told = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(s->mutex);
+    if (s->FrontWaitedTooLong(std::chrono::steady_clock::now())) {
+      State::Waiter* next = s->queue.front();
+      s->queue.pop_front();
+      told = &next->word;
+      told->store(State::Waiter::kGranted, std::memory_order_release);
+    } else {
+      if (s->count >= s->maximum) ThrowSystemError("ReleaseSemaphore failed: " + name_, EOVERFLOW);
+      ++s->count;
+      if (!s->queue.empty()) {
+        told = &s->queue.front()->word;
+        told->store(State::Waiter::kCountFree, std::memory_order_release);
+      }
+    }
   }
-  if (s->count >= s->maximum) ThrowSystemError("ReleaseSemaphore failed: " + name_, EOVERFLOW);
-  ++s->count;
-  if (!s->queue.empty()) s->queue.front()->wake.notify_one();
+  Wake(told);
 }
 
 void PelSemaphore::close() {

@@ -211,6 +211,58 @@ TEST(PelSemaphoreTest, SerialisesManyThreadsAsALock) {
   EXPECT_EQ(total, 16000);
 }
 
+// Running threads may take a just-released count before a waiter that is
+// asleep, but not for long: a waiter gets through while others keep taking
+// and releasing as fast as they can.
+TEST(PelSemaphoreTest, AWaiterGetsThroughWhileOthersKeepTakingTheCount) {
+  PelSemaphore s("", 1, 1, 1, 1);
+  std::atomic<bool> hammering{true};
+  std::vector<std::thread> hammers;
+  for (int t = 0; t < 2; ++t)
+    hammers.emplace_back([&] {
+      while (hammering) {
+        PelSemaphoreLock held(s);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+      }
+    });
+  const auto begin = std::chrono::steady_clock::now();
+  for (int round = 0; round < 20; ++round) {
+    PelSemaphoreLock held(s);
+  }
+  const auto took = std::chrono::steady_clock::now() - begin;
+  hammering = false;
+  for (auto& t : hammers) t.join();
+  // Twenty turns, each after at most a few milliseconds behind the others.
+  EXPECT_LT(took, std::chrono::seconds(2));
+}
+
+TEST(PelSemaphoreTest, ACountingSemaphoreAdmitsUpToItsCountAtOnce) {
+  PelSemaphore s("", 3, 3, 1, 1);
+  std::atomic<int> inside{0}, maxInside{0};
+  std::atomic<int> total{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 1000; ++i) {
+        PelSemaphoreLock held(s);
+        const int now = ++inside;
+        int seen = maxInside.load();
+        while (now > seen && !maxInside.compare_exchange_weak(seen, now)) {
+        }
+        ++total;
+        --inside;
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_LE(maxInside.load(), 3);
+  EXPECT_EQ(total.load(), 8000);
+  // Every count came back.
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(s.wait(0), 1) << k;
+  EXPECT_EQ(s.wait(0), 0);
+}
+
 TEST(PelSemaphoreTest, NamedSemaphoresOpenAndCloseFail) {
   ExpectRaises([] { PelSemaphore("no such lock", 0, 0, 0, 1); }, "OpenSemaphore failed");
   PelSemaphore created("shared", 0, 1, 1, 1);

@@ -159,10 +159,11 @@ class NtripSession {
     std::vector<SessionReply> replies;
     int format = 0;
     int resultCode = 0;
+    // Logged before the lock is taken, which only the computation needs.
+    info("Received request from client " + arg_.name + " at " + SessionTimestamp() + ": " +
+         LogSafeText(line.request));
     {
       RequestLock lock(*arg_.semaphore);
-      info("Received request from client " + arg_.name + " at " + SessionTimestamp() + ": " +
-           LogSafeText(line.request));
       format = host_.answerRequest(line.request, replies, resultCode);
     }
     if (format != kRTCMFormatBinary) {
@@ -173,11 +174,15 @@ class NtripSession {
       endStream();
       return false;
     }
+    // The frames' lines in one write, the frames in one send.
     std::string stream;
+    std::vector<std::string> lines;
     for (const SessionReply& r : replies) {
-      info("Sending RTCM-message " + std::to_string(r.messageNumber) + " to client " + arg_.name + ".");
+      lines.push_back("Sending RTCM-message " + std::to_string(r.messageNumber) + " to client " + arg_.name +
+                      ".");
       stream += r.bytes;
     }
+    log_.writeLines(0, PelLogInfo, source_, lines);
     const bool sent =
         stream.empty() || socket_.send(start_.ntrip2 ? NtripChunk(stream) : stream) == TCPSocket::kSendOK;
     if (metrics_) metrics_->RequestAnswered(resultCode, std::chrono::steady_clock::now() - read);

@@ -209,6 +209,27 @@ int CComputationChain::Grid(double height) {
 }
 
 int CComputationChain::PlanPositions(double height) {
+  CMarloDll& marlo = cfg_.Marlo();
+  if (marlo.HasPointArrays()) {
+    // All nodes in one call; the first node that failed decides, and the
+    // nodes before it keep their positions, as node by node.
+    const std::size_t count = nodes_.size();
+    CoordinateArrays source(count), target(count);
+    std::vector<int> results(count, MARLO_OK);
+    for (std::size_t k = 0; k < count; ++k)
+      source.Set(k, nodes_[k].sourceLongitude, nodes_[k].sourceLatitude, nodes_[k].sourceHeight);
+    marlo.TransformPoints_BLH_in_BLH_out(static_cast<int>(count), source.First(), source.Second(),
+                                         source.Third(), target.First(), target.Second(), target.Third(),
+                                         results.data());
+    for (std::size_t k = 0; k < count; ++k) {
+      if (results[k] == MARLO_AREA_NOT_FOUND) return kResultOutsideDatabase;
+      if (results[k] != MARLO_OK) return kResultMarloAccess;
+      nodes_[k].targetLongitude = target.First()[k];
+      nodes_[k].targetLatitude = target.Second()[k];
+      nodes_[k].targetHeight = height - cfg_.MeanGeoidHeight;
+    }
+    return kResultSuccess;
+  }
   for (CGeoPoint& node : nodes_) {
     double lon = 0.0, lat = 0.0, h = 0.0;
     int result = cfg_.Marlo().TransformPoint_BLH_in_BLH_out(node.sourceLongitude, node.sourceLatitude,

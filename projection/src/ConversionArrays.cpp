@@ -121,12 +121,18 @@ void CartesianToGeographicGroup(const Ellipsoid& el, int count, const double* X,
     if (!Any(any)) break;
 #pragma GCC unroll 4
     for (int r = 0; r < kRegisters; ++r) {
+      // The division and root units are what limits the group: a register
+      // whose points have all stopped leaves them to the others.
+      if (!Any(active[r])) continue;
       const Lanes cos2 = one / (one + t[r] * t[r]);
       const Lanes n = c / Sqrt(one + ep2 * cos2);
       const Lanes hNew = p[r] / Sqrt(cos2) - n;
       const Lanes tNew = t0[r] / (one + ep2 * hNew / (n + hNew));
-      const Lanes done =
-          And(Less(Abs(hNew - h[r]), tolerance), Less(Abs(tNew - t[r]), (one + tNew * tNew) * tolerance / a));
+      // The tangent's test decides only where the height's has passed (as
+      // the single-point function's && skips it), so its division waits
+      // for a lane that needs it.
+      Lanes done = And(Less(Abs(hNew - h[r]), tolerance), active[r]);
+      if (Any(done)) done = And(done, Less(Abs(tNew - t[r]), (one + tNew * tNew) * tolerance / a));
       h[r] = Select(active[r], hNew, h[r]);
       t[r] = Select(active[r], tNew, t[r]);
       active[r] = AndNot(active[r], done);
@@ -165,7 +171,10 @@ void XYZ_to_BLH_Points(int count, const double* X, const double* Y, const double
   const Ellipsoid el = Ellipsoid::FromState();
   for (int i = 0; i < count; i += kMaxGroup) {
     const int n = count - i < kMaxGroup ? count - i : kMaxGroup;
-    if (n > 4)
+    // As few registers as the points need.
+    if (n > 8)
+      CartesianToGeographicGroup<kMaxRegisters>(el, n, X + i, Y + i, Z + i, B + i, L + i, H + i);
+    else if (n > 4)
       CartesianToGeographicGroup<4>(el, n, X + i, Y + i, Z + i, B + i, L + i, H + i);
     else if (n > 2)
       CartesianToGeographicGroup<2>(el, n, X + i, Y + i, Z + i, B + i, L + i, H + i);

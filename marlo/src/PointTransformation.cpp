@@ -167,6 +167,8 @@ void TransformPass(const LibraryState& state, const ProjectionBinding& projectio
   double eastings[kPassPoints], northings[kPassPoints];
   EllipsoidQuantities q[kPassPoints];
   double b[kPassPoints], l[kPassPoints], h[kPassPoints];
+  // The source ellipsoid's latitude-free quantities, for every point alike.
+  const EllipsoidQuantities sourceEllipsoid = QuantitiesAt(header.sourceA, header.sourceB, 0.0);
   int n = 0;
   for (int i = 0; i < count; ++i) {
     double easting = 0.0, northing = 0.0;
@@ -185,7 +187,7 @@ void TransformPass(const LibraryState& state, const ProjectionBinding& projectio
     areas[n] = area;
     eastings[n] = easting;
     northings[n] = northing;
-    q[n] = QuantitiesAt(header.sourceA, header.sourceB, in[i].B);
+    q[n] = QuantitiesAt(sourceEllipsoid, header.sourceA, in[i].B);
     b[n] = in[i].B;
     l[n] = in[i].L;
     h[n] = in[i].h;

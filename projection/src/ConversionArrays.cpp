@@ -13,6 +13,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdint>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -150,6 +151,31 @@ void CartesianToGeographicGroup(const Ellipsoid& el, int count, const double* X,
   }
 }
 
+// The sines and cosines of the last few angles seen, by the bits of the
+// angle in degrees: the points of a grid share their rows' latitudes and
+// their columns' longitudes, and the same angle gives the same bits.
+class RecentSinCos {
+ public:
+  pel::SinCos Of(double degrees) {
+    const std::uint64_t key = std::bit_cast<std::uint64_t>(degrees);
+    for (int k = 0; k < filled_; ++k)
+      if (keys_[k] == key) return values_[k];
+    const pel::SinCos value = pel::SinCosOfDegrees(degrees);
+    keys_[next_] = key;
+    values_[next_] = value;
+    next_ = (next_ + 1) % kEntries;
+    if (filled_ < kEntries) ++filled_;
+    return value;
+  }
+
+ private:
+  static constexpr int kEntries = 4;
+  std::uint64_t keys_[kEntries] = {};
+  pel::SinCos values_[kEntries];
+  int filled_ = 0;
+  int next_ = 0;
+};
+
 }  // namespace
 
 extern "C" {
@@ -158,10 +184,11 @@ void BLH_to_XYZ_Points(int count, const double* B, const double* L, const double
                        double* Z) {
   if (count <= 0) return;
   const Ellipsoid el = Ellipsoid::FromState();
+  RecentSinCos latitudes, longitudes;
   for (int i = 0; i < count; ++i) {
     // Copied first: an output array may be one of the input arrays.
     const double b = B[i], l = L[i], h = H[i];
-    pel::GeographicToCartesian(el, b, l, h, X[i], Y[i], Z[i]);
+    pel::GeographicToCartesian(el, latitudes.Of(b), longitudes.Of(l), h, X[i], Y[i], Z[i]);
   }
 }
 

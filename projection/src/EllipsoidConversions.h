@@ -8,17 +8,32 @@
 
 namespace pel {
 
-inline void GeographicToCartesian(const Ellipsoid& el, double B, double L, double H, double& X, double& Y,
-                                  double& Z) {
-  const double phi = B / kRho;
-  const double lambda = L / kRho;
-  const double sp = std::sin(phi);
-  const double cp = std::cos(phi);
+// Sine and cosine of one angle.
+struct SinCos {
+  double sin = 0.0;
+  double cos = 1.0;
+};
+
+inline SinCos SinCosOfDegrees(double degrees) {
+  const double radians = degrees / kRho;
+  return SinCos{std::sin(radians), std::cos(radians)};
+}
+
+// From the sines and cosines of latitude and longitude.
+inline void GeographicToCartesian(const Ellipsoid& el, const SinCos& latitude, const SinCos& longitude,
+                                  double H, double& X, double& Y, double& Z) {
+  const double sp = latitude.sin;
+  const double cp = latitude.cos;
   const double ba = el.b / el.a;
   const double n = el.a / std::sqrt(el.b * ba / el.a * sp * sp + cp * cp);
-  X = (n + H) * cp * std::cos(lambda);
-  Y = (n + H) * cp * std::sin(lambda);
+  X = (n + H) * cp * longitude.cos;
+  Y = (n + H) * cp * longitude.sin;
   Z = sp * (H + ba * ba * n);
+}
+
+inline void GeographicToCartesian(const Ellipsoid& el, double B, double L, double H, double& X, double& Y,
+                                  double& Z) {
+  GeographicToCartesian(el, SinCosOfDegrees(B), SinCosOfDegrees(L), H, X, Y, Z);
 }
 
 }  // namespace pel

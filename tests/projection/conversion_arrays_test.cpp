@@ -201,6 +201,21 @@ TEST(ConversionArrays, GeographicToCartesianMatchesSinglePoints) {
     StateValues{.axes = axes}.Push();
     ExpectSameCartesian(g, g.Count(), "geographic");
   }
+  // Shared latitudes and longitudes: a grid's rows and columns, angles
+  // coming back after others pushed them out, and the two zeros, which are
+  // different angles to the sine.
+  Geographic grid;
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) grid.Add(47.85 - i * 0.1, 14.65 + j * (0.5 / 3.0), 812.5);
+  const double angles[] = {0.0, -0.0, 10.0, kNaN, 20.0, 30.0, 40.0, 10.0, -0.0, 50.0, 0.0, kNaN, 60.0};
+  for (int k = 0; k < 40; ++k)
+    grid.Add(angles[k % std::size(angles)], angles[(k * 7) % std::size(angles)], 100.0 * k);
+  StateValues{.axes = kBessel}.Push();
+  ExpectSameCartesian(grid, grid.Count(), "shared angles");
+  std::vector<double> x(grid.Count()), y(grid.Count()), z(grid.Count());
+  BLH_to_XYZ_Points(grid.Count(), grid.b.data(), grid.l.data(), grid.h.data(), x.data(), y.data(), z.data());
+  EXPECT_EQ(Bits(z[16]), Bits(0.0));   // latitude +0: +0
+  EXPECT_EQ(Bits(z[17]), Bits(-0.0));  // latitude -0: -0
 }
 
 TEST(ConversionArrays, EachCallUsesTheEllipsoidPushedBeforeIt) {

@@ -24,25 +24,61 @@ constexpr int kGridSize = 4;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 }  // namespace
 
+namespace {
+
+// count values, kept inline up to a grid's worth (no allocation per request).
+template <typename T>
+class GridBuffer {
+ public:
+  GridBuffer(std::size_t count, T value) : count_(count) {
+    if (count > kInline) heap_.resize(count);
+    data_ = count > kInline ? heap_.data() : inline_.data();
+    std::fill(data_, data_ + count, value);
+  }
+  GridBuffer(const GridBuffer&) = delete;
+  GridBuffer& operator=(const GridBuffer&) = delete;
+
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  std::size_t size() const { return count_; }
+  T& operator[](std::size_t k) { return data_[k]; }
+  const T& operator[](std::size_t k) const { return data_[k]; }
+
+ private:
+  static constexpr std::size_t kInline = 3 * kGridSize * kGridSize;
+  std::size_t count_;
+  std::array<T, kInline> inline_;
+  std::vector<T> heap_;
+  T* data_;
+};
+
+// The adjustment's point numbers: "1", "2", ... for the grid's nodes.
+std::string PointNumber(std::size_t number) {
+  static const std::array<std::string, kGridSize* kGridSize> kGridNumbers = [] {
+    std::array<std::string, kGridSize * kGridSize> numbers;
+    for (std::size_t k = 0; k < numbers.size(); ++k) numbers[k] = std::to_string(k + 1);
+    return numbers;
+  }();
+  return number >= 1 && number <= kGridNumbers.size() ? kGridNumbers[number - 1] : std::to_string(number);
+}
+
+}  // namespace
+
 // Three coordinates of count points, in three arrays, each value NaN until
 // set; a grid's worth of points is kept inline.
 class CoordinateArrays {
  public:
-  explicit CoordinateArrays(std::size_t count) : count_(count) {
-    if (count > kInline) heap_.resize(3 * count);
-    base_ = count > kInline ? heap_.data() : inline_.data();
-    std::fill(base_, base_ + 3 * count, kNaN);
-  }
+  explicit CoordinateArrays(std::size_t count) : count_(count), values_(3 * count, kNaN) {}
   CoordinateArrays(const CoordinateArrays&) = delete;
   CoordinateArrays& operator=(const CoordinateArrays&) = delete;
 
   std::size_t Count() const { return count_; }
-  double* First() { return base_; }
-  double* Second() { return base_ + count_; }
-  double* Third() { return base_ + 2 * count_; }
-  const double* First() const { return base_; }
-  const double* Second() const { return base_ + count_; }
-  const double* Third() const { return base_ + 2 * count_; }
+  double* First() { return values_.data(); }
+  double* Second() { return values_.data() + count_; }
+  double* Third() { return values_.data() + 2 * count_; }
+  const double* First() const { return values_.data(); }
+  const double* Second() const { return values_.data() + count_; }
+  const double* Third() const { return values_.data() + 2 * count_; }
   void Set(std::size_t k, double first, double second, double third) {
     First()[k] = first;
     Second()[k] = second;
@@ -59,11 +95,8 @@ class CoordinateArrays {
   }
 
  private:
-  static constexpr std::size_t kInline = static_cast<std::size_t>(kGridSize * kGridSize);
   std::size_t count_;
-  std::array<double, 3 * kInline> inline_;
-  std::vector<double> heap_;
-  double* base_;
+  GridBuffer<double> values_;
 };
 
 CComputationChain::CComputationChain(CConfigurationSettings& configuration, CPelProjectionDll& projection,
@@ -215,7 +248,7 @@ int CComputationChain::PlanPositions(double height) {
     // nodes before it keep their positions, as node by node.
     const std::size_t count = nodes_.size();
     CoordinateArrays source(count), target(count);
-    std::vector<int> results(count, MARLO_OK);
+    GridBuffer<int> results(count, MARLO_OK);
     for (std::size_t k = 0; k < count; ++k)
       source.Set(k, nodes_[k].sourceLongitude, nodes_[k].sourceLatitude, nodes_[k].sourceHeight);
     marlo.TransformPoints_BLH_in_BLH_out(static_cast<int>(count), source.First(), source.Second(),
@@ -353,7 +386,7 @@ int CComputationChain::HelmertAdjustment() {
   const std::size_t converted = ToCartesian(ta, tb, targets, targetCartesian);
   for (std::size_t k = 0; k < nodes_.size(); ++k) {
     const CGeoPoint& node = nodes_[k];
-    const std::string id = std::to_string(k + 1);
+    const std::string id = PointNumber(k + 1);
     trafo.AddSourcePoint(id, node.sourceX, node.sourceY, node.sourceZ);
     if (k >= converted) return kResultPelProjectionAccess;
     trafo.AddTargetPoint(id, targetCartesian.First()[k], targetCartesian.Second()[k],
@@ -384,21 +417,20 @@ int CComputationChain::HelmertAdjustment() {
                      fields.DZ(), fields.ScaleFactor());
   // The nodes in the adjustment's order, converted together; the residuals
   // are taken in that order up to the first node whose conversion failed.
-  std::vector<std::size_t> order;
-  order.reserve(nodes_.size());
+  GridBuffer<std::size_t> order(trafo.IdenticalPoints().size(), 0);
+  std::size_t used = 0;
   for (const auto& point : trafo.IdenticalPoints()) {
     const long number = std::strtol(point.Id.c_str(), nullptr, 10);
     if (number < 1 || static_cast<std::size_t>(number) > nodes_.size()) continue;
-    order.push_back(static_cast<std::size_t>(number - 1));
+    order[used++] = static_cast<std::size_t>(number - 1);
   }
-  CoordinateArrays sources(order.size()), sourceCartesian(order.size()), helmertCartesian(order.size()),
-      helmert(order.size());
-  for (std::size_t k = 0; k < order.size(); ++k) {
+  CoordinateArrays sources(used), sourceCartesian(used), helmertCartesian(used), helmert(used);
+  for (std::size_t k = 0; k < used; ++k) {
     const CGeoPoint& node = nodes_[order[k]];
     sources.Set(k, node.sourceLatitude, node.sourceLongitude, node.sourceHeight);
   }
   const std::size_t cartesianDone = ToCartesian(fields.SourceA(), fields.SourceB(), sources, sourceCartesian);
-  for (std::size_t k = 0; k < order.size(); ++k)
+  for (std::size_t k = 0; k < used; ++k)
     sent.TransformForward(sourceCartesian.First()[k], sourceCartesian.Second()[k], sourceCartesian.Third()[k],
                           helmertCartesian.First()[k], helmertCartesian.Second()[k],
                           helmertCartesian.Third()[k]);
@@ -406,7 +438,7 @@ int CComputationChain::HelmertAdjustment() {
       ToGeographic(fields.TargetA(), fields.TargetB(), helmertCartesian, helmert);
   const std::size_t done = std::min(cartesianDone, geographicDone);
   double latSum = 0.0, lonSum = 0.0;
-  for (std::size_t k = 0; k < order.size(); ++k) {
+  for (std::size_t k = 0; k < used; ++k) {
     if (k >= done) return kResultPelProjectionAccess;
     CGeoPoint& node = nodes_[order[k]];
     node.latitudeResidual = (node.targetLatitude - helmert.First()[k]) * 3600.0;

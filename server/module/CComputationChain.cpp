@@ -52,14 +52,18 @@ class GridBuffer {
   T* data_;
 };
 
-// The adjustment's point numbers: "1", "2", ... for the grid's nodes.
-std::string PointNumber(std::size_t number) {
-  static const std::array<std::string, kGridSize* kGridSize> kGridNumbers = [] {
-    std::array<std::string, kGridSize * kGridSize> numbers;
-    for (std::size_t k = 0; k < numbers.size(); ++k) numbers[k] = std::to_string(k + 1);
+// The adjustment's point number of node k: "1", "2", ... from a table for
+// the grid's nodes; others are written into spare.
+constexpr std::size_t kGridNodes = kGridSize * kGridSize;
+const std::string& PointNumber(std::size_t k, std::string& spare) {
+  static const std::array<std::string, kGridNodes> kGridNumbers = [] {
+    std::array<std::string, kGridNodes> numbers;
+    for (std::size_t n = 0; n < numbers.size(); ++n) numbers[n] = std::to_string(n + 1);
     return numbers;
   }();
-  return number >= 1 && number <= kGridNumbers.size() ? kGridNumbers[number - 1] : std::to_string(number);
+  if (k < kGridNumbers.size()) return kGridNumbers[k];
+  spare = std::to_string(k + 1);
+  return spare;
 }
 
 }  // namespace
@@ -386,7 +390,8 @@ int CComputationChain::HelmertAdjustment() {
   const std::size_t converted = ToCartesian(ta, tb, targets, targetCartesian);
   for (std::size_t k = 0; k < nodes_.size(); ++k) {
     const CGeoPoint& node = nodes_[k];
-    const std::string id = PointNumber(k + 1);
+    std::string spare;
+    const std::string& id = PointNumber(k, spare);
     trafo.AddSourcePoint(id, node.sourceX, node.sourceY, node.sourceZ);
     if (k >= converted) return kResultPelProjectionAccess;
     trafo.AddTargetPoint(id, targetCartesian.First()[k], targetCartesian.Second()[k],

@@ -7,17 +7,31 @@
 
 namespace marlo {
 
-bool ToDatabasePlane(const DatabaseHeader& header, const ProjectionBinding& projection, double B, double L,
-                     double& easting, double& northing) {
+namespace {
+
+// projectionType of a database whose plane is Gauss-Krüger.
+constexpr int kGaussKruegerPlane = 2;
+
+// The binding for the database plane: the source ellipsoid with the
+// database's projection settings.
+ProjectionBinding PlaneBinding(const DatabaseHeader& header, const ProjectionBinding& projection) {
   ProjectionBinding plane = projection;
   plane.SetL0(header.centralMeridian);
   plane.SetBNord(header.originLatitude);
   plane.SetBSued(header.originLatitude);
   plane.SetEllipDim(header.sourceA, header.sourceB);
+  return plane;
+}
+
+}  // namespace
+
+bool ToDatabasePlane(const DatabaseHeader& header, const ProjectionBinding& projection, double B, double L,
+                     double& easting, double& northing) {
+  const ProjectionBinding plane = PlaneBinding(header, projection);
   easting = 0.0;
   northing = 0.0;
   switch (header.projectionType) {
-    case 2:
+    case kGaussKruegerPlane:
       return plane.BL_to_EN_GK(B, L, &easting, &northing) == 1;
     case 3:
       return plane.BL_to_EN_UTM_Raw(B, L, &easting, &northing) == 1;
@@ -169,12 +183,31 @@ void TransformPass(const LibraryState& state, const ProjectionBinding& projectio
   double b[kPassPoints], l[kPassPoints], h[kPassPoints];
   // The source ellipsoid's latitude-free quantities, for every point alike.
   const EllipsoidQuantities sourceEllipsoid = QuantitiesAt(header.sourceA, header.sourceB, 0.0);
+  // The plane positions; Gauss-Krüger planes (the usual ones) for all points
+  // in one call.
+  double planeEasting[kPassPoints], planeNorthing[kPassPoints];
+  bool planeDone = false;
+  if (header.projectionType == kGaussKruegerPlane) {
+    double inB[kPassPoints], inL[kPassPoints];
+    for (int i = 0; i < count; ++i) {
+      inB[i] = in[i].B;
+      inL[i] = in[i].L;
+      planeEasting[i] = planeNorthing[i] = 0.0;
+    }
+    planeDone =
+        PlaneBinding(header, projection).BL_to_EN_GK(count, inB, inL, planeEasting, planeNorthing) == 1;
+  }
   int n = 0;
   for (int i = 0; i < count; ++i) {
     double easting = 0.0, northing = 0.0;
     const CMasche* area = nullptr;
-    if (ToDatabasePlane(header, projection, in[i].B, in[i].L, easting, northing))
+    if (header.projectionType == kGaussKruegerPlane) {
+      easting = planeEasting[i];
+      northing = planeNorthing[i];
+      if (planeDone) area = FindArea(state.db, easting, northing);
+    } else if (ToDatabasePlane(header, projection, in[i].B, in[i].L, easting, northing)) {
       area = FindArea(state.db, easting, northing);
+    }
     if (area == nullptr) {
       results[i] = kAreaNotFound;
       continue;

@@ -23,6 +23,7 @@ struct ProjectionFunctions {
   // Optional array forms (nullptr when the library lacks them).
   void (*BLH_to_XYZ_Points)(int, const double*, const double*, const double*, double*, double*, double*);
   void (*XYZ_to_BLH_Points)(int, const double*, const double*, const double*, double*, double*, double*);
+  void (*BL_to_EN_GK_Points)(int, const double*, const double*, double*, double*);
 };
 
 namespace {
@@ -128,6 +129,7 @@ struct LoadedLibrary {
     // Not among the required names: without them points go one by one.
     Bind(handle, "BLH_to_XYZ_Points", f.BLH_to_XYZ_Points);
     Bind(handle, "XYZ_to_BLH_Points", f.XYZ_to_BLH_Points);
+    Bind(handle, "BL_to_EN_GK_Points", f.BL_to_EN_GK_Points);
   }
   ~LoadedLibrary() {
     if (handle != nullptr) ::dlclose(handle);
@@ -211,6 +213,20 @@ int ProjectionBinding::XYZ_to_BLH(int count, const double* X, const double* Y, c
   for (int i = 0; i < count; ++i) {
     Push();
     f_->XYZ_to_BLH(X[i], Y[i], Z[i], &B[i], &L[i], &H[i]);
+  }
+  return 1;
+}
+
+int ProjectionBinding::BL_to_EN_GK(int count, const double* B, const double* L, double* E, double* N) const {
+  if (f_ == nullptr) return -1000;
+  if (f_->BL_to_EN_GK_Points != nullptr) {
+    Push();
+    f_->BL_to_EN_GK_Points(count, B, L, E, N);
+    return 1;
+  }
+  for (int i = 0; i < count; ++i) {
+    Push();
+    f_->BL_to_EN_GK(B[i], L[i], &E[i], &N[i]);
   }
   return 1;
 }

@@ -51,6 +51,7 @@ class ProjectionBinding {
                  double* Z) const;
   int XYZ_to_BLH(int count, const double* X, const double* Y, const double* Z, double* B, double* L,
                  double* H) const;
+  int BL_to_EN_GK(int count, const double* B, const double* L, double* E, double* N) const;
 
  private:
   void Push() const;

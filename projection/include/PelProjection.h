@@ -141,6 +141,10 @@ PELPROJECTION_API void EN_to_BL_UTM_With_Zone(double E, double N, int zone, cons
  * the strip from E below 300000 / below 600000 / above); other GKCase: L0. */
 PELPROJECTION_API void BL_to_EN_GK(double B, double L, double* E, double* N);
 PELPROJECTION_API void EN_to_BL_GK(double E, double N, double* B, double* L);
+/* BL_to_EN_GK for count points (count <= 0: nothing), each point's bits
+ * those of the single call; the state is read once. Like the other array
+ * exports not among the original 46: callers look it up and fall back. */
+PELPROJECTION_API void BL_to_EN_GK_Points(int count, const double* B, const double* L, double* E, double* N);
 
 /* 0 on success, -1 when the cone is undefined (LambType 0 with different
  * parallels, or a LambType other than 0 and 1); then nothing is written.

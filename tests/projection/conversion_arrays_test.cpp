@@ -233,3 +233,33 @@ TEST(ConversionArrays, EachCallUsesTheEllipsoidPushedBeforeIt) {
     EXPECT_NE(h1, h[0]);  // the other ellipsoid gives other heights
   }
 }
+
+TEST(ConversionArrays, GaussKruegerForwardMatchesSinglePointsInEveryZoneConvention) {
+  std::mt19937_64 rng(17);
+  std::uniform_real_distribution<double> lat(-80.0, 80.0), lon(-20.0, 40.0);
+  std::vector<double> b, l;
+  for (int i = 0; i < 500; ++i) b.push_back(lat(rng)), l.push_back(lon(rng));
+  // Zone and strip boundaries, where the automatic meridian changes.
+  for (double edge : {1.5, 4.5, -1.5, 11.833333333333334, 14.833333333333332, 0.0, -0.0})
+    b.push_back(47.0), l.push_back(edge);
+  b.push_back(kNaN), l.push_back(10.0);
+  b.push_back(47.0), l.push_back(kInf);
+  const int n = static_cast<int>(b.size());
+  for (int gkCase : {0, 4, 99})
+    for (int auto_ : {0, 1}) {
+      StateValues{.L0 = 13.333333333333334, .L0Auto = auto_, .axes = kBessel, .GKCase = gkCase}.Push();
+      std::vector<double> e1(n), n1(n), e2(n), n2(n);
+      for (int i = 0; i < n; ++i) BL_to_EN_GK(b[i], l[i], &e1[i], &n1[i]);
+      BL_to_EN_GK_Points(n, b.data(), l.data(), e2.data(), n2.data());
+      for (int i = 0; i < n; ++i) {
+        ASSERT_EQ(Bits(e1[i]), Bits(e2[i])) << gkCase << " " << auto_ << " point " << i;
+        ASSERT_EQ(Bits(n1[i]), Bits(n2[i])) << gkCase << " " << auto_ << " point " << i;
+      }
+      // In place, and nothing for counts <= 0.
+      std::vector<double> bb = b, ll = l;
+      BL_to_EN_GK_Points(n, bb.data(), ll.data(), bb.data(), ll.data());
+      for (int i = 0; i < n; ++i) ASSERT_EQ(Bits(bb[i]), Bits(e1[i])) << i;
+      BL_to_EN_GK_Points(0, b.data(), l.data(), e2.data(), n2.data());
+      BL_to_EN_GK_Points(-2, nullptr, nullptr, nullptr, nullptr);
+    }
+}

@@ -1,5 +1,7 @@
 // Conversions per second of BL_to_EN_GK, EN_to_BL_GK, BLH_to_XYZ and
-// XYZ_to_BLH, each next to PROJ's tmerc or cart on the same points.
+// XYZ_to_BLH, each next to PROJ's tmerc or cart on the same points; and the
+// array conversions next to single calls with the state pushed before each,
+// as the server converts a request's 16 grid nodes.
 
 #include <benchmark/benchmark.h>
 #include <proj.h>
@@ -177,8 +179,74 @@ void BM_Proj_cart_inverse(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
+// count points per iteration (the argument), through single calls with the
+// whole state pushed before each, or through one push and the array export.
+void BM_Pel_XYZ_to_BLH_Single(benchmark::State& state) {
+  const Points& p = SamplePoints();
+  const int count = static_cast<int>(state.range(0));
+  std::vector<double> b(count), l(count), h(count);
+  size_t start = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < count; ++k) {
+      PushState();
+      XYZ_to_BLH(p.x[start + k], p.y[start + k], p.z[start + k], &b[k], &l[k], &h[k]);
+    }
+    benchmark::DoNotOptimize(b.data());
+    start = (start + count) % (kPoints - count);
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+}
+
+void BM_Pel_XYZ_to_BLH_Points(benchmark::State& state) {
+  const Points& p = SamplePoints();
+  const int count = static_cast<int>(state.range(0));
+  std::vector<double> b(count), l(count), h(count);
+  size_t start = 0;
+  for (auto _ : state) {
+    PushState();
+    XYZ_to_BLH_Points(count, &p.x[start], &p.y[start], &p.z[start], b.data(), l.data(), h.data());
+    benchmark::DoNotOptimize(b.data());
+    start = (start + count) % (kPoints - count);
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+}
+
+void BM_Pel_BLH_to_XYZ_Single(benchmark::State& state) {
+  const Points& p = SamplePoints();
+  const int count = static_cast<int>(state.range(0));
+  std::vector<double> x(count), y(count), z(count);
+  size_t start = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < count; ++k) {
+      PushState();
+      BLH_to_XYZ(p.lat[start + k], p.lon[start + k], p.h[start + k], &x[k], &y[k], &z[k]);
+    }
+    benchmark::DoNotOptimize(x.data());
+    start = (start + count) % (kPoints - count);
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+}
+
+void BM_Pel_BLH_to_XYZ_Points(benchmark::State& state) {
+  const Points& p = SamplePoints();
+  const int count = static_cast<int>(state.range(0));
+  std::vector<double> x(count), y(count), z(count);
+  size_t start = 0;
+  for (auto _ : state) {
+    PushState();
+    BLH_to_XYZ_Points(count, &p.lat[start], &p.lon[start], &p.h[start], x.data(), y.data(), z.data());
+    benchmark::DoNotOptimize(x.data());
+    start = (start + count) % (kPoints - count);
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+}
+
 }  // namespace
 
+BENCHMARK(BM_Pel_XYZ_to_BLH_Single)->Arg(1)->Arg(16);
+BENCHMARK(BM_Pel_XYZ_to_BLH_Points)->Arg(1)->Arg(4)->Arg(16)->Arg(64);
+BENCHMARK(BM_Pel_BLH_to_XYZ_Single)->Arg(16);
+BENCHMARK(BM_Pel_BLH_to_XYZ_Points)->Arg(16);
 BENCHMARK(BM_Pel_BL_to_EN_GK);
 BENCHMARK(BM_Proj_tmerc_forward);
 BENCHMARK(BM_Pel_EN_to_BL_GK);

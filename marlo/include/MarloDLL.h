@@ -148,6 +148,17 @@ MARLODLL_API int TransformPoint_EOVH_in_UTMH_out(double L0in, double Ein, double
 MARLODLL_API int TransformPoint_EOVH_in_EOVH_out(double L0in, double Ein, double Nin, double h, double L0out,
                                                  double* E, double* N, double* hout);
 
+/* TransformPoint_BLH_in_BLH_out for count points at once (arrays of count
+ * values; count <= 0: nothing). results[i] (results may be NULL) and the
+ * outputs of point i are what the single call for point i gives, outputs
+ * written only on success; faster, as each stage runs for all points before
+ * the next. Returns 1 when every point succeeded, else the code of the first
+ * point that did not. An output array may be an input array; nothing else
+ * may overlap. Not among the single-point exports of older copies of this
+ * library: callers that must work with those look it up and fall back. */
+MARLODLL_API int TransformPoints_BLH_in_BLH_out(int count, const double* L, const double* B, const double* h,
+                                                double* Lout, double* Bout, double* hout, int* results);
+
 #ifdef __cplusplus
 }
 #endif

@@ -127,7 +127,10 @@ void PreparePolygons(MarloDatabase& db) {
   IndexCells(db);
 }
 
-int Orient(const PlanePoint& p0, const PlanePoint& p1, const PlanePoint& p2) {
+namespace {
+
+// Orient, inlined into the polygon test that calls it twice per edge.
+inline int Orientation(const PlanePoint& p0, const PlanePoint& p1, const PlanePoint& p2) {
   const double dx1 = p1.x - p0.x, dy1 = p1.y - p0.y;
   const double dx2 = p2.x - p0.x, dy2 = p2.y - p0.y;
   if (dy1 * dx2 > dx1 * dy2) return 1;
@@ -135,6 +138,12 @@ int Orient(const PlanePoint& p0, const PlanePoint& p1, const PlanePoint& p2) {
   if (dy1 * dy2 < 0.0 || dx1 * dx2 < 0.0) return -1;
   if (dx2 * dx2 + dy2 * dy2 > dx1 * dx1 + dy1 * dy1) return 1;
   return 0;
+}
+
+}  // namespace
+
+int Orient(const PlanePoint& p0, const PlanePoint& p1, const PlanePoint& p2) {
+  return Orientation(p0, p1, p2);
 }
 
 bool SegmentsIntersect(const PlanePoint& p, const PlanePoint& q, const PlanePoint& r, const PlanePoint& s) {
@@ -155,15 +164,16 @@ bool AreaContains(const CMasche& area, double easting, double northing) {
   // worked out once, the one of the point towards a ring node serving the
   // two edges that meet there.
   std::size_t crossings = 0;
-  const int firstTowards = Orient(point, area.reference, ring[0]);
+  const int firstTowards = Orientation(point, area.reference, ring[0]);
   int towardsStart = firstTowards;
   for (std::size_t i = 0; i < n; ++i) {
     const PlanePoint& start = ring[i];
-    const PlanePoint& end = ring[(i + 1) % n];
-    const int pointSide = Orient(start, end, point);
+    const bool last = i + 1 == n;
+    const PlanePoint& end = last ? ring[0] : ring[i + 1];
+    const int pointSide = Orientation(start, end, point);
     if (pointSide == 0) return true;
-    const int towardsEnd = i + 1 < n ? Orient(point, area.reference, end) : firstTowards;
-    const int referenceSide = sidesNoted ? area.referenceSides[i] : Orient(start, end, area.reference);
+    const int towardsEnd = last ? firstTowards : Orientation(point, area.reference, end);
+    const int referenceSide = sidesNoted ? area.referenceSides[i] : Orientation(start, end, area.reference);
     if (towardsEnd * towardsStart <= 0 && pointSide * referenceSide <= 0) ++crossings;
     towardsStart = towardsEnd;
   }

@@ -95,6 +95,35 @@ int Transform(Input input, Output output, double meridianIn, double v1, double v
   return FromGeographic(state.db.header, projection, output, meridianOut, target, o1, o2, o3);
 }
 
+// Transform for BLH input and output, count points at once: each point's
+// result code and outputs as Transform gives them.
+int TransformBLHPoints(int count, const double* L, const double* B, const double* h, double* Lout,
+                       double* Bout, double* hout, int* results) {
+  constexpr int kChunk = 64;
+  const LibraryState& state = State();
+  const ProjectionBinding projection;
+  int first = kSuccess;
+  for (int start = 0; start < count; start += kChunk) {
+    const int n = count - start < kChunk ? count - start : kChunk;
+    Geographic in[kChunk], out[kChunk];
+    int rc[kChunk];
+    for (int k = 0; k < n; ++k) {
+      in[k] = Geographic{L[start + k], B[start + k], h[start + k]};
+      rc[k] = kNotInitialized;
+    }
+    if (state.ready) TransformGeographicPoints(state, projection, n, in, out, rc);
+    for (int k = 0; k < n; ++k) {
+      const int i = start + k;
+      if (rc[k] == kSuccess)
+        rc[k] = FromGeographic(state.db.header, projection, Output::BLH, 0.0, out[k], Lout + i, Bout + i,
+                               hout + i);
+      if (results != nullptr) results[i] = rc[k];
+      if (first == kSuccess && rc[k] != kSuccess) first = rc[k];
+    }
+  }
+  return first;
+}
+
 void LoadCoefficientModel(LibraryState& state, const std::string& directory,
                           const CoefficientSettings& settings) {
   CoefficientModel& model = state.coefficients;
@@ -223,6 +252,11 @@ int TestFunc(void) {
                                            double* o1, double* o2, double* o3) {                     \
     return marlo::Transform(Input::IN, Output::OUT, mIn, v1, v2, v3, mOut, o1, o2, o3);              \
   }
+
+int TransformPoints_BLH_in_BLH_out(int count, const double* L, const double* B, const double* h, double* Lout,
+                                   double* Bout, double* hout, int* results) {
+  return marlo::TransformBLHPoints(count, L, B, h, Lout, Bout, hout, results);
+}
 
 MARLO_GEO_IN(BLH, BLH)
 MARLO_GEO_IN_PLANE_OUT(BLH, GKH)

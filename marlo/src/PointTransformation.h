@@ -46,4 +46,11 @@ int TransformGeographic(const LibraryState& state, const ProjectionBinding& proj
 int TransformInArea(const LibraryState& state, const ProjectionBinding& projection, const CMasche& area,
                     double easting, double northing, const Geographic& in, Geographic& out);
 
+// TransformGeographic for count points: results[i] and out[i] as a call
+// for in[i] would give them (out[i] written only on success), each stage
+// done for all points before the next so that the projection library
+// converts them as arrays.
+void TransformGeographicPoints(const LibraryState& state, const ProjectionBinding& projection, int count,
+                               const Geographic* in, Geographic* out, int* results);
+
 }  // namespace marlo

@@ -20,6 +20,10 @@ struct ProjectionFunctions {
   int (*BL_to_EN_Lambert)(double, double, double*, double*);
   void (*BL_to_EN_EOV)(double, double, double*, double*);
   void (*EN_to_BL_EOV)(double, double, double*, double*);
+  // Optional array forms (nullptr when the library lacks them).
+  void (*BLH_to_XYZ_Points)(int, const double*, const double*, const double*, double*, double*, double*);
+  void (*XYZ_to_BLH_Points)(int, const double*, const double*, const double*, double*, double*, double*);
+  void (*BL_to_EN_GK_Points)(int, const double*, const double*, double*, double*);
 };
 
 namespace {
@@ -122,6 +126,10 @@ struct LoadedLibrary {
         Bind(handle, "EN_to_BL_UTM_Raw", f.EN_to_BL_UTM_Raw) && Bind(handle, "BL_to_EN_GK", f.BL_to_EN_GK) &&
         Bind(handle, "EN_to_BL_GK", f.EN_to_BL_GK) && Bind(handle, "BL_to_EN_Lambert", f.BL_to_EN_Lambert) &&
         Bind(handle, "BL_to_EN_EOV", f.BL_to_EN_EOV) && Bind(handle, "EN_to_BL_EOV", f.EN_to_BL_EOV);
+    // Not among the required names: without them points go one by one.
+    Bind(handle, "BLH_to_XYZ_Points", f.BLH_to_XYZ_Points);
+    Bind(handle, "XYZ_to_BLH_Points", f.XYZ_to_BLH_Points);
+    Bind(handle, "BL_to_EN_GK_Points", f.BL_to_EN_GK_Points);
   }
   ~LoadedLibrary() {
     if (handle != nullptr) ::dlclose(handle);
@@ -178,6 +186,50 @@ int ProjectionBinding::EN_to_BL_EOV(double E, double N, double* B, double* L) co
 }
 
 #undef MARLO_CALL
+
+int ProjectionBinding::BLH_to_XYZ(int count, const double* B, const double* L, const double* H, double* X,
+                                  double* Y, double* Z) const {
+  if (f_ == nullptr) return -1000;
+  if (f_->BLH_to_XYZ_Points != nullptr) {
+    Push();
+    f_->BLH_to_XYZ_Points(count, B, L, H, X, Y, Z);
+    return 1;
+  }
+  for (int i = 0; i < count; ++i) {
+    Push();
+    f_->BLH_to_XYZ(B[i], L[i], H[i], &X[i], &Y[i], &Z[i]);
+  }
+  return 1;
+}
+
+int ProjectionBinding::XYZ_to_BLH(int count, const double* X, const double* Y, const double* Z, double* B,
+                                  double* L, double* H) const {
+  if (f_ == nullptr) return -1000;
+  if (f_->XYZ_to_BLH_Points != nullptr) {
+    Push();
+    f_->XYZ_to_BLH_Points(count, X, Y, Z, B, L, H);
+    return 1;
+  }
+  for (int i = 0; i < count; ++i) {
+    Push();
+    f_->XYZ_to_BLH(X[i], Y[i], Z[i], &B[i], &L[i], &H[i]);
+  }
+  return 1;
+}
+
+int ProjectionBinding::BL_to_EN_GK(int count, const double* B, const double* L, double* E, double* N) const {
+  if (f_ == nullptr) return -1000;
+  if (f_->BL_to_EN_GK_Points != nullptr) {
+    Push();
+    f_->BL_to_EN_GK_Points(count, B, L, E, N);
+    return 1;
+  }
+  for (int i = 0; i < count; ++i) {
+    Push();
+    f_->BL_to_EN_GK(B[i], L[i], &E[i], &N[i]);
+  }
+  return 1;
+}
 
 int ProjectionBinding::BL_to_EN_Lambert(double B, double L, double* E, double* N) const {
   if (f_ == nullptr) return -1000;

@@ -43,6 +43,16 @@ class ProjectionBinding {
   // Also -1 when the projection library refuses the point.
   int BL_to_EN_Lambert(double B, double L, double* E, double* N) const;
 
+  // BLH_to_XYZ and XYZ_to_BLH for count points, the same bits as single
+  // calls: one push and one array call where the library has the array
+  // exports, else a push and a single call per point. An output array may
+  // be an input array; nothing else may overlap.
+  int BLH_to_XYZ(int count, const double* B, const double* L, const double* H, double* X, double* Y,
+                 double* Z) const;
+  int XYZ_to_BLH(int count, const double* X, const double* Y, const double* Z, double* B, double* L,
+                 double* H) const;
+  int BL_to_EN_GK(int count, const double* B, const double* L, double* E, double* N) const;
+
  private:
   void Push() const;
 

@@ -9,6 +9,14 @@ EllipsoidQuantities QuantitiesAt(double a, double b, double latitudeDegrees) {
   q.e2 = (a * a - b * b) / (a * a);
   q.ep2 = (a * a - b * b) / (b * b);
   q.c = a * a / b;
+  return QuantitiesAt(q, a, latitudeDegrees);
+}
+
+EllipsoidQuantities QuantitiesAt(const EllipsoidQuantities& ellipsoid, double a, double latitudeDegrees) {
+  EllipsoidQuantities q;
+  q.e2 = ellipsoid.e2;
+  q.ep2 = ellipsoid.ep2;
+  q.c = ellipsoid.c;
   const double cosB = std::cos(latitudeDegrees / kRhoDegrees);
   q.V = std::sqrt(1.0 + q.ep2 * cosB * cosB);
   q.N = q.c / q.V;

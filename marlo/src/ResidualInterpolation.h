@@ -26,6 +26,9 @@ struct EllipsoidQuantities {
   double W = 0.0;
 };
 EllipsoidQuantities QuantitiesAt(double a, double b, double latitudeDegrees);
+// The same at another latitude: the latitude-free quantities (a, b, e2, ep2,
+// c) taken from `ellipsoid`, which QuantitiesAt computed for the same axes.
+EllipsoidQuantities QuantitiesAt(const EllipsoidQuantities& ellipsoid, double a, double latitudeDegrees);
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kRhoDegrees = 180.0 / kPi;

@@ -98,6 +98,22 @@ PELPROJECTION_API void EllipsoidalCoordinates_to_XYZ(double beta, double lambda,
 PELPROJECTION_API void XYZ_to_EllipsoidalCoordinates(double X, double Y, double Z, double* beta,
                                                      double* lambda, double* u);
 
+/* ---- ellipsoid conversions of whole arrays ------------------------------- */
+
+/* The conversions above for count points at once (count <= 0: nothing),
+ * each point's outputs bit for bit those of the single-point function, and
+ * XYZ_to_BLH_Points leaves a point's B, L, H untouched where XYZ_to_BLH
+ * would. Faster than single calls: the state is read once, and the points
+ * of XYZ_to_BLH_Points iterate side by side. An output array may be the
+ * same array as an input but must not overlap one otherwise.
+ * These two are not part of the original 46 exports: a caller that wants to
+ * work with a library lacking them looks them up and falls back to the
+ * single-point functions. */
+PELPROJECTION_API void BLH_to_XYZ_Points(int count, const double* B, const double* L, const double* H,
+                                         double* X, double* Y, double* Z);
+PELPROJECTION_API void XYZ_to_BLH_Points(int count, const double* X, const double* Y, const double* Z,
+                                         double* B, double* L, double* H);
+
 /* ---- projections: forward (B, L) -> (E, N), inverse (E, N) -> (B, L) ------ */
 
 /* Cassini-Soldner about L0 with origin latitude B0 (either hemisphere). */
@@ -125,6 +141,10 @@ PELPROJECTION_API void EN_to_BL_UTM_With_Zone(double E, double N, int zone, cons
  * the strip from E below 300000 / below 600000 / above); other GKCase: L0. */
 PELPROJECTION_API void BL_to_EN_GK(double B, double L, double* E, double* N);
 PELPROJECTION_API void EN_to_BL_GK(double E, double N, double* B, double* L);
+/* BL_to_EN_GK for count points (count <= 0: nothing), each point's bits
+ * those of the single call; the state is read once. Like the other array
+ * exports not among the original 46: callers look it up and fall back. */
+PELPROJECTION_API void BL_to_EN_GK_Points(int count, const double* B, const double* L, double* E, double* N);
 
 /* 0 on success, -1 when the cone is undefined (LambType 0 with different
  * parallels, or a LambType other than 0 and 1); then nothing is written.

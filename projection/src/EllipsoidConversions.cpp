@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "Ellipsoid.h"
+#include "EllipsoidConversions.h"
 #include "PelProjection.h"
 #include "Truncate.h"
 
@@ -55,16 +56,7 @@ void GMSDEZ(int degrees, int minutes, double seconds, double* value) {
 }
 
 void BLH_to_XYZ(double B, double L, double H, double* X, double* Y, double* Z) {
-  const Ellipsoid el = Ellipsoid::FromState();
-  const double phi = B / kRho;
-  const double lambda = L / kRho;
-  const double sp = std::sin(phi);
-  const double cp = std::cos(phi);
-  const double ba = el.b / el.a;
-  const double n = el.a / std::sqrt(el.b * ba / el.a * sp * sp + cp * cp);
-  *X = (n + H) * cp * std::cos(lambda);
-  *Y = (n + H) * cp * std::sin(lambda);
-  *Z = sp * (H + ba * ba * n);
+  pel::GeographicToCartesian(Ellipsoid::FromState(), B, L, H, *X, *Y, *Z);
 }
 
 void XYZ_to_BLH(double X, double Y, double Z, double* B, double* L, double* H) {

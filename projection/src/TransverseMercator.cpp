@@ -72,13 +72,10 @@ char LatitudeBand(double B) {
   return 'C';
 }
 
-}  // namespace
-
-extern "C" {
-
-void BL_to_EN_GK(double B, double L, double* E, double* N) {
-  const ProjectionState& s = State();
-  const Ellipsoid el = Ellipsoid::FromState();
+// Gauss-Krüger forward with the state and ellipsoid at hand (the single and
+// the array export share it).
+void GaussKruegerForward(const ProjectionState& s, const Ellipsoid& el, double B, double L, double* E,
+                         double* N) {
   double meridian = s.L0;
   if (s.L0Auto != 0) {
     if (s.GKCase == 0)
@@ -95,6 +92,25 @@ void BL_to_EN_GK(double B, double L, double* E, double* N) {
     *E = p.y + AustrianStripOffset(meridian);
   else
     *E = p.y;
+}
+
+}  // namespace
+
+extern "C" {
+
+void BL_to_EN_GK(double B, double L, double* E, double* N) {
+  GaussKruegerForward(State(), Ellipsoid::FromState(), B, L, E, N);
+}
+
+void BL_to_EN_GK_Points(int count, const double* B, const double* L, double* E, double* N) {
+  if (count <= 0) return;
+  const ProjectionState& s = State();
+  const Ellipsoid el = Ellipsoid::FromState();
+  for (int i = 0; i < count; ++i) {
+    // Copied first: an output array may be one of the input arrays.
+    const double b = B[i], l = L[i];
+    GaussKruegerForward(s, el, b, l, &E[i], &N[i]);
+  }
 }
 
 void EN_to_BL_GK(double E, double N, double* B, double* L) {

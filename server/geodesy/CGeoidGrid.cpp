@@ -144,7 +144,6 @@ int CGeoidGrid::LoadFrom(const std::filesystem::path& file) {
     nodes_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(expected, source.Size() / 6 + 1)));
   }
 
-  std::int64_t index = 0;
   double node[3];
   for (;;) {
     const Item next = NextItem(lines, item);
@@ -152,8 +151,7 @@ int CGeoidGrid::LoadFrom(const std::filesystem::path& file) {
     if (next == Item::TooLong || !ScanDoubles(item, node, 3)) return kGeoidFormatError;
     if (!std::isfinite(node[0]) || !std::isfinite(node[1]) || !std::isfinite(node[2]))
       return kGeoidFormatError;
-    nodes_.emplace(index, tGeoidPoint{node[0], node[1], node[2]});
-    ++index;
+    nodes_.push_back(tGeoidPoint{node[0], node[1], node[2]});
   }
   if (nodes_.size() <= 3) return kGeoidFormatError;
   loaded_ = true;
@@ -179,9 +177,8 @@ int CGeoidGrid::Lookup(double latitude, double longitude, double& geoidHeight) c
   const std::int64_t keys[4] = {k1, k1 + 1, k3, k3 + 1};
   double weightSum = 0.0, weighted = 0.0;
   for (std::int64_t key : keys) {
-    auto found = nodes_.find(key);
-    if (found == nodes_.end()) return kGeoidOutside;
-    const tGeoidPoint& corner = found->second;
+    if (key < 0 || static_cast<std::uint64_t>(key) >= nodes_.size()) return kGeoidOutside;
+    const tGeoidPoint& corner = nodes_[static_cast<std::size_t>(key)];
     const double dLat = latitude - corner.Latitude;
     const double dLon = longitude - corner.Longitude;
     const double distance = std::sqrt(dLat * dLat + dLon * dLon);

@@ -19,7 +19,7 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <unordered_map>
+#include <vector>
 
 namespace tarvik {
 
@@ -65,7 +65,8 @@ class CGeoidGrid {
   double latSpacing_ = 0.0, lonSpacing_ = 0.0;
   int rows_ = 0, columns_ = 0;
   bool loaded_ = false;
-  std::unordered_map<std::int64_t, tGeoidPoint> nodes_;
+  // The node lines in file order: node k is line k after the header.
+  std::vector<tGeoidPoint> nodes_;
 };
 
 }  // namespace tarvik

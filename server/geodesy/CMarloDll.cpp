@@ -8,6 +8,8 @@ bool CMarloDll::Load(const std::filesystem::path& libraryFile) {
   const bool init = library_.Bind("InitDB", initDB_);
   const bool transform = library_.Bind("TransformPoint_BLH_in_BLH_out", transform_);
   ready_ = init && transform;
+  // Optional: libraries without it are used point by point.
+  library_.Bind("TransformPoints_BLH_in_BLH_out", transformPoints_);
   return ready_;
 }
 
@@ -15,6 +17,7 @@ void CMarloDll::Release() {
   ready_ = false;
   initDB_ = nullptr;
   transform_ = nullptr;
+  transformPoints_ = nullptr;
   library_.Release();
 }
 
@@ -48,6 +51,22 @@ int CMarloDll::TransformPoint_BLH_in_BLH_out(double longitude, double latitude, 
   } catch (...) {
     return kMarloCallFailed;
   }
+}
+
+void CMarloDll::TransformPoints_BLH_in_BLH_out(int count, const double* longitude, const double* latitude,
+                                               const double* height, double* longitudeOut,
+                                               double* latitudeOut, double* heightOut, int* results) {
+  if (HasPointArrays()) {
+    try {
+      transformPoints_(count, longitude, latitude, height, longitudeOut, latitudeOut, heightOut, results);
+      return;
+    } catch (...) {
+      // Point by point below: each call that throws gives its own code.
+    }
+  }
+  for (int i = 0; i < count; ++i)
+    results[i] = TransformPoint_BLH_in_BLH_out(longitude[i], latitude[i], height[i], longitudeOut[i],
+                                               latitudeOut[i], heightOut[i]);
 }
 
 std::string MarloErrorText(int code) {

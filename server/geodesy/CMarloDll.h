@@ -56,6 +56,17 @@ class CMarloDll {
   int TransformPoint_BLH_in_BLH_out(double longitude, double latitude, double height, double& longitudeOut,
                                     double& latitudeOut, double& heightOut);
 
+  // The same for count points (arrays of count values): results[i] and the
+  // outputs of point i as TransformPoint_BLH_in_BLH_out gives them. Through
+  // the library's array form (TransformPoints_BLH_in_BLH_out) where it has
+  // one, point by point otherwise, and point by point again when the array
+  // call threw. Only an array form saves time.
+  void TransformPoints_BLH_in_BLH_out(int count, const double* longitude, const double* latitude,
+                                      const double* height, double* longitudeOut, double* latitudeOut,
+                                      double* heightOut, int* results);
+  // Whether the loaded library has the array form.
+  bool HasPointArrays() const { return ready_ && transformPoints_ != nullptr; }
+
   // Switches the library's residual interpolation (SetInterpolationType,
   // looked up when needed: the server runs without it). False when the
   // library is not ready or lacks the entry.
@@ -65,10 +76,12 @@ class CMarloDll {
  private:
   using InitDBFn = decltype(::InitDB);
   using TransformFn = decltype(::TransformPoint_BLH_in_BLH_out);
+  using TransformPointsFn = decltype(::TransformPoints_BLH_in_BLH_out);
 
   DynamicLibrary library_;
   InitDBFn* initDB_ = nullptr;
   TransformFn* transform_ = nullptr;
+  TransformPointsFn* transformPoints_ = nullptr;  // optional
   bool ready_ = false;
 };
 

@@ -40,6 +40,9 @@ class CPelProjectionDll::Library {
     TARVIK_PELPROJECTION_ENTRIES(TARVIK_BIND)
 #undef TARVIK_BIND
     ready_ = all;
+    // Optional: a library without them is used point by point.
+    library_.Bind("BLH_to_XYZ_Points", entries_.BLH_to_XYZ_Points);
+    library_.Bind("XYZ_to_BLH_Points", entries_.XYZ_to_BLH_Points);
   }
 
   bool Ready() const { return ready_; }
@@ -134,6 +137,54 @@ int CPelProjectionDll::CartesianToGeographic(double X, double Y, double Z, doubl
   try {
     Push();
     library_->Entries().XYZ_to_BLH(X, Y, Z, &latitude, &longitude, &height);
+  } catch (...) {
+    return kProjectionCallException;
+  }
+  return kProjectionOK;
+}
+
+int CPelProjectionDll::GeographicToCartesian(int count, const double* latitude, const double* longitude,
+                                             const double* height, double* X, double* Y, double* Z,
+                                             int& converted) {
+  converted = 0;
+  if (!IsReady()) return kProjectionNotReady;
+  const PelProjectionEntries& e = library_->Entries();
+  try {
+    if (e.BLH_to_XYZ_Points != nullptr) {
+      Push();
+      e.BLH_to_XYZ_Points(count, latitude, longitude, height, X, Y, Z);
+      converted = count > 0 ? count : 0;
+      return kProjectionOK;
+    }
+    for (; converted < count; ++converted) {
+      Push();
+      e.BLH_to_XYZ(latitude[converted], longitude[converted], height[converted], &X[converted], &Y[converted],
+                   &Z[converted]);
+    }
+  } catch (...) {
+    return kProjectionCallException;
+  }
+  return kProjectionOK;
+}
+
+int CPelProjectionDll::CartesianToGeographic(int count, const double* X, const double* Y, const double* Z,
+                                             double* latitude, double* longitude, double* height,
+                                             int& converted) {
+  converted = 0;
+  if (!IsReady()) return kProjectionNotReady;
+  const PelProjectionEntries& e = library_->Entries();
+  try {
+    if (e.XYZ_to_BLH_Points != nullptr) {
+      Push();
+      e.XYZ_to_BLH_Points(count, X, Y, Z, latitude, longitude, height);
+      converted = count > 0 ? count : 0;
+      return kProjectionOK;
+    }
+    for (; converted < count; ++converted) {
+      Push();
+      e.XYZ_to_BLH(X[converted], Y[converted], Z[converted], &latitude[converted], &longitude[converted],
+                   &height[converted]);
+    }
   } catch (...) {
     return kProjectionCallException;
   }

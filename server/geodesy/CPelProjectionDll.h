@@ -96,6 +96,10 @@ struct PelProjectionEntries {
       BL_to_EN_Switzerland_Conformal_DoubleProjection = nullptr;
   decltype(&::EN_to_BL_Switzerland_Conformal_DoubleProjection)
       EN_to_BL_Switzerland_Conformal_DoubleProjection = nullptr;
+  // Not among the 46: the array conversions of newer libraries, nullptr
+  // when the library lacks them (the binding is ready without them).
+  decltype(&::BLH_to_XYZ_Points) BLH_to_XYZ_Points = nullptr;
+  decltype(&::XYZ_to_BLH_Points) XYZ_to_BLH_Points = nullptr;
 };
 
 enum class PelProjectionLoading {
@@ -132,6 +136,18 @@ class CPelProjectionDll {
                             double& height);
   // Each returns 1, -1000 when not ready (nothing called, outputs untouched)
   // or -2000 when the library threw.
+
+  // The same two conversions for count points (arrays of count values;
+  // an output array may be an input array, nothing else may overlap). One
+  // push and one array call where the library has the array exports, else
+  // a push and a single call per point in order; the outputs are the same
+  // bits either way. converted tells how many leading points a conversion
+  // reached: count on success, else those before the single call that threw
+  // (0 when the array call threw; the outputs of the others are undefined).
+  int GeographicToCartesian(int count, const double* latitude, const double* longitude, const double* height,
+                            double* X, double* Y, double* Z, int& converted);
+  int CartesianToGeographic(int count, const double* X, const double* Y, const double* Z, double* latitude,
+                            double* longitude, double* height, int& converted);
 
   // The binding's copy of the state (starts all zero).
   const ProjectionStateValues& State() const { return state_; }

@@ -1,5 +1,7 @@
 #include "module/CComputationChain.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -19,7 +21,87 @@ namespace tarvik {
 namespace {
 constexpr double kRho = 180.0 / 3.14159265358979323846;  // degrees per radian
 constexpr int kGridSize = 4;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 }  // namespace
+
+namespace {
+
+// count values, kept inline up to a grid's worth (no allocation per request).
+template <typename T>
+class GridBuffer {
+ public:
+  GridBuffer(std::size_t count, T value) : count_(count) {
+    if (count > kInline) heap_.resize(count);
+    data_ = count > kInline ? heap_.data() : inline_.data();
+    std::fill(data_, data_ + count, value);
+  }
+  GridBuffer(const GridBuffer&) = delete;
+  GridBuffer& operator=(const GridBuffer&) = delete;
+
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  std::size_t size() const { return count_; }
+  T& operator[](std::size_t k) { return data_[k]; }
+  const T& operator[](std::size_t k) const { return data_[k]; }
+
+ private:
+  static constexpr std::size_t kInline = 3 * kGridSize * kGridSize;
+  std::size_t count_;
+  std::array<T, kInline> inline_;
+  std::vector<T> heap_;
+  T* data_;
+};
+
+// The adjustment's point number of node k: "1", "2", ... from a table for
+// the grid's nodes; others are written into spare.
+constexpr std::size_t kGridNodes = kGridSize * kGridSize;
+const std::string& PointNumber(std::size_t k, std::string& spare) {
+  static const std::array<std::string, kGridNodes> kGridNumbers = [] {
+    std::array<std::string, kGridNodes> numbers;
+    for (std::size_t n = 0; n < numbers.size(); ++n) numbers[n] = std::to_string(n + 1);
+    return numbers;
+  }();
+  if (k < kGridNumbers.size()) return kGridNumbers[k];
+  spare = std::to_string(k + 1);
+  return spare;
+}
+
+}  // namespace
+
+// Three coordinates of count points, in three arrays, each value NaN until
+// set; a grid's worth of points is kept inline.
+class CoordinateArrays {
+ public:
+  explicit CoordinateArrays(std::size_t count) : count_(count), values_(3 * count, kNaN) {}
+  CoordinateArrays(const CoordinateArrays&) = delete;
+  CoordinateArrays& operator=(const CoordinateArrays&) = delete;
+
+  std::size_t Count() const { return count_; }
+  double* First() { return values_.data(); }
+  double* Second() { return values_.data() + count_; }
+  double* Third() { return values_.data() + 2 * count_; }
+  const double* First() const { return values_.data(); }
+  const double* Second() const { return values_.data() + count_; }
+  const double* Third() const { return values_.data() + 2 * count_; }
+  void Set(std::size_t k, double first, double second, double third) {
+    First()[k] = first;
+    Second()[k] = second;
+    Third()[k] = third;
+  }
+  bool Finite(std::size_t k) const {
+    return std::isfinite(First()[k]) && std::isfinite(Second()[k]) && std::isfinite(Third()[k]);
+  }
+  // How many leading points of the first `converted` are finite.
+  std::size_t FinitePrefix(std::size_t converted) const {
+    std::size_t k = 0;
+    while (k < converted && k < count_ && Finite(k)) ++k;
+    return k;
+  }
+
+ private:
+  std::size_t count_;
+  GridBuffer<double> values_;
+};
 
 CComputationChain::CComputationChain(CConfigurationSettings& configuration, CPelProjectionDll& projection,
                                      std::vector<CGeoPoint>& nodes)
@@ -49,6 +131,30 @@ bool CComputationChain::ToGeographic(double a, double b, double x, double y, dou
   lat = lon = h = std::numeric_limits<double>::quiet_NaN();
   return UseEllipsoid(a, b) && projection_.CartesianToGeographic(x, y, z, lat, lon, h) == kProjectionOK &&
          std::isfinite(lat) && std::isfinite(lon) && std::isfinite(h);
+}
+
+std::size_t CComputationChain::ToCartesian(double a, double b, const CoordinateArrays& geographic,
+                                           CoordinateArrays& cartesian) {
+  const int count = static_cast<int>(geographic.Count());
+  int converted = 0;
+  if (!UseEllipsoid(a, b) ||
+      projection_.GeographicToCartesian(count, geographic.First(), geographic.Second(), geographic.Third(),
+                                        cartesian.First(), cartesian.Second(), cartesian.Third(),
+                                        converted) != kProjectionOK)
+    return cartesian.FinitePrefix(static_cast<std::size_t>(converted));
+  return cartesian.FinitePrefix(geographic.Count());
+}
+
+std::size_t CComputationChain::ToGeographic(double a, double b, const CoordinateArrays& cartesian,
+                                            CoordinateArrays& geographic) {
+  const int count = static_cast<int>(cartesian.Count());
+  int converted = 0;
+  if (!UseEllipsoid(a, b) ||
+      projection_.CartesianToGeographic(count, cartesian.First(), cartesian.Second(), cartesian.Third(),
+                                        geographic.First(), geographic.Second(), geographic.Third(),
+                                        converted) != kProjectionOK)
+    return geographic.FinitePrefix(static_cast<std::size_t>(converted));
+  return geographic.FinitePrefix(cartesian.Count());
 }
 
 int CComputationChain::Run(double latitude, double longitude, double height) {
@@ -109,23 +215,58 @@ int CComputationChain::Grid(double height) {
   const double west = originLon - h.LongitudeExtensionAreaOfValidity / 2.0;
   const double latStep = h.LatitudeExtensionAreaOfValidity / 3.0;
   const double lonStep = h.LongitudeExtensionAreaOfValidity / 3.0;
-  nodes_.reserve(kGridSize * kGridSize);
-  for (int i = 0; i < kGridSize; ++i) {
-    for (int j = 0; j < kGridSize; ++j) {
-      CGeoPoint node;
-      if (!ToCartesian(ta, tb, north - i * latStep, west + j * lonStep, originH, tx, ty, tz))
-        return kResultPelProjectionAccess;
-      configured.TransformInverse(tx, ty, tz, node.sourceX, node.sourceY, node.sourceZ);
-      if (!ToGeographic(sa, sb, node.sourceX, node.sourceY, node.sourceZ, node.sourceLatitude,
-                        node.sourceLongitude, node.sourceHeight))
-        return kResultPelProjectionAccess;
-      nodes_.push_back(node);
-    }
+  // All nodes go through each conversion together; a node is taken only
+  // when it and every node before it converted, as one conversion after
+  // the other in grid order would have stopped at the first failure.
+  constexpr std::size_t kNodes = kGridSize * kGridSize;
+  CoordinateArrays targetNodes(kNodes), targetCartesian(kNodes), sourceCartesian(kNodes), sourceNodes(kNodes);
+  for (int i = 0; i < kGridSize; ++i)
+    for (int j = 0; j < kGridSize; ++j)
+      targetNodes.Set(static_cast<std::size_t>(i * kGridSize + j), north - i * latStep, west + j * lonStep,
+                      originH);
+  const std::size_t cartesianDone = ToCartesian(ta, tb, targetNodes, targetCartesian);
+  for (std::size_t k = 0; k < kNodes; ++k)
+    configured.TransformInverse(targetCartesian.First()[k], targetCartesian.Second()[k],
+                                targetCartesian.Third()[k], sourceCartesian.First()[k],
+                                sourceCartesian.Second()[k], sourceCartesian.Third()[k]);
+  const std::size_t geographicDone = ToGeographic(sa, sb, sourceCartesian, sourceNodes);
+  const std::size_t done = std::min(cartesianDone, geographicDone);
+  nodes_.reserve(kNodes);
+  for (std::size_t k = 0; k < done; ++k) {
+    CGeoPoint node;
+    node.sourceX = sourceCartesian.First()[k];
+    node.sourceY = sourceCartesian.Second()[k];
+    node.sourceZ = sourceCartesian.Third()[k];
+    node.sourceLatitude = sourceNodes.First()[k];
+    node.sourceLongitude = sourceNodes.Second()[k];
+    node.sourceHeight = sourceNodes.Third()[k];
+    nodes_.push_back(node);
   }
-  return kResultSuccess;
+  return done == kNodes ? kResultSuccess : kResultPelProjectionAccess;
 }
 
 int CComputationChain::PlanPositions(double height) {
+  CMarloDll& marlo = cfg_.Marlo();
+  if (marlo.HasPointArrays()) {
+    // All nodes in one call; the first node that failed decides, and the
+    // nodes before it keep their positions, as node by node.
+    const std::size_t count = nodes_.size();
+    CoordinateArrays source(count), target(count);
+    GridBuffer<int> results(count, MARLO_OK);
+    for (std::size_t k = 0; k < count; ++k)
+      source.Set(k, nodes_[k].sourceLongitude, nodes_[k].sourceLatitude, nodes_[k].sourceHeight);
+    marlo.TransformPoints_BLH_in_BLH_out(static_cast<int>(count), source.First(), source.Second(),
+                                         source.Third(), target.First(), target.Second(), target.Third(),
+                                         results.data());
+    for (std::size_t k = 0; k < count; ++k) {
+      if (results[k] == MARLO_AREA_NOT_FOUND) return kResultOutsideDatabase;
+      if (results[k] != MARLO_OK) return kResultMarloAccess;
+      nodes_[k].targetLongitude = target.First()[k];
+      nodes_[k].targetLatitude = target.Second()[k];
+      nodes_[k].targetHeight = height - cfg_.MeanGeoidHeight;
+    }
+    return kResultSuccess;
+  }
   for (CGeoPoint& node : nodes_) {
     double lon = 0.0, lat = 0.0, h = 0.0;
     int result = cfg_.Marlo().TransformPoint_BLH_in_BLH_out(node.sourceLongitude, node.sourceLatitude,
@@ -243,14 +384,18 @@ int CComputationChain::HelmertAdjustment() {
   // the round trip).
   C3DTrafo trafo;
   trafo.Clear();
+  CoordinateArrays targets(nodes_.size()), targetCartesian(nodes_.size());
+  for (std::size_t k = 0; k < nodes_.size(); ++k)
+    targets.Set(k, nodes_[k].targetLatitude, nodes_[k].targetLongitude, nodes_[k].targetHeight);
+  const std::size_t converted = ToCartesian(ta, tb, targets, targetCartesian);
   for (std::size_t k = 0; k < nodes_.size(); ++k) {
     const CGeoPoint& node = nodes_[k];
-    const std::string id = std::to_string(k + 1);
-    double x, y, z;
+    std::string spare;
+    const std::string& id = PointNumber(k, spare);
     trafo.AddSourcePoint(id, node.sourceX, node.sourceY, node.sourceZ);
-    if (!ToCartesian(ta, tb, node.targetLatitude, node.targetLongitude, node.targetHeight, x, y, z))
-      return kResultPelProjectionAccess;
-    trafo.AddTargetPoint(id, x, y, z);
+    if (k >= converted) return kResultPelProjectionAccess;
+    trafo.AddTargetPoint(id, targetCartesian.First()[k], targetCartesian.Second()[k],
+                         targetCartesian.Third()[k]);
   }
   if (trafo.Adjust() != C3DTrafo::kAdjustOK) return kResultHelmertFailed;
 
@@ -275,20 +420,34 @@ int CComputationChain::HelmertAdjustment() {
   C3DTrafo sent;
   sent.SetParameters(fields.R1() / kRho, fields.R2() / kRho, fields.R3() / kRho, fields.DX(), fields.DY(),
                      fields.DZ(), fields.ScaleFactor());
-  double latSum = 0.0, lonSum = 0.0;
+  // The nodes in the adjustment's order, converted together; the residuals
+  // are taken in that order up to the first node whose conversion failed.
+  GridBuffer<std::size_t> order(trafo.IdenticalPoints().size(), 0);
+  std::size_t used = 0;
   for (const auto& point : trafo.IdenticalPoints()) {
     const long number = std::strtol(point.Id.c_str(), nullptr, 10);
     if (number < 1 || static_cast<std::size_t>(number) > nodes_.size()) continue;
-    CGeoPoint& node = nodes_[static_cast<std::size_t>(number - 1)];
-    double xs, ys, zs, xt, yt, zt, lat, lon, hh;
-    if (!ToCartesian(fields.SourceA(), fields.SourceB(), node.sourceLatitude, node.sourceLongitude,
-                     node.sourceHeight, xs, ys, zs))
-      return kResultPelProjectionAccess;
-    sent.TransformForward(xs, ys, zs, xt, yt, zt);
-    if (!ToGeographic(fields.TargetA(), fields.TargetB(), xt, yt, zt, lat, lon, hh))
-      return kResultPelProjectionAccess;
-    node.latitudeResidual = (node.targetLatitude - lat) * 3600.0;
-    node.longitudeResidual = (node.targetLongitude - lon) * 3600.0;
+    order[used++] = static_cast<std::size_t>(number - 1);
+  }
+  CoordinateArrays sources(used), sourceCartesian(used), helmertCartesian(used), helmert(used);
+  for (std::size_t k = 0; k < used; ++k) {
+    const CGeoPoint& node = nodes_[order[k]];
+    sources.Set(k, node.sourceLatitude, node.sourceLongitude, node.sourceHeight);
+  }
+  const std::size_t cartesianDone = ToCartesian(fields.SourceA(), fields.SourceB(), sources, sourceCartesian);
+  for (std::size_t k = 0; k < used; ++k)
+    sent.TransformForward(sourceCartesian.First()[k], sourceCartesian.Second()[k], sourceCartesian.Third()[k],
+                          helmertCartesian.First()[k], helmertCartesian.Second()[k],
+                          helmertCartesian.Third()[k]);
+  const std::size_t geographicDone =
+      ToGeographic(fields.TargetA(), fields.TargetB(), helmertCartesian, helmert);
+  const std::size_t done = std::min(cartesianDone, geographicDone);
+  double latSum = 0.0, lonSum = 0.0;
+  for (std::size_t k = 0; k < used; ++k) {
+    if (k >= done) return kResultPelProjectionAccess;
+    CGeoPoint& node = nodes_[order[k]];
+    node.latitudeResidual = (node.targetLatitude - helmert.First()[k]) * 3600.0;
+    node.longitudeResidual = (node.targetLongitude - helmert.Second()[k]) * 3600.0;
     latSum += node.latitudeResidual;
     lonSum += node.longitudeResidual;
   }

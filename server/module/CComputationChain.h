@@ -41,6 +41,7 @@
 //    -2043 and a height residual beyond its 9-bit field (0.255 m) with -2040,
 //    instead of sending a wrapped value that a rover would apply as valid.
 
+#include <cstddef>
 #include <vector>
 
 #include "module/CGeoPoint.h"
@@ -51,6 +52,7 @@ namespace tarvik {
 class CConfigurationSettings;
 class CPelProjectionDll;
 class C3DTrafo;
+class CoordinateArrays;
 
 // Results of the chain's steps: 1 to go on, or the code that ends the
 // request (its text is ResultText's).
@@ -116,6 +118,13 @@ class CComputationChain {
   bool UseEllipsoid(double a, double b);
   bool ToCartesian(double a, double b, double lat, double lon, double h, double& x, double& y, double& z);
   bool ToGeographic(double a, double b, double x, double y, double z, double& lat, double& lon, double& h);
+  // The same for arrays of points: the outputs start as NaN; the result is
+  // how many leading points converted to numbers, i.e. where the single
+  // conversions in order would have stopped.
+  std::size_t ToCartesian(double a, double b, const CoordinateArrays& geographic,
+                          CoordinateArrays& cartesian);
+  std::size_t ToGeographic(double a, double b, const CoordinateArrays& cartesian,
+                           CoordinateArrays& geographic);
   int MeanHeightResiduals();
 
   CConfigurationSettings& cfg_;

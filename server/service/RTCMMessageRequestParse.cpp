@@ -20,6 +20,17 @@ std::string_view Trim(std::string_view s) {
   return s.substr(b, e - b);
 }
 
+// The program runs in the "C" locale, where only a to z have upper cases.
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Whether "GGA" occurs in the text in any case, without an upper-case copy
+// of the whole request.
+bool MentionsGGA(std::string_view s) {
+  for (std::size_t i = 0; i + 3 <= s.size(); ++i)
+    if (UpperAscii(s[i]) == 'G' && UpperAscii(s[i + 1]) == 'G' && UpperAscii(s[i + 2]) == 'A') return true;
+  return false;
+}
+
 std::string Upper(std::string_view s) {
   std::string upper(s);
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -119,7 +130,7 @@ double RTCMMessageRequest::ConvertNMEAAngle(std::string_view text) {
 }
 
 int RTCMMessageRequest::CheckMessageType(const std::string& request) {
-  if (Upper(request).find("GGA") != std::string::npos) {
+  if (MentionsGGA(request)) {
     messageType = kMessageTypeGGA;
     return kResultSuccess;
   }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <thread>
 
@@ -154,6 +155,83 @@ TEST(ProjectionBinding, ThrowingLibraryGivesCode) {
   EXPECT_EQ(projection.SetEllipsoid(kGrs80A, kGrs80B), 1);
   EXPECT_EQ(projection.GeographicToCartesian(47, 13, 0, X, Y, Z), -2000);
   EXPECT_EQ(projection.CartesianToGeographic(1, 2, 3, X, Y, Z), -2000);
+}
+
+// The array operations give the bits of the single ones, through the
+// library's array exports, and say how far they got.
+TEST(ProjectionBinding, ArraysGiveTheSingleConversionsBits) {
+  CPelProjectionDll projection;
+  ASSERT_TRUE(projection.IsReady());
+  ASSERT_NE(projection.Entries()->XYZ_to_BLH_Points, nullptr);
+  ASSERT_EQ(projection.SetEllipsoid(kBesselA, kBesselB), 1);
+  constexpr int kCount = 11;
+  double lat[kCount], lon[kCount], h[kCount], X[kCount], Y[kCount], Z[kCount];
+  for (int i = 0; i < kCount; ++i) {
+    lat[i] = -80.0 + 16.5 * i;
+    lon[i] = -170.0 + 33.0 * i;
+    h[i] = -200.0 + 1000.0 * i;
+  }
+  lat[kCount - 1] = 89.9;  // on the polar cap: converted to Cartesian, not back
+  int converted = -1;
+  ASSERT_EQ(projection.GeographicToCartesian(kCount, lat, lon, h, X, Y, Z, converted), 1);
+  EXPECT_EQ(converted, kCount);
+  double back[3][kCount];
+  for (double* b : back) std::fill(b, b + kCount, 7.0);
+  ASSERT_EQ(projection.CartesianToGeographic(kCount, X, Y, Z, back[0], back[1], back[2], converted), 1);
+  EXPECT_EQ(converted, kCount);
+  for (int i = 0; i < kCount; ++i) {
+    double x = 0, y = 0, z = 0, b = 7.0, l = 7.0, hh = 7.0;
+    ASSERT_EQ(projection.GeographicToCartesian(lat[i], lon[i], h[i], x, y, z), 1);
+    EXPECT_TRUE(x == X[i] && y == Y[i] && z == Z[i]) << i;
+    ASSERT_EQ(projection.CartesianToGeographic(X[i], Y[i], Z[i], b, l, hh), 1);
+    EXPECT_TRUE(b == back[0][i] && l == back[1][i] && hh == back[2][i]) << i;
+  }
+  EXPECT_EQ(back[0][kCount - 1], 7.0);  // the cap is left alone
+}
+
+TEST(ProjectionBinding, ArraysOfANotReadyOrThrowingLibrary) {
+  double in[2] = {47.0, 48.0}, out[3][2] = {{3, 3}, {4, 4}, {5, 5}};
+  int converted = -1;
+  CPelProjectionDll missing(BuiltLibrary("FakeProjectionMissing"));
+  EXPECT_EQ(missing.GeographicToCartesian(2, in, in, in, out[0], out[1], out[2], converted), -1000);
+  EXPECT_EQ(converted, 0);
+  EXPECT_EQ(missing.CartesianToGeographic(2, in, in, in, out[0], out[1], out[2], converted), -1000);
+  EXPECT_EQ(out[0][0] + out[1][1] + out[2][0], 12.0);
+  // A library without array exports is called point by point; the first
+  // call throws, so no point was converted.
+  CPelProjectionDll throwing(BuiltLibrary("FakeProjectionThrows"));
+  ASSERT_TRUE(throwing.IsReady());
+  ASSERT_EQ(throwing.Entries()->BLH_to_XYZ_Points, nullptr);
+  converted = -1;
+  EXPECT_EQ(throwing.GeographicToCartesian(2, in, in, in, out[0], out[1], out[2], converted), -2000);
+  EXPECT_EQ(converted, 0);
+  converted = -1;
+  EXPECT_EQ(throwing.CartesianToGeographic(2, in, in, in, out[0], out[1], out[2], converted), -2000);
+  EXPECT_EQ(converted, 0);
+}
+
+TEST(MarloBinding, ArraysPointByPointWithoutTheLibrarysArrayForm) {
+  CMarloDll marlo;
+  ASSERT_TRUE(marlo.Load(BuiltLibrary("FakeMarloGood")));
+  EXPECT_FALSE(marlo.HasPointArrays());
+  const double lon[3] = {15.0, -1.0, 16.0}, lat[3] = {47.0, 47.0, 48.0}, h[3] = {500.0, 0.0, 100.0};
+  double lonOut[3] = {}, latOut[3] = {}, hOut[3] = {};
+  int results[3] = {};
+  marlo.TransformPoints_BLH_in_BLH_out(3, lon, lat, h, lonOut, latOut, hOut, results);
+  EXPECT_EQ(results[0], 1);
+  EXPECT_EQ(results[1], -1000);
+  EXPECT_EQ(results[2], 1);
+  EXPECT_DOUBLE_EQ(lonOut[0], 15.001);
+  EXPECT_DOUBLE_EQ(latOut[2], 48.002);
+  // Not ready, or throwing: each point gets the binding's code.
+  CMarloDll throwing;
+  ASSERT_TRUE(throwing.Load(BuiltLibrary("FakeMarloThrows")));
+  throwing.TransformPoints_BLH_in_BLH_out(3, lon, lat, h, lonOut, latOut, hOut, results);
+  EXPECT_EQ(results[0] | results[1] | results[2], kMarloCallFailed);
+  throwing.Release();
+  results[1] = 9;
+  throwing.TransformPoints_BLH_in_BLH_out(3, lon, lat, h, lonOut, latOut, hOut, results);
+  EXPECT_EQ(results[1], kMarloCallFailed);
 }
 
 // Each binding's conversions use its own ellipsoid, whatever another binding

@@ -115,6 +115,10 @@ TEST_F(NmeaParse, NotGGAIsUnknownRequest) {
   EXPECT_EQ(Count("[ERROR]", "MessageType is not NMEA. Other message types are not supported."), 1);
   EXPECT_EQ(req_.CheckMessageType("xxggayy"), 1);  // the letters anywhere make it GGA
   EXPECT_EQ(req_.messageType, 1);
+  // In any case, also at the very end; an interrupted or cut-off GGA is none.
+  for (const char* text : {"gGa", "$GPRMC,gGA", "ggaG"}) EXPECT_EQ(req_.CheckMessageType(text), 1) << text;
+  for (const char* text : {"GG", "G GA", "GGB", "\xc7\xc7\xc1", "", "gg-a"})
+    EXPECT_EQ(req_.CheckMessageType(text), -1000) << text;
 }
 
 TEST_F(NmeaParse, MandatoryFieldsMissingEndTheParse) {

@@ -60,6 +60,14 @@ class Session {
         open_(metrics_),
         log_(host_.configurationName()),
         source_("Tarvik:" + host_.configurationName()) {}
+  ~Session() {
+    try {
+      if (!lines_.empty()) writeLines();
+    } catch (...) {
+    }
+  }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
   void run() {
     NameClient(arg_);
@@ -70,7 +78,8 @@ class Session {
       const auto read = std::chrono::steady_clock::now();
       host_.countRequest();
       if (!prepareReplies(request)) {
-        info("Client " + arg_.name + " was disconnected.");
+        lines_.push_back("Client " + arg_.name + " was disconnected.");
+        writeLines();
         return;
       }
       const bool kept = sendReplies();
@@ -105,18 +114,18 @@ class Session {
     }
   }
 
-  // Under the configuration's lock: the request is logged and answered into
-  // replies_. Nothing is sent while the lock is held, so a client that does
-  // not read holds up nobody but itself. false for "quit*".
+  // The request is answered into replies_ under the configuration's lock,
+  // which is held only while it is computed: nothing is logged or sent
+  // meanwhile, so a client that does not read holds up nobody but itself.
+  // false for "quit*".
   bool prepareReplies(const std::string& request) {
     replies_.clear();
     binary_ = false;
     answered_ = false;
-    // Logged before the lock is taken: the lock is held only as long as
-    // the computation needs it, and the line is in the file before the
-    // request is computed.
-    info("Received request from client " + arg_.name + " at " + SessionTimestamp() + ": " +
-         LogSafeText(request));
+    // Written with the lines of the replies, in one append before they are
+    // sent (a request costs one write to the log, not two).
+    lines_.push_back("Received request from client " + arg_.name + " at " + SessionTimestamp() + ": " +
+                     LogSafeText(request));
     std::string lower = request;
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -142,24 +151,23 @@ class Session {
   // limit: its session ends. Any other failed send is logged and the
   // session reads on.
   bool sendReplies() {
-    if (replies_.empty()) return true;
-    sendLines_.clear();
     outgoing_.clear();
     for (const SessionReply& reply : replies_) {
       if (mode_) {
         // The mode word goes out without a line of its own.
       } else if (binary_) {
-        sendLines_.push_back("Sending RTCM-message " + std::to_string(reply.messageNumber) + " to client " +
-                             arg_.name + ".");
+        lines_.push_back("Sending RTCM-message " + std::to_string(reply.messageNumber) + " to client " +
+                         arg_.name + ".");
       } else {
         std::string flat = reply.bytes;
         std::replace(flat.begin(), flat.end(), '\n', ' ');
-        sendLines_.push_back("Sending RTCM-messsage to client " + arg_.name + ":\n" + flat);
+        lines_.push_back("Sending RTCM-messsage to client " + arg_.name + ":\n" + flat);
       }
       outgoing_ += reply.bytes;
     }
     replies_.clear();
-    log_.writeLines(0, PelLogInfo, source_, sendLines_);
+    writeLines();
+    if (outgoing_.empty()) return true;  // unknown format: nothing to send
     // Text responses go out whole, however long they are.
     if (socket_.send(outgoing_) == TCPSocket::kSendOK) return true;
     info("Error sending Message to client");
@@ -173,6 +181,12 @@ class Session {
     return true;
   }
 
+  // The request's lines so far, in one append.
+  void writeLines() {
+    log_.writeLines(0, PelLogInfo, source_, lines_);
+    lines_.clear();
+  }
+
   void info(const std::string& m) { log_.write(0, PelLogInfo, source_, m); }
   void error(const std::string& m) { log_.write(0, PelLogError, source_, m); }
 
@@ -184,7 +198,9 @@ class Session {
   PelLog log_;
   std::string source_;
   std::vector<SessionReply> replies_;
-  std::vector<std::string> sendLines_;
+  // Lines of the current request not yet written; a session that ends by
+  // an unexpected failure still writes them.
+  std::vector<std::string> lines_;
   std::string outgoing_;
   bool mode_ = false;    // replies_ holds the mode word
   bool binary_ = false;  // replies_ holds frames

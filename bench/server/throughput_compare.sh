@@ -10,8 +10,9 @@
 # (every log line written), loaded by this checkout's tarvik-load:
 #   1 configuration (DemoBinary), 1 client and 8 clients;
 #   3 configurations (DemoBinary, DemoAscii, DemoXml), 8 clients each at once;
-#   resident memory of the process after 10,000 and after N requests
-#   (default 1,000,000) on DemoBinary with 8 clients.
+#   resident memory of the process after 10,000 requests, after the load
+#   runs above (every configuration warmed up) and after N requests in all
+#   (default 1,000,000; DemoBinary with 8 clients).
 # Only loopback is used; every run ends by itself.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -22,11 +23,11 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds="$2"; shift 2 ;;
     --rss-requests) rss_requests="$2"; shift 2 ;;
-    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
     *) trees+=("$(cd "$1" && pwd)"); shift ;;
   esac
 done
-[ "${#trees[@]}" -gt 0 ] || { sed -n '2,16p' "$0" >&2; exit 2; }
+[ "${#trees[@]}" -gt 0 ] || { sed -n '2,17p' "$0" >&2; exit 2; }
 load="$here/build/bin/tarvik-load"
 [ -x "$load" ] || { echo "throughput_compare: build this checkout first ($load)" >&2; exit 2; }
 
@@ -86,6 +87,9 @@ for tree in "${trees[@]}"; do
   three_b="$(cat "$work/3b")"; three_a="$(cat "$work/3a")"; three_x="$(cat "$work/3x")"
   three_total=$(($(rate_of "$three_b") + $(rate_of "$three_a") + $(rate_of "$three_x")))
   done_requests=$((done_requests + $(requests_of "$one") + $(requests_of "$eight") + $(requests_of "$three_b")))
+  # Once every configuration has served (their sessions, buffers and
+  # allocator arenas exist), what follows must not grow.
+  rss_warm=$(rss_kb "$server"); at_warm=$done_requests
   while [ "$done_requests" -lt "$rss_requests" ]; do
     chunk="$(run_load "$pb" 8 10 binary)"
     n=$(requests_of "$chunk")
@@ -95,13 +99,13 @@ for tree in "${trees[@]}"; do
   rss_end=$(rss_kb "$server")
 
   kill "$server"; wait "$server" 2>/dev/null || true; server=""
-  results+=("$(printf '| %s | %s / %s / %s | %s / %s / %s | %s (%s + %s + %s), p99 %s / %s / %s | %s kB at %s, %s kB at %s |' \
+  results+=("$(printf '| %s | %s / %s / %s | %s / %s / %s | %s (%s + %s + %s), p99 %s / %s / %s | %s kB at %s, %s kB at %s, %s kB at %s |' \
     "$name" \
     "$(rate_of "$one")" "$(field p50 "$one")" "$(field p99 "$one")" \
     "$(rate_of "$eight")" "$(field p50 "$eight")" "$(field p99 "$eight")" \
     "$three_total" "$(rate_of "$three_b")" "$(rate_of "$three_a")" "$(rate_of "$three_x")" \
     "$(field p99 "$three_b")" "$(field p99 "$three_a")" "$(field p99 "$three_x")" \
-    "$rss_10k" "$at_10k" "$rss_end" "$done_requests")")
+    "$rss_10k" "$at_10k" "$rss_warm" "$at_warm" "$rss_end" "$done_requests")")
   for l in "$one" "$eight" "$three_b" "$three_a" "$three_x"; do echo "$name: $l"; done
 done
 

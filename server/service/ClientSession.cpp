@@ -126,9 +126,13 @@ class Session {
     // sent (a request costs one write to the log, not two).
     lines_.push_back("Received request from client " + arg_.name + " at " + SessionTimestamp() + ": " +
                      LogSafeText(request));
-    std::string lower = request;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    // The two commands in any case; a sentence is longer than both.
+    std::string lower;
+    if (request.size() <= sizeof "getmode*") {
+      lower = request;
+      std::transform(lower.begin(), lower.end(), lower.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    }
     if (lower == "quit*") return false;
     if (lower == "getmode*") {
       mode_ = true;

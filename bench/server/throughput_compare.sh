@@ -23,11 +23,11 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) seconds="$2"; shift 2 ;;
     --rss-requests) rss_requests="$2"; shift 2 ;;
-    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
     *) trees+=("$(cd "$1" && pwd)"); shift ;;
   esac
 done
-[ "${#trees[@]}" -gt 0 ] || { sed -n '2,17p' "$0" >&2; exit 2; }
+[ "${#trees[@]}" -gt 0 ] || { sed -n '2,16p' "$0" >&2; exit 2; }
 load="$here/build/bin/tarvik-load"
 [ -x "$load" ] || { echo "throughput_compare: build this checkout first ($load)" >&2; exit 2; }
 

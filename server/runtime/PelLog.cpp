@@ -371,7 +371,6 @@ void PelLog::setConfiguration(const std::string& configuration) {
   configuration_ = configuration;
   prefix_ = "PelLog_" + configuration;
   currentPath_.clear();
-  file_.reset();
 }
 
 std::time_t PelLog::now() const { return std::time(nullptr); }
@@ -468,22 +467,54 @@ void PelLog::writeLines(int detail, int severity, const std::string& source,
   append(text, false);
 }
 
+namespace {
+
+// The files a thread wrote last, each for the log prefix, date, program
+// folder and process it was found for: a session writes into one file all
+// day, and this spares its lines the path building and the process-wide
+// look-up. Per thread, because one PelLog may be shared by threads.
+struct RecentFile {
+  std::string prefix;
+  std::string date;
+  std::uint64_t folderChanges = 0;
+  std::uint64_t forks = 0;
+  std::shared_ptr<OpenLogFile> file;
+};
+
+struct RecentFiles {
+  static constexpr int kEntries = 2;
+  RecentFile entries[kEntries];
+  int next = 0;
+};
+
+}  // namespace
+
 void PelLog::append(const std::string& text, bool headerOnly) {
-  // The path follows today's date, so the file changes at midnight. The
-  // file written last is kept while the date, the program folder and the
-  // process are the same, which spares every line the look-up.
+  // The path follows today's date, so the file changes at midnight.
+  thread_local RecentFiles recent;
   const std::time_t t = now();
   const SecondTexts& texts = TextsOf(t);
   const std::string_view date(texts.date, texts.dateLength);
   const std::uint64_t folderChanges = ProgramFolderChanges();
   const std::uint64_t forks = g_forks.load(std::memory_order_relaxed);
-  if (!file_ || date != fileDate_ || folderChanges != fileFolderChanges_ || forks != fileForks_) {
-    file_ = Files().Get(pathTextFor(t));
-    fileDate_.assign(date);
-    fileFolderChanges_ = folderChanges;
-    fileForks_ = forks;
+  RecentFile* found = nullptr;
+  for (RecentFile& e : recent.entries)
+    if (e.file && e.prefix == prefix_ && e.date == date && e.folderChanges == folderChanges &&
+        e.forks == forks)
+      found = &e;
+  if (found == nullptr) {
+    found = &recent.entries[recent.next];
+    recent.next = (recent.next + 1) % RecentFiles::kEntries;
+    found->file = Files().Get(pathTextFor(t));
+    found->prefix = prefix_;
+    found->date.assign(date);
+    found->folderChanges = folderChanges;
+    found->forks = forks;
   }
-  file_->Append(text, headerOnly, *this, retryAttempts_, retryDelayMs_);
+  // A copy: a write into another file from this thread (a header, say)
+  // cannot take the file away while it is written.
+  const std::shared_ptr<OpenLogFile> file = found->file;
+  file->Append(text, headerOnly, *this, retryAttempts_, retryDelayMs_);
 }
 
 }  // namespace tarvik

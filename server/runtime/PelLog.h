@@ -15,16 +15,12 @@
 // its top. Nothing waits in memory: a line is in the kernel when write()
 // returns, so a crash or kill loses none of them.
 
-#include <cstdint>
 #include <ctime>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace tarvik {
-
-class OpenLogFile;
 
 // Severity column values.
 enum PelLogSeverity : int {
@@ -98,12 +94,6 @@ class PelLog {
   int verbosity_ = 0;
   int retryAttempts_ = 10000;
   int retryDelayMs_ = 100;
-  // The file written last, for the date, program folder and process it
-  // was found for.
-  std::shared_ptr<OpenLogFile> file_;
-  std::string fileDate_;
-  std::uint64_t fileFolderChanges_ = 0;
-  std::uint64_t fileForks_ = 0;
 };
 
 // Local date/time texts used by the log and by the session's time stamps.

@@ -139,12 +139,23 @@ TEST_F(PelLogTest, ConcurrentWritersLoseAndMixNothing) {
       PelLog("Busy").write(0, PelLogInfo, "P", "child " + std::to_string(i) + "|");
     ::_exit(0);
   }
+  // Half the threads make a log per line, the other half share one (as the
+  // control panel's workers share the program's log), writing through both
+  // of its calls.
+  PelLog shared("Busy");
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t)
-    threads.emplace_back([t] {
-      for (int i = 0; i < kLines; ++i)
-        PelLog("Busy").write(0, PelLogInfo, "T" + std::to_string(t),
-                             std::string(100, 'x') + std::to_string(i) + "|");
+    threads.emplace_back([t, &shared] {
+      const std::string source = "T" + std::to_string(t);
+      for (int i = 0; i < kLines; ++i) {
+        const std::string message = std::string(100, 'x') + std::to_string(i) + "|";
+        if (t % 2 == 0)
+          PelLog("Busy").write(0, PelLogInfo, source, message);
+        else if (i % 2 == 0)
+          shared.write(0, PelLogInfo, source, message);
+        else
+          shared.writeLines(0, PelLogInfo, source, {message});
+      }
     });
   for (auto& th : threads) th.join();
   int status = 0;

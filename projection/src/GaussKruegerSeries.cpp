@@ -1,5 +1,7 @@
 #include "GaussKruegerSeries.h"
 
+#include "EllipsoidConversions.h"
+
 #include <array>
 #include <bit>
 #include <cmath>
@@ -260,8 +262,9 @@ PlanePoint GaussKruegerSeriesForward(const Ellipsoid& el, double B, double l) {
   const CollapsedSeries& series = SeriesFor(el.ep2);
   const double phi = B / kRho;
   const double lr = l / kRho;
-  const double c = std::cos(phi);
-  const double s = std::sin(phi);
+  const SinCos latitude = SinCosOfDegrees(B);
+  const double c = latitude.cos;
+  const double s = latitude.sin;
   const double w = c * c;
   const double n = el.N(c);
   const double l2 = lr * lr;

@@ -202,8 +202,6 @@ int C3DTrafo::Adjust() {
   HelmertParameters p;  // start values: no rotation, no translation, m = 1
   double lastRotation = 0.0, lastScale = 0.0, lastTranslation = 0.0;
   bool converged = false;
-  CMatrix Ns(7, 7, 0.0);  // the equilibrated normal matrix, inverted in place in every pass
-  if (!Ns.IsValid()) return kAdjustFailed;
   for (int pass = 1; pass <= kMaxPasses && !converged; ++pass) {
     passes_ = pass;
     double R[3][3], dO[3][3], dP[3][3], dK[3][3];
@@ -254,17 +252,14 @@ int C3DTrafo::Adjust() {
       d[i] = std::sqrt(N[i][i]);
     }
     // N and the products d_i·d_j are symmetric, so each quotient serves both
-    // of its places.
-    for (int i = 0; i < 7; ++i)
-      for (int j = i; j < 7; ++j) Ns[i][j] = Ns[j][i] = N[i][j] / (d[i] * d[j]);
-    if (!Ns.InvertFullPivot(kSingularBound)) return kAdjustFailed;
-    // delta = N^-1 n, each sum from 0 in column order as the matrix product forms it.
-    double delta[7];
+    // of its places. Ns·(D·delta) = D^-1·n.
+    double Ns[7 * 7], delta[7];
     for (int i = 0; i < 7; ++i) {
-      double sum = 0.0;
-      for (int k = 0; k < 7; ++k) sum += Ns[i][k] / (d[i] * d[k]) * n[k];
-      delta[i] = sum;
+      for (int j = i; j < 7; ++j) Ns[i * 7 + j] = Ns[j * 7 + i] = N[i][j] / (d[i] * d[j]);
+      delta[i] = n[i] / d[i];
     }
+    if (!CMatrix::SolveSymmetricPositive(Ns, 7, delta, kSingularBound)) return kAdjustFailed;
+    for (int i = 0; i < 7; ++i) delta[i] /= d[i];
 
     p.omega += delta[0];
     p.phi += delta[1];

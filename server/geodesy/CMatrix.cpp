@@ -81,7 +81,73 @@ bool GaussJordanFullPivot(double* values, int n, double threshold, int* pivotRow
   return true;
 }
 
+// Cholesky factorisation with symmetric pivoting and the two triangular
+// solves (see SolveSymmetricPositive). Size > 0 fixes n at compile time.
+template <int Size>
+bool PivotedCholeskySolve(double* values, int n, double* b, double threshold, int* permutation) {
+  if constexpr (Size > 0) n = Size;
+  const auto a = [values, n](int i) { return values + static_cast<std::ptrdiff_t>(i) * n; };
+  for (int i = 0; i < n; ++i) permutation[i] = i;
+  for (int k = 0; k < n; ++k) {
+    int p = k;
+    for (int i = k + 1; i < n; ++i)
+      if (a(i)[i] > a(p)[p]) p = i;
+    if (!(a(p)[p] > threshold)) return false;
+    if (p != k) {
+      // Rows and columns k and p change places; the factor's finished
+      // columns (left of k) move with their rows.
+      for (int j = 0; j < n; ++j) std::swap(a(k)[j], a(p)[j]);
+      for (int i = 0; i < n; ++i) std::swap(a(i)[k], a(i)[p]);
+      std::swap(permutation[k], permutation[p]);
+    }
+    // The reciprocal is kept on the diagonal: every later use multiplies,
+    // so the chain from one pivot to the next holds one division.
+    const double inverse = 1.0 / std::sqrt(a(k)[k]);
+    a(k)[k] = inverse;
+    for (int i = k + 1; i < n; ++i) a(i)[k] *= inverse;
+    // The remaining block loses the outer product of the new column; both
+    // triangles are kept, as the row and column exchanges read either.
+    for (int i = k + 1; i < n; ++i) {
+      const double lik = a(i)[k];
+      for (int j = k + 1; j < n; ++j) a(i)[j] -= lik * a(j)[k];
+    }
+  }
+  double y[16];
+  for (int i = 0; i < n; ++i) {
+    double sum = b[permutation[i]];
+    for (int j = 0; j < i; ++j) sum -= a(i)[j] * y[j];
+    y[i] = sum * a(i)[i];
+  }
+  for (int i = n - 1; i >= 0; --i) {
+    double sum = y[i];
+    for (int j = i + 1; j < n; ++j) sum -= a(j)[i] * y[j];
+    y[i] = sum * a(i)[i];
+  }
+  for (int i = 0; i < n; ++i) {
+    if (!std::isfinite(y[i])) return false;
+    b[permutation[i]] = y[i];
+  }
+  return true;
+}
+
 }  // namespace
+
+bool CMatrix::SolveSymmetricPositive(double* a, int n, double* b, double relativeTolerance) {
+  constexpr int kLargest = 16;
+  if (n <= 0 || n > kLargest) return false;
+  double largest = 0.0;
+  for (int k = 0; k < n * n; ++k) {
+    if (!std::isfinite(a[k])) return false;
+    largest = std::max(largest, std::fabs(a[k]));
+  }
+  for (int k = 0; k < n; ++k)
+    if (!std::isfinite(b[k])) return false;
+  if (largest == 0.0) return false;
+  int permutation[kLargest];
+  const double threshold = largest * relativeTolerance;
+  return n == kAdjustmentSize ? PivotedCholeskySolve<kAdjustmentSize>(a, n, b, threshold, permutation)
+                              : PivotedCholeskySolve<0>(a, n, b, threshold, permutation);
+}
 
 CMatrix::CMatrix(int rows, int columns, double fill) { Resize(rows, columns, fill); }
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "geodesy/C3DTrafo.h"
 #include "geodesy/CMatrix.h"
@@ -63,6 +64,76 @@ TEST(Matrix, SingularAndMismatchedOperands) {
 
   EXPECT_EQ(CMatrix(-1, 3).Rows(), -1);
   EXPECT_EQ(CMatrix(1 << 20, 1 << 20).Rows(), -1);  // refused, not attempted
+}
+
+// a = m·mᵀ + shift·I for a random m: symmetric, positive definite for
+// shift > 0, of rank `rank` for shift = 0.
+std::vector<double> SymmetricMatrix(int n, int rank, double shift, unsigned seed) {
+  std::vector<double> m(static_cast<std::size_t>(n * rank));
+  for (double& v : m) {
+    seed = seed * 1103515245u + 12345u;
+    v = static_cast<double>((seed >> 8) % 2001) / 1000.0 - 1.0;
+  }
+  std::vector<double> a(static_cast<std::size_t>(n * n), 0.0);
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) {
+      for (int k = 0; k < rank; ++k) a[i * n + j] += m[i * rank + k] * m[j * rank + k];
+      if (i == j) a[i * n + j] += shift;
+    }
+  return a;
+}
+
+TEST(Matrix, SymmetricSolveAgreesWithTheFullPivotInverse) {
+  for (int n : {1, 2, 3, 7, 11, 16}) {
+    for (unsigned seed = 1; seed <= 20; ++seed) {
+      std::vector<double> a = SymmetricMatrix(n, n, 1e-3, seed);
+      // Rows and columns scaled over three orders of magnitude, so that
+      // the largest diagonal element is not the first.
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+          a[i * n + j] *= std::pow(10.0, (n - 1 - i) % 4) * std::pow(10.0, (n - 1 - j) % 4);
+      std::vector<double> b(n);
+      for (int i = 0; i < n; ++i) b[i] = std::sin(seed + i) * std::pow(10.0, (n - 1 - i) % 4);
+      CMatrix inverse(n, n);
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) inverse[i][j] = a[i * n + j];
+      ASSERT_TRUE(inverse.InvertFullPivot(1e-15));
+      std::vector<double> x = b, factor = a;
+      ASSERT_TRUE(CMatrix::SolveSymmetricPositive(factor.data(), n, x.data(), 1e-15)) << n << " " << seed;
+      // The residual of the solution, relative to the terms that form it.
+      for (int i = 0; i < n; ++i) {
+        double viaInverse = 0.0, residual = b[i], scale = std::fabs(b[i]);
+        for (int j = 0; j < n; ++j) {
+          viaInverse += inverse[i][j] * b[j];
+          residual -= a[i * n + j] * x[j];
+          scale += std::fabs(a[i * n + j] * x[j]);
+        }
+        EXPECT_LE(std::fabs(residual), 1e-11 * scale) << n << " " << seed << " row " << i;
+        EXPECT_NEAR(x[i], viaInverse, 1e-7 * std::fabs(viaInverse) + 1e-300) << n << " " << seed;
+      }
+    }
+  }
+}
+
+TEST(Matrix, SymmetricSolveFindsSingularWhereFullPivotingDoes) {
+  for (int n : {2, 7, 12}) {
+    for (int rank = 0; rank < n; ++rank) {
+      std::vector<double> a = SymmetricMatrix(n, rank, 0.0, 7u + rank);
+      if (rank == 0) a[0] = 0.0;
+      std::vector<double> b(n, 1.0);
+      CMatrix inverse(n, n);
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) inverse[i][j] = a[i * n + j];
+      EXPECT_FALSE(inverse.InvertFullPivot(1e-13)) << n << " rank " << rank;
+      EXPECT_FALSE(CMatrix::SolveSymmetricPositive(a.data(), n, b.data(), 1e-13)) << n << " rank " << rank;
+    }
+  }
+  double notFinite[4] = {1, 0, 0, NAN}, b[2] = {1, 1};
+  EXPECT_FALSE(CMatrix::SolveSymmetricPositive(notFinite, 2, b, 1e-13));
+  double fine[4] = {2, 0, 0, 2}, nanRight[2] = {1, NAN};
+  EXPECT_FALSE(CMatrix::SolveSymmetricPositive(fine, 2, nanRight, 1e-13));
+  double tooLarge[17 * 17] = {}, rhs[17] = {};
+  EXPECT_FALSE(CMatrix::SolveSymmetricPositive(tooLarge, 17, rhs, 1e-13));
 }
 
 TEST(HelmertRotation, MatchesTheProductOfTheAxisRotations) {

@@ -6,9 +6,11 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <thread>
 
 #include "Ellipsoid.h"
+#include "EllipsoidConversions.h"
 #include "ProjectionTestSupport.h"
 
 using namespace projection_test;
@@ -212,4 +214,64 @@ TEST(MeridianArcsAndIsometricLatitude, OffsetFromALatitudeMatchesTheDirectInvers
       }
     }
   }
+}
+
+namespace {
+
+// Distance of got from the exact value in units of the last place of got.
+double UnitsInLastPlace(double got, long double exact) {
+  const double ulp = std::nextafter(std::fabs(got), INFINITY) - std::fabs(got);
+  return static_cast<double>(std::fabs(static_cast<long double>(got) - exact) / ulp);
+}
+
+}  // namespace
+
+TEST(SinCosOfDegrees, WithinTwoUnitsInTheLastPlaceOfTheExactValue) {
+  const long double radiansPerDegree = 3.14159265358979323846264338327950288L / 180.0L;
+  std::mt19937_64 rng(17);
+  std::uniform_real_distribution<double> wide(-1000.0, 1000.0), near(-1.0, 1.0);
+  double worstSin = 0.0, worstCos = 0.0;
+  for (int i = 0; i < 400000; ++i) {
+    // Anywhere, and close to the multiples of 45° where the reduction and
+    // the quadrants change.
+    const double degrees =
+        i % 2 == 0 ? wide(rng) : 45.0 * static_cast<int>(wide(rng) / 45.0) + near(rng) * 1e-6;
+    const pel::SinCos got = pel::SinCosOfDegrees(degrees);
+    // The reference reduces by whole quarter turns first (exact in long
+    // double too), so that its own rounding stays far below a double's.
+    const long double quarters = std::nearbyint(static_cast<long double>(degrees) / 90.0L);
+    const long double x = (static_cast<long double>(degrees) - 90.0L * quarters) * radiansPerDegree;
+    const long long q = static_cast<long long>(quarters) & 3;
+    const long double sr = std::sin(x), cr = std::cos(x);
+    const long double s = q == 0 ? sr : q == 1 ? cr : q == 2 ? -sr : -cr;
+    const long double c = q == 0 ? cr : q == 1 ? -sr : q == 2 ? -cr : sr;
+    if (std::fabs(s) > 1e-3)
+      worstSin = std::max(worstSin, UnitsInLastPlace(got.sin, s));
+    else
+      EXPECT_LT(std::fabs(got.sin - s), 2e-19L) << degrees;
+    if (std::fabs(c) > 1e-3)
+      worstCos = std::max(worstCos, UnitsInLastPlace(got.cos, c));
+    else
+      EXPECT_LT(std::fabs(got.cos - c), 2e-19L) << degrees;
+  }
+  EXPECT_LE(worstSin, 2.0);
+  EXPECT_LE(worstCos, 2.0);
+}
+
+TEST(SinCosOfDegrees, ExactAnglesSignsAndWhatCannotBeReduced) {
+  // Multiples of 90° give what sin and cos of the rounded radians give:
+  // their tiny values keep the side of ±180° through atan2.
+  for (double degrees : {-720.0, -360.0, -180.0, -90.0, -0.0, 0.0, 90.0, 180.0, 270.0, 360.0, 720.0}) {
+    EXPECT_EQ(pel::SinCosOfDegrees(degrees).sin, std::sin(degrees / pel::kRho)) << degrees;
+    EXPECT_EQ(pel::SinCosOfDegrees(degrees).cos, std::cos(degrees / pel::kRho)) << degrees;
+  }
+  EXPECT_TRUE(std::signbit(pel::SinCosOfDegrees(-0.0).sin));
+  EXPECT_EQ(std::atan2(pel::SinCosOfDegrees(-180.0).sin + 0.0, -1.0), -pel::kPi);
+  EXPECT_NEAR(pel::SinCosOfDegrees(30.0).sin, 0.5, 1e-16);
+  EXPECT_NEAR(pel::SinCosOfDegrees(-60.0).cos, 0.5, 1e-16);
+  EXPECT_TRUE(std::isnan(pel::SinCosOfDegrees(NAN).sin));
+  EXPECT_TRUE(std::isnan(pel::SinCosOfDegrees(INFINITY).cos));
+  // Far beyond any angle of the conversions: the library's functions.
+  const double huge = 1e12 + 0.25;
+  EXPECT_EQ(pel::SinCosOfDegrees(huge).sin, std::sin(huge / pel::kRho));
 }

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "AreaSearch.h"
+#include "PelDegreeTrig.h"
 
 namespace marlo {
 
@@ -80,9 +81,9 @@ ProjectionBinding TargetBinding(const DatabaseHeader& header, const ProjectionBi
 // the shifted point (B1, L1, h1), with the ellipsoid quantities of the input
 // point.
 Geographic Similarity(const CMasche& area, const EllipsoidQuantities& q, double B1, double L1, double h1) {
-  const double phi = B1 / kRhoDegrees, lambda = L1 / kRhoDegrees;
-  const double sinPhi = std::sin(phi), cosPhi = std::cos(phi);
-  const double sinLam = std::sin(lambda), cosLam = std::cos(lambda);
+  const pel::SinCos phi = pel::SinCosOfDegrees(B1), lambda = pel::SinCosOfDegrees(L1);
+  const double sinPhi = phi.sin, cosPhi = phi.cos;
+  const double sinLam = lambda.sin, cosLam = lambda.cos;
   const double tx = area.tx, ty = area.ty, tz = area.tz;
   const double rx = area.rx, ry = area.ry, rz = area.rz;
   const double N = q.N, M = q.M, W = q.W, e2 = q.e2;

@@ -2,27 +2,41 @@
 
 #include <cmath>
 
+#include "PelDegreeTrig.h"
+
 namespace marlo {
 
-EllipsoidQuantities QuantitiesAt(double a, double b, double latitudeDegrees) {
-  EllipsoidQuantities q;
-  q.e2 = (a * a - b * b) / (a * a);
-  q.ep2 = (a * a - b * b) / (b * b);
-  q.c = a * a / b;
-  return QuantitiesAt(q, a, latitudeDegrees);
-}
+namespace {
 
-EllipsoidQuantities QuantitiesAt(const EllipsoidQuantities& ellipsoid, double a, double latitudeDegrees) {
+// The latitude-dependent quantities from the cosine of the latitude.
+EllipsoidQuantities QuantitiesWithCosine(const EllipsoidQuantities& ellipsoid, double a, double cosB) {
   EllipsoidQuantities q;
   q.e2 = ellipsoid.e2;
   q.ep2 = ellipsoid.ep2;
   q.c = ellipsoid.c;
-  const double cosB = std::cos(latitudeDegrees / kRhoDegrees);
   q.V = std::sqrt(1.0 + q.ep2 * cosB * cosB);
   q.N = q.c / q.V;
   q.M = q.c / (q.V * q.V * q.V);
   q.W = a / q.N;
   return q;
+}
+
+EllipsoidQuantities LatitudeFreeQuantities(double a, double b) {
+  EllipsoidQuantities q;
+  q.e2 = (a * a - b * b) / (a * a);
+  q.ep2 = (a * a - b * b) / (b * b);
+  q.c = a * a / b;
+  return q;
+}
+
+}  // namespace
+
+EllipsoidQuantities QuantitiesAt(double a, double b, double latitudeDegrees) {
+  return QuantitiesAt(LatitudeFreeQuantities(a, b), a, latitudeDegrees);
+}
+
+EllipsoidQuantities QuantitiesAt(const EllipsoidQuantities& ellipsoid, double a, double latitudeDegrees) {
+  return QuantitiesWithCosine(ellipsoid, a, pel::SinCosOfDegrees(latitudeDegrees).cos);
 }
 
 namespace {
@@ -122,8 +136,9 @@ bool InterpolateResiduals(const MarloDatabase& db, const InterpolationSettings& 
 
 void ApplyMetricCorrection(double targetA, double targetB, double dLat, double dLon, double dHeight,
                            double& L, double& B, double& h) {
-  const EllipsoidQuantities q = QuantitiesAt(targetA, targetB, B);
-  const double cosB = std::cos(B / kRhoDegrees);
+  // One cosine for the radii and the longitude's scale.
+  const double cosB = pel::SinCosOfDegrees(B).cos;
+  const EllipsoidQuantities q = QuantitiesWithCosine(LatitudeFreeQuantities(targetA, targetB), targetA, cosB);
   B += kRhoDegrees * dLat / q.M;
   L += kRhoDegrees * dLon / (q.N * cosB);
   h += dHeight;

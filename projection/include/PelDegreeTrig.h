@@ -28,11 +28,13 @@ inline SinCos SinCosOfReduced(double x) {
                    s17 = 1.0 / 355687428096000.0;
   constexpr double c4 = 1.0 / 24.0, c6 = -1.0 / 720.0, c8 = 1.0 / 40320.0, c10 = -1.0 / 3628800.0,
                    c12 = 1.0 / 479001600.0, c14 = -1.0 / 87178291200.0, c16 = 1.0 / 20922789888000.0;
-  const double sinTail = s3 + z * (s5 + z * (s7 + z * (s9 + z * (s11 + z * (s13 + z * (s15 + z * s17))))));
-  const double cosTail = c4 + z * (c6 + z * (c8 + z * (c10 + z * (c12 + z * (c14 + z * c16)))));
+  // Estrin's scheme: the powers of z side by side instead of one long chain.
+  const double z2 = z * z, z4 = z2 * z2;
+  const double sinTail = ((s3 + z * s5) + z2 * (s7 + z * s9)) + z4 * ((s11 + z * s13) + z2 * (s15 + z * s17));
+  const double cosTail = ((c4 + z * c6) + z2 * (c8 + z * c10)) + z4 * ((c12 + z * c14) + z2 * c16);
   const double half = 0.5 * z;
   const double w = 1.0 - half;
-  return SinCos{x + x * z * sinTail, w + (((1.0 - w) - half) + z * z * cosTail)};
+  return SinCos{x + x * z * sinTail, w + (((1.0 - w) - half) + z2 * cosTail)};
 }
 
 // Sine and cosine of an angle in degrees. The angle is reduced to within

@@ -162,9 +162,15 @@ bool AreaContains(const CMasche& area, double easting, double northing) {
   // the segment from the point to the reference point touches or crosses
   // are counted, as SegmentsIntersect decides it: each orientation is
   // worked out once, the one of the point towards a ring node serving the
-  // two edges that meet there.
+  // two edges that meet there. A ring node right on the segment counts as
+  // lying to its left (as if the segment passed a hair beside it): touching
+  // both edges that meet there would count one crossing twice and turn the
+  // answer over, so that a point on the line from the reference through a
+  // corner (an area's diagonal, on a regular mesh) would fall outside its
+  // own area, and an outside point into it.
+  const auto side = [](int towards) { return towards == 0 ? 1 : towards; };
   std::size_t crossings = 0;
-  const int firstTowards = Orientation(point, area.reference, ring[0]);
+  const int firstTowards = side(Orientation(point, area.reference, ring[0]));
   int towardsStart = firstTowards;
   for (std::size_t i = 0; i < n; ++i) {
     const PlanePoint& start = ring[i];
@@ -172,9 +178,9 @@ bool AreaContains(const CMasche& area, double easting, double northing) {
     const PlanePoint& end = last ? ring[0] : ring[i + 1];
     const int pointSide = Orientation(start, end, point);
     if (pointSide == 0) return true;
-    const int towardsEnd = last ? firstTowards : Orientation(point, area.reference, end);
+    const int towardsEnd = last ? firstTowards : side(Orientation(point, area.reference, end));
     const int referenceSide = sidesNoted ? area.referenceSides[i] : Orientation(start, end, area.reference);
-    if (towardsEnd * towardsStart <= 0 && pointSide * referenceSide <= 0) ++crossings;
+    if (towardsEnd != towardsStart && pointSide * referenceSide <= 0) ++crossings;
     towardsStart = towardsEnd;
   }
   return (crossings % 2) == 1;

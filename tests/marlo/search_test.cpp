@@ -159,3 +159,33 @@ TEST(MarloSearch, MissingProjectionLibraryFindsNoArea) {
 }
 
 }  // namespace
+
+// The segment from the tested point to the reference point running exactly
+// through a ring corner: the two edges that meet there are one crossing.
+TEST(MarloSearch, ASegmentThroughACornerCrossesTheRingOnce) {
+  marlo::CMasche square;
+  square.ring = {{0, 0}, {1000, 0}, {1000, 1000}, {0, 1000}};
+  square.ringClosed = true;
+  auto contains = [&square](double x, double y) { return marlo::AreaContains(square, /*easting*/ y, x); };
+  // Reference on the diagonal: points on the diagonal inside, the centre
+  // among them, and beyond the far corner outside.
+  square.reference = {2000, 2000};
+  EXPECT_TRUE(contains(500, 500));
+  EXPECT_TRUE(contains(0.5, 0.5));
+  EXPECT_FALSE(contains(-500, -500));
+  // Reference beside the square: an outside point whose segment enters
+  // through the corner (0, 1000) and leaves through the right edge.
+  square.reference = {2000, 0};
+  EXPECT_FALSE(contains(-500, 1250));
+  EXPECT_TRUE(contains(500, 750));  // on the same line, inside
+  // The same with the notes of the reference's sides, as loading leaves them.
+  square.referenceSides.clear();
+  for (std::size_t i = 0; i < square.ring.size(); ++i)
+    square.referenceSides.push_back(static_cast<signed char>(
+        marlo::Orient(square.ring[i], square.ring[(i + 1) % square.ring.size()], square.reference)));
+  EXPECT_FALSE(contains(-500, 1250));
+  EXPECT_TRUE(contains(500, 750));
+  // A segment along an edge's line: the edge's own points are on the ring.
+  EXPECT_TRUE(contains(500, 0));
+  EXPECT_FALSE(contains(-500, 0));
+}

@@ -41,6 +41,21 @@ std::string SessionTimestamp() {
   return text;
 }
 
+SessionEndLine ReceiveEndLine(int receiveResult) {
+  switch (receiveResult) {
+    case kSentenceReset:
+      return {PelLogInfo, "Connection was reset."};
+    case kSentenceAborted:
+      return {PelLogInfo, "Connection was aborted."};
+    case kSentenceChecksum:
+      return {PelLogError, "NMEA-checksum-failure!!."};
+    case kSentenceClosed:
+      return {PelLogInfo, "Connection was closed."};
+    default:
+      return {PelLogError, "Error reading message from client."};
+  }
+}
+
 const std::string& NameClient(PelThreadArgument& argument) {
   if (argument.name.empty())
     argument.name =
@@ -93,25 +108,11 @@ class Session {
  private:
   // false when the session ends (the reason is logged).
   bool readRequest(std::string& request) {
-    switch (socket_.receiveSentence(request)) {
-      case kSentenceRead:
-        return true;
-      case kSentenceReset:
-        info("Connection was reset.");
-        return false;
-      case kSentenceAborted:
-        info("Connection was aborted.");
-        return false;
-      case kSentenceChecksum:
-        error("NMEA-checksum-failure!!.");
-        return false;
-      case kSentenceClosed:
-        info("Connection was closed.");
-        return false;
-      default:
-        error("Error reading message from client.");
-        return false;
-    }
+    const int received = socket_.receiveSentence(request);
+    if (received == kSentenceRead) return true;
+    const SessionEndLine end = ReceiveEndLine(received);
+    log_.write(0, end.level, source_, end.text);
+    return false;
   }
 
   // The request is answered into replies_ under the configuration's lock,

@@ -22,4 +22,12 @@ const char* ModeWord(int format);
 // "Date: %d.%m.%Y Time: %H:%M:%S" of the current local time.
 std::string SessionTimestamp();
 
+// The log line of a receive that ended a session (reset, aborted, closed,
+// wrong checksum or any other failure) and its PelLog level.
+struct SessionEndLine {
+  int level;
+  const char* text;
+};
+SessionEndLine ReceiveEndLine(int receiveResult);
+
 }  // namespace tarvik

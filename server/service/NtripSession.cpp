@@ -111,26 +111,16 @@ class NtripSession {
  private:
   // false when the session ends (the reason is logged).
   bool readLine(std::string& line) {
-    switch (socket_.receiveLine(line, kRoverLineLimit)) {
-      case kLineRead:
-        return true;
-      case kLineTooLong:
-        error("Line of more than " + std::to_string(kRoverLineLimit) + " bytes from client " + arg_.name +
-              "; session ended.");
-        return false;
-      case kSentenceReset:
-        info("Connection was reset.");
-        return false;
-      case kSentenceAborted:
-        info("Connection was aborted.");
-        return false;
-      case kSentenceClosed:
-        info("Connection was closed.");
-        return false;
-      default:
-        error("Error reading message from client.");
-        return false;
+    const int received = socket_.receiveLine(line, kRoverLineLimit);
+    if (received == kLineRead) return true;
+    if (received == kLineTooLong) {
+      error("Line of more than " + std::to_string(kRoverLineLimit) + " bytes from client " + arg_.name +
+            "; session ended.");
+      return false;
     }
+    const SessionEndLine end = ReceiveEndLine(received);
+    log_.write(0, end.level, source_, end.text);
+    return false;
   }
 
   // false when the session ends.

@@ -1,12 +1,12 @@
 #include "GaussKruegerSeries.h"
 
-#include "EllipsoidConversions.h"
-
 #include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+
+#include "PelDegreeTrig.h"
 
 namespace pel {
 namespace series {

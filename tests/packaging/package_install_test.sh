@@ -164,13 +164,16 @@ chown -R tarvik:tarvik /var/lib/tarvik
 (cd / && exec setpriv --reuid=tarvik --regid=tarvik --init-groups --no-new-privs --bounding-set=-all \
   --inh-caps=-all /usr/bin/tarvik --home /var/lib/tarvik --start all) >"$work/server.log" 2>&1 &
 server=$!
-ready=0
-for _ in $(seq 1 300); do
-  if (exec 3<>"/dev/tcp/127.0.0.1/${ports[0]}") 2>/dev/null; then ready=1; break; fi
-  kill -0 "$server" 2>/dev/null || break
-  sleep 0.1
+# The configurations start one after the other: every port is awaited.
+for port in "${ports[@]}"; do
+  ready=0
+  for _ in $(seq 1 300); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then ready=1; break; fi
+    kill -0 "$server" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ "$ready" = 1 ] || { cat "$work/server.log"; fail "the installed program did not serve port $port"; }
 done
-[ "$ready" = 1 ] || { cat "$work/server.log"; fail "the installed program did not serve port ${ports[0]}"; }
 timeout 60 /usr/bin/tarvik-client 127.0.0.1 "${ports[0]}" --lat 47.8 --lon 14.9 --height 500 --expect 3 \
   >"$work/answer.txt" 2>&1 || { cat "$work/answer.txt" "$work/server.log"; fail "tarvik-client got no answer"; }
 [ "$(grep -c 'CRC-24Q ok' "$work/answer.txt")" = 3 ] || { cat "$work/answer.txt"; fail "not three sound frames"; }
@@ -178,7 +181,7 @@ for m in 1021 1023 1025; do
   grep -Eq "MessageNumber +$m\b" "$work/answer.txt" || { cat "$work/answer.txt"; fail "no message $m"; }
 done
 timeout 60 /usr/bin/tarvik-client 127.0.0.1 "${ports[2]}" --send 'getmode*' --expect 1 >"$work/mode.txt" 2>&1 ||
-  fail "no answer to getmode*"
+  { cat "$work/mode.txt" "$work/server.log"; fail "no answer to getmode*"; }
 grep -q 'XML\*' "$work/mode.txt" || { cat "$work/mode.txt"; fail "getmode* of the XML configuration"; }
 
 kill -TERM "$server"

@@ -149,10 +149,16 @@ systemd-analyze verify "$man_check" /usr/lib/systemd/system/tarvik.service >"$wo
 if [ -s "$work/verify.log" ]; then cat "$work/verify.log"; fail "systemd-analyze verify warns about the unit"; fi
 
 step "the installed program serves a copy of the demo folder as user tarvik"
-# Three ports nobody listens on.
+# Three ports nobody listens on, below the kernel's range of local ports for
+# outgoing connections: a port in that range may be the local end of another
+# test's connection, and the configuration could not bind it.
+read -r ephemeral _ </proc/sys/net/ipv4/ip_local_port_range
+low=10000
+[ "$ephemeral" -gt $((low + 1000)) ] || low=1024
 ports=()
 while [ "${#ports[@]}" -lt 3 ]; do
-  p=$((20000 + RANDOM % 40000))
+  p=$((low + RANDOM % (ephemeral - low)))
+  case " ${ports[*]} " in *" $p "*) continue ;; esac
   if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then ports+=("$p"); fi
 done
 bash "$src/tools/make_demo_home.sh" --dest "$work/demo" --build "$build" \

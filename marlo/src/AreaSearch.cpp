@@ -63,17 +63,23 @@ void OrderRing(const MarloDatabase& db, CMasche& area, std::vector<int>& ringNod
   area.ringClosed = allFound;
 }
 
+void NoteBox(CMasche& area) {
+  area.minX = area.maxX = area.ring[0].x;
+  area.minY = area.maxY = area.ring[0].y;
+  for (const PlanePoint& p : area.ring) {
+    area.minX = std::min(area.minX, p.x);
+    area.maxX = std::max(area.maxX, p.x);
+    area.minY = std::min(area.minY, p.y);
+    area.maxY = std::max(area.maxY, p.y);
+  }
+  area.boxNoted = true;
+}
+
 // A mesh node off the ring serves as the outside point; it must lie
 // outside the ring's bounding box too, or an overlapping neighbour's
 // node inside this polygon would invert the test.
 void PickReference(const MarloDatabase& db, const std::vector<int>& ringNodes, CMasche& area) {
-  double minX = area.ring[0].x, maxX = minX, minY = area.ring[0].y, maxY = minY;
-  for (const PlanePoint& p : area.ring) {
-    minX = std::min(minX, p.x);
-    maxX = std::max(maxX, p.x);
-    minY = std::min(minY, p.y);
-    maxY = std::max(maxY, p.y);
-  }
+  const double minX = area.minX, maxX = area.maxX, minY = area.minY, maxY = area.maxY;
   const std::set<int> onRing(ringNodes.begin(), ringNodes.end());
   for (const auto& [nodeId, node] : db.nodes) {
     if (onRing.count(nodeId)) continue;
@@ -121,6 +127,8 @@ void PreparePolygons(MarloDatabase& db) {
     OrderRing(db, area, ringNodes);
     area.reference = fallback;
     area.referenceSides.clear();
+    area.boxNoted = false;
+    if (area.ringClosed) NoteBox(area);
     if (area.ringClosed && db.areas.size() >= 3) PickReference(db, ringNodes, area);
     if (area.ringClosed) NoteReferenceSides(area);
   }
@@ -152,6 +160,10 @@ bool SegmentsIntersect(const PlanePoint& p, const PlanePoint& q, const PlanePoin
 
 bool AreaContains(const CMasche& area, double easting, double northing) {
   if (!area.ringClosed) return false;
+  // Beyond the box (the box's edge still counts as possibly on the ring).
+  if (area.boxNoted &&
+      (northing < area.minX || northing > area.maxX || easting < area.minY || easting > area.maxY))
+    return false;
   const PlanePoint point{northing, easting};
   const std::vector<PlanePoint>& ring = area.ring;
   const std::size_t n = ring.size();

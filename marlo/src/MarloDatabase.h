@@ -105,6 +105,11 @@ struct CMasche {
   // the reference point's side of each edge does not depend on the point
   // tested, so the polygon test need not work it out for every point.
   std::vector<signed char> referenceSides;
+  // The ring's bounding box (x = northing, y = easting), noted with the
+  // reference sides: a point outside it is outside the area, so most
+  // candidates of a cell are turned down without walking their edges.
+  bool boxNoted = false;
+  double minX = 0.0, maxX = 0.0, minY = 0.0, maxY = 0.0;
 };
 
 // Candidate areas of the index cells that CellNumber can give, in the order

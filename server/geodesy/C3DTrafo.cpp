@@ -1,6 +1,7 @@
 #include "geodesy/C3DTrafo.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "geodesy/CMatrix.h"
 
@@ -118,6 +119,18 @@ struct NormalSums {
   }
 };
 
+// An id of up to seven bytes as one number: its bytes and its length, so
+// that two such ids are equal exactly when their numbers are. Longer ids
+// share one number and are compared as text.
+constexpr std::uint64_t kLongId = ~std::uint64_t{0};
+std::uint64_t IdKey(const std::string& id) {
+  if (id.size() > 7) return kLongId;
+  std::uint64_t key = id.size();
+  for (std::size_t k = 0; k < id.size(); ++k)
+    key |= std::uint64_t{static_cast<unsigned char>(id[k])} << (8 * (k + 1));
+  return key;
+}
+
 bool Finite(const HelmertParameters& p) {
   return std::isfinite(p.omega) && std::isfinite(p.phi) && std::isfinite(p.kappa) && std::isfinite(p.TX) &&
          std::isfinite(p.TY) && std::isfinite(p.TZ) && std::isfinite(p.m);
@@ -134,16 +147,26 @@ C3DTrafo::C3DTrafo() : Pi(2.0 * std::acos(0.0)), Rho(180.0 / (2.0 * std::acos(0.
 void C3DTrafo::Clear() {
   source_.clear();
   target_.clear();
+  sourceKeys_.clear();
+  targetKeys_.clear();
 }
 
 void C3DTrafo::AddSourcePoint(const std::string& id, double X, double Y, double Z) {
-  if (source_.empty()) source_.reserve(kTypicalPoints);
+  if (source_.empty()) {
+    source_.reserve(kTypicalPoints);
+    sourceKeys_.reserve(kTypicalPoints);
+  }
   source_.push_back(CPointEx{id, X, Y, Z});
+  sourceKeys_.push_back(IdKey(id));
 }
 
 void C3DTrafo::AddTargetPoint(const std::string& id, double X, double Y, double Z) {
-  if (target_.empty()) target_.reserve(kTypicalPoints);
+  if (target_.empty()) {
+    target_.reserve(kTypicalPoints);
+    targetKeys_.reserve(kTypicalPoints);
+  }
   target_.push_back(CPointEx{id, X, Y, Z});
+  targetKeys_.push_back(IdKey(id));
 }
 
 void C3DTrafo::SetParameters(double omega, double phi, double kappa, double TX, double TY, double TZ,
@@ -189,12 +212,15 @@ int C3DTrafo::Adjust() {
   identical_.clear();
   if (source_.empty() || target_.empty()) return kAdjustFailed;
   identical_.reserve(source_.size());
-  for (const CPointEx& s : source_) {
-    for (const CPointEx& t : target_) {
-      if (t.Id == s.Id) {
-        identical_.push_back(CIdPoint{s.Id, s.X, s.Y, s.Z, t.X, t.Y, t.Z, 0.0, 0.0, 0.0});
-        break;
-      }
+  // Each source point with the first target point of the same id.
+  for (std::size_t i = 0; i < source_.size(); ++i) {
+    const CPointEx& s = source_[i];
+    const std::uint64_t key = sourceKeys_[i];
+    for (std::size_t j = 0; j < target_.size(); ++j) {
+      if (targetKeys_[j] != key || (key == kLongId && target_[j].Id != s.Id)) continue;
+      const CPointEx& t = target_[j];
+      identical_.push_back(CIdPoint{s.Id, i, s.X, s.Y, s.Z, t.X, t.Y, t.Z, 0.0, 0.0, 0.0});
+      break;
     }
   }
 

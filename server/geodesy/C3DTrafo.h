@@ -18,6 +18,8 @@
 // to non-finite values, or whose corrections have not settled after 1000
 // passes: such values would be no estimate at all.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,8 @@ struct CPointEx {
 
 struct CIdPoint {
   std::string Id;
+  // Position of the point in the source list.
+  std::size_t SourceIndex = 0;
   double XSource = 0.0, YSource = 0.0, ZSource = 0.0;
   double XTarget = 0.0, YTarget = 0.0, ZTarget = 0.0;
   // Residuals (transformed source minus target), metres.
@@ -81,6 +85,9 @@ class C3DTrafo {
  private:
   std::vector<CPointEx> source_;
   std::vector<CPointEx> target_;
+  // The points' ids in a form that compares in one step (see IdKey).
+  std::vector<std::uint64_t> sourceKeys_;
+  std::vector<std::uint64_t> targetKeys_;
   std::vector<CIdPoint> identical_;
   HelmertParameters p_;
   // The rotation matrix of p_, formed whenever the parameters change: a

@@ -94,10 +94,14 @@ bool PivotedCholeskySolve(double* values, int n, double* b, double threshold, in
       if (a(i)[i] > a(p)[p]) p = i;
     if (!(a(p)[p] > threshold)) return false;
     if (p != k) {
-      // Rows and columns k and p change places; the factor's finished
-      // columns (left of k) move with their rows.
-      for (int j = 0; j < n; ++j) std::swap(a(k)[j], a(p)[j]);
-      for (int i = 0; i < n; ++i) std::swap(a(i)[k], a(i)[p]);
+      // Rows and columns k and p change places in the lower triangle, the
+      // only one kept: the factor's finished columns (left of k) move with
+      // their rows, and between k and p row p's entries and column k's
+      // trade places.
+      for (int j = 0; j < k; ++j) std::swap(a(k)[j], a(p)[j]);
+      std::swap(a(k)[k], a(p)[p]);
+      for (int i = k + 1; i < p; ++i) std::swap(a(i)[k], a(p)[i]);
+      for (int i = p + 1; i < n; ++i) std::swap(a(i)[k], a(i)[p]);
       std::swap(permutation[k], permutation[p]);
     }
     // The reciprocal is kept on the diagonal: every later use multiplies,
@@ -105,11 +109,10 @@ bool PivotedCholeskySolve(double* values, int n, double* b, double threshold, in
     const double inverse = 1.0 / std::sqrt(a(k)[k]);
     a(k)[k] = inverse;
     for (int i = k + 1; i < n; ++i) a(i)[k] *= inverse;
-    // The remaining block loses the outer product of the new column; both
-    // triangles are kept, as the row and column exchanges read either.
+    // The remaining block loses the outer product of the new column.
     for (int i = k + 1; i < n; ++i) {
       const double lik = a(i)[k];
-      for (int j = k + 1; j < n; ++j) a(i)[j] -= lik * a(j)[k];
+      for (int j = k + 1; j <= i; ++j) a(i)[j] -= lik * a(j)[k];
     }
   }
   double y[16];

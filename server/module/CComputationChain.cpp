@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <string>
 
@@ -424,11 +423,8 @@ int CComputationChain::HelmertAdjustment() {
   // are taken in that order up to the first node whose conversion failed.
   GridBuffer<std::size_t> order(trafo.IdenticalPoints().size(), 0);
   std::size_t used = 0;
-  for (const auto& point : trafo.IdenticalPoints()) {
-    const long number = std::strtol(point.Id.c_str(), nullptr, 10);
-    if (number < 1 || static_cast<std::size_t>(number) > nodes_.size()) continue;
-    order[used++] = static_cast<std::size_t>(number - 1);
-  }
+  for (const auto& point : trafo.IdenticalPoints())
+    if (point.SourceIndex < nodes_.size()) order[used++] = point.SourceIndex;
   CoordinateArrays sources(used), sourceCartesian(used), helmertCartesian(used), helmert(used);
   for (std::size_t k = 0; k < used; ++k) {
     const CGeoPoint& node = nodes_[order[k]];

@@ -255,8 +255,48 @@ TEST(HelmertAdjustment, IdentifiersMatchExactlyAndInSourceOrder) {
   ASSERT_EQ(trafo.Adjust(), 1);
   const auto& points = trafo.IdenticalPoints();
   ASSERT_EQ(points.size(), 16u);
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(points[i].Id, std::to_string(i + 1));
+  for (int i = 0; i < 16; ++i) {
+    EXPECT_EQ(points[i].Id, std::to_string(i + 1));
+    EXPECT_EQ(points[i].SourceIndex, static_cast<std::size_t>(i));
+  }
   EXPECT_NEAR(trafo.Parameters().TX, 0.0, 1e-6);
+}
+
+// Ids of every length match as whole texts: long ones that share their
+// first bytes, ones that differ only in length or by a zero byte, the
+// empty id; each source point takes the first target of its id.
+TEST(HelmertAdjustment, IdentifiersOfAnyLengthMatchAsWholeTexts) {
+  const std::string ids[] = {"",         std::string("7\0", 2), "7",        "1234567",  "12345678",
+                             "12345679", "123456789",           "1234567 ", "ABCDEFGH", "ABCDEFGHI",
+                             "x",        "xx",                  "xxx",      "PT-0004",  "PT-00040",
+                             "PT-000400"};
+  C3DTrafo reference;
+  AddGrid(reference, nullptr, false);
+  C3DTrafo trafo;
+  for (int i = 0; i < 16; ++i) {
+    const CPointEx& s = reference.SourcePoints()[i];
+    trafo.AddSourcePoint(ids[i], s.X, s.Y, s.Z);
+  }
+  // Targets in reverse order, after a decoy for every id that a prefix or
+  // a length alone would confuse with it.
+  trafo.AddTargetPoint("123456", 1e9, 0, 0);
+  trafo.AddTargetPoint("1234567890", 1e9, 0, 0);
+  trafo.AddTargetPoint(std::string("7\0\0", 3), 1e9, 0, 0);
+  trafo.AddTargetPoint("PT-0004000", 1e9, 0, 0);
+  for (int i = 15; i >= 0; --i) {
+    const CPointEx& s = reference.SourcePoints()[i];
+    trafo.AddTargetPoint(ids[i], s.X + 10.0, s.Y, s.Z);
+  }
+  trafo.AddTargetPoint("ABCDEFGHI", 1e9, 1e9, 1e9);  // later duplicate: ignored
+  ASSERT_EQ(trafo.Adjust(), 1);
+  const auto& points = trafo.IdenticalPoints();
+  ASSERT_EQ(points.size(), 16u);
+  for (int i = 0; i < 16; ++i) {
+    EXPECT_EQ(points[i].Id, ids[i]);
+    EXPECT_EQ(points[i].SourceIndex, static_cast<std::size_t>(i));
+    EXPECT_EQ(points[i].XTarget, reference.SourcePoints()[i].X + 10.0) << i;
+  }
+  EXPECT_NEAR(trafo.Parameters().TX, 10.0, 1e-6);
 }
 
 // Points shifted by 100 m in X, identifiers "0", "1", ...

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "AreaSearch.h"
 #include "MarloGenerator.h"
@@ -137,6 +138,38 @@ TEST(MarloSearch, EveryPointOfTheDemoMeshFindsOneArea) {
   }
   EXPECT_EQ(missing, 0) << probes;
   for (const auto& [id, area] : db.areas) EXPECT_TRUE(area.ringClosed) << id;
+}
+
+// The bounding box turns candidates down before their edges are walked; it
+// must never change an answer of the walk, also on the box's edges, on the
+// lines of the ring's edges and on the ring's own nodes.
+TEST(MarloSearch, TheBoundingBoxAgreesWithTheRingWalk) {
+  MarloDatabase db = Load(marlogen::GenerateDatabase({}));
+  int compared = 0, inside = 0;
+  for (const auto& [id, area] : db.areas) {
+    ASSERT_TRUE(area.boxNoted) << id;
+    marlo::CMasche walked = area;
+    walked.boxNoted = false;
+    std::vector<marlo::PlanePoint> probes;
+    const double spanX = area.maxX - area.minX, spanY = area.maxY - area.minY;
+    for (int i = -2; i <= 12; ++i)
+      for (int j = -2; j <= 12; ++j)
+        probes.push_back({area.minX + spanX * i / 10.0, area.minY + spanY * j / 10.0});
+    for (std::size_t k = 0; k < area.ring.size(); ++k) {
+      const marlo::PlanePoint a = area.ring[k], b = area.ring[(k + 1) % area.ring.size()];
+      for (double t : {-1.0, -0.5, -1e-9, 0.0, 0.5, 1.0, 1.0 + 1e-9, 1.5, 2.0})
+        probes.push_back({a.x + t * (b.x - a.x), a.y + t * (b.y - a.y)});
+      probes.push_back({std::nextafter(a.x, -1e300), a.y});
+      probes.push_back({a.x, std::nextafter(a.y, 1e300)});
+    }
+    for (const marlo::PlanePoint& p : probes) {
+      const bool expected = marlo::AreaContains(walked, p.y, p.x);
+      ASSERT_EQ(marlo::AreaContains(area, p.y, p.x), expected) << id << ": " << p.x << ", " << p.y;
+      ++compared;
+      inside += expected ? 1 : 0;
+    }
+  }
+  EXPECT_GT(inside, compared / 4);
 }
 
 }  // namespace

@@ -266,10 +266,9 @@ TEST(HelmertAdjustment, IdentifiersMatchExactlyAndInSourceOrder) {
 // first bytes, ones that differ only in length or by a zero byte, the
 // empty id; each source point takes the first target of its id.
 TEST(HelmertAdjustment, IdentifiersOfAnyLengthMatchAsWholeTexts) {
-  const std::string ids[] = {"",         std::string("7\0", 2), "7",        "1234567",  "12345678",
-                             "12345679", "123456789",           "1234567 ", "ABCDEFGH", "ABCDEFGHI",
-                             "x",        "xx",                  "xxx",      "PT-0004",  "PT-00040",
-                             "PT-000400"};
+  const std::string ids[] = {
+      "",         std::string("7\0", 2), "7", "1234567", "12345678", "12345679", "123456789", "1234567 ",
+      "ABCDEFGH", "ABCDEFGHI",           "x", "xx",      "xxx",      "PT-0004",  "PT-00040",  "PT-000400"};
   C3DTrafo reference;
   AddGrid(reference, nullptr, false);
   C3DTrafo trafo;

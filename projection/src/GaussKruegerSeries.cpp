@@ -1,5 +1,6 @@
 #include "GaussKruegerSeries.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -185,6 +186,7 @@ constexpr int InverseTerms(int k) {
 // The inverse orders 2j + 2 and 2j + 3 side by side, the shorter padded with
 // zeros, so that one pair of lanes evaluates both.
 typedef double DoublePair __attribute__((vector_size(16)));
+constexpr int kForwardPairs = 6;
 constexpr int kInversePairs = 6;
 constexpr int kPairTerms = InverseTerms(13);
 
@@ -199,6 +201,11 @@ static_assert(kPairTerms <= 32, "the powers w, w², w⁴, w⁸, w¹⁶ reach 32 
 struct CollapsedSeries {
   double ep2 = std::numeric_limits<double>::quiet_NaN();
   CollapsedOrder forward[13];
+  // The forward orders two at a time, each pair one step of the two sums
+  // in l²: lane 0 the even order 2j+2 (northing), lane 1 the odd order 2j+1
+  // (easting); a pair runs to the higher degree of its two orders.
+  DoublePair forwardPairs[kForwardPairs][series::kMaxWPower + 1] = {};
+  int forwardPairDegree[kForwardPairs] = {};
   CollapsedOrder inverse[14];
   DoublePair inversePairs[kInversePairs][kPairTerms] = {};
 };
@@ -219,6 +226,12 @@ const CollapsedSeries& SeriesFor(double ep2) {
   if (!(s.ep2 == ep2)) {
     for (int k = 1; k <= 12; ++k)
       s.forward[k] = Collapse(series::ForwardOrder(k), ep2, kInvFactorial[static_cast<std::size_t>(k)]);
+    for (int j = 0; j < kForwardPairs; ++j) {
+      const CollapsedOrder &north = s.forward[2 * j + 2], &east = s.forward[2 * j + 1];
+      s.forwardPairDegree[j] = std::max(north.degree, east.degree);
+      for (int m = 0; m <= series::kMaxWPower; ++m)
+        s.forwardPairs[j][m] = DoublePair{north.coef[m], east.coef[m]};
+    }
     for (int k = 1; k <= 13; ++k)
       s.inverse[k] = Collapse(series::InverseOrder(k), ep2, kInvFactorial[static_cast<std::size_t>(k)]);
     for (int j = 0; j < kInversePairs; ++j)
@@ -227,12 +240,6 @@ const CollapsedSeries& SeriesFor(double ep2) {
     s.ep2 = ep2;
   }
   return s;
-}
-
-inline double Horner(const CollapsedOrder& p, double w) {
-  double v = 0.0;
-  for (int m = p.degree; m >= 0; --m) v = v * w + p.coef[m];
-  return v;
 }
 
 // Estrin's scheme: c[0] + c[1]·w + … + c[N−1]·w^(N−1) from the powers
@@ -269,13 +276,21 @@ PlanePoint GaussKruegerSeriesForward(const Ellipsoid& el, double B, double l) {
   const double n = el.N(c);
   const double l2 = lr * lr;
 
-  // Horner in l² over the even (northing) and odd (easting) orders.
-  double north = 0.0;
-  for (int k = 12; k >= 2; k -= 2) north = north * l2 + Horner(series.forward[k], w);
-  north *= l2;
-  double east = 0.0;
-  for (int k = 11; k >= 1; k -= 2) east = east * l2 + Horner(series.forward[k], w);
-  east *= lr;
+  // Horner in l² over the even (northing) and odd (easting) orders, the
+  // two sums side by side, each order itself by Horner in w. Where an order
+  // is of lower degree than its pair, its leading coefficients are zero and
+  // leave its lane at +0 until its own begin, so every lane takes exactly
+  // the steps of the order alone.
+  const DoublePair wPair = {w, w}, l2Pair = {l2, l2};
+  DoublePair sums = {0.0, 0.0};
+  for (int j = kForwardPairs - 1; j >= 0; --j) {
+    const DoublePair* coef = series.forwardPairs[j];
+    DoublePair order = {0.0, 0.0};
+    for (int m = series.forwardPairDegree[j]; m >= 0; --m) order = order * wPair + coef[m];
+    sums = sums * l2Pair + order;
+  }
+  const double north = sums[0] * l2;
+  const double east = sums[1] * lr;
 
   PlanePoint p;
   const double arc = MeridianArcLength(el, phi, s, c);

@@ -9,6 +9,8 @@ namespace tarvik {
 
 namespace {
 
+// 2·acos(0), the double nearest to pi.
+constexpr double kPi = 3.14159265358979323846;
 // Convergence bounds on the change of the correction magnitudes between
 // successive passes.
 constexpr double kRotationBound = 1e-12;    // radians
@@ -142,7 +144,12 @@ void HelmertRotationMatrix(double omega, double phi, double kappa, double R[3][3
   RotationMatrix(AnglesOf(omega, phi, kappa), R);
 }
 
-C3DTrafo::C3DTrafo() : Pi(2.0 * std::acos(0.0)), Rho(180.0 / (2.0 * std::acos(0.0))) { SetParameters(p_); }
+// The start parameters have no rotation: their matrix is formed from the
+// sines and cosines of zero as they are (a request makes three of these
+// objects, so the library's functions are not asked for them).
+C3DTrafo::C3DTrafo() : Pi(kPi), Rho(180.0 / kPi) {
+  RotationMatrix(RotationAngles{1.0, 0.0, 1.0, 0.0, 1.0, 0.0}, R_);
+}
 
 void C3DTrafo::Clear() {
   source_.clear();

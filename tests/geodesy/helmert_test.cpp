@@ -149,6 +149,29 @@ TEST(HelmertRotation, MatchesTheProductOfTheAxisRotations) {
     for (int j = 0; j < 3; ++j) EXPECT_NEAR(R[i][j], product[i][j], 1e-15) << i << j;
 }
 
+// A new object transforms as one given zero rotations and translations and
+// unit scale, down to the signs of zero results, and carries the constants.
+TEST(HelmertTransform, NewObjectIsTheIdentityOfZeroParameters) {
+  const C3DTrafo fresh;
+  C3DTrafo set;
+  set.SetParameters(0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 1.0);
+  EXPECT_EQ(fresh.Pi, 2.0 * std::acos(0.0));
+  EXPECT_EQ(fresh.Rho, 180.0 / (2.0 * std::acos(0.0)));
+  const double points[][3] = {{4e6, 1e6, 4.6e6}, {0.0, -0.0, 0.0}, {-0.0, 0.0, -0.0}, {1e-300, -2.5, 0.0}};
+  for (const auto& q : points) {
+    double a[3], b[3];
+    fresh.TransformForward(q[0], q[1], q[2], a[0], a[1], a[2]);
+    set.TransformForward(q[0], q[1], q[2], b[0], b[1], b[2]);
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_EQ(a[c], b[c]);
+      EXPECT_EQ(std::signbit(a[c]), std::signbit(b[c])) << c;
+    }
+    fresh.TransformInverse(q[0], q[1], q[2], a[0], a[1], a[2]);
+    set.TransformInverse(q[0], q[1], q[2], b[0], b[1], b[2]);
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(std::signbit(a[c]), std::signbit(b[c])) << c;
+  }
+}
+
 TEST(HelmertTransform, InverseUndoesForwardForAnyRotation) {
   C3DTrafo trafo;
   for (double angle : {1e-6, 0.5, 2.0, 3.1}) {

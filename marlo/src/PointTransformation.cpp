@@ -81,7 +81,8 @@ ProjectionBinding TargetBinding(const DatabaseHeader& header, const ProjectionBi
 // the shifted point (B1, L1, h1), with the ellipsoid quantities of the input
 // point.
 Geographic Similarity(const CMasche& area, const EllipsoidQuantities& q, double B1, double L1, double h1) {
-  const pel::SinCos phi = pel::SinCosOfDegrees(B1), lambda = pel::SinCosOfDegrees(L1);
+  pel::SinCos phi, lambda;
+  pel::SinCosOfDegrees(B1, L1, phi, lambda);
   const double sinPhi = phi.sin, cosPhi = phi.cos;
   const double sinLam = lambda.sin, cosLam = lambda.cos;
   const double tx = area.tx, ty = area.ty, tz = area.tz;

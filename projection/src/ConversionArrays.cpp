@@ -156,16 +156,18 @@ void CartesianToGeographicGroup(const Ellipsoid& el, int count, const double* X,
 // their columns' longitudes, and the same angle gives the same bits.
 class RecentSinCos {
  public:
-  pel::SinCos Of(double degrees) {
+  // The values of an angle seen lately, or null.
+  const pel::SinCos* Find(double degrees) const {
     const std::uint64_t key = std::bit_cast<std::uint64_t>(degrees);
     for (int k = 0; k < filled_; ++k)
-      if (keys_[k] == key) return values_[k];
-    const pel::SinCos value = pel::SinCosOfDegrees(degrees);
-    keys_[next_] = key;
+      if (keys_[k] == key) return &values_[k];
+    return nullptr;
+  }
+  void Note(double degrees, const pel::SinCos& value) {
+    keys_[next_] = std::bit_cast<std::uint64_t>(degrees);
     values_[next_] = value;
     next_ = (next_ + 1) % kEntries;
     if (filled_ < kEntries) ++filled_;
-    return value;
   }
 
  private:
@@ -175,6 +177,27 @@ class RecentSinCos {
   int filled_ = 0;
   int next_ = 0;
 };
+
+// The latitude's and the longitude's values from the recent ones where
+// there, the others worked out (both at once where both are new).
+void SinCosOfPoint(RecentSinCos& latitudes, RecentSinCos& longitudes, double b, double l,
+                   pel::SinCos& latitude, pel::SinCos& longitude) {
+  const pel::SinCos* seenB = latitudes.Find(b);
+  const pel::SinCos* seenL = longitudes.Find(l);
+  if (seenB != nullptr && seenL != nullptr) {
+    latitude = *seenB;
+    longitude = *seenL;
+    return;
+  }
+  if (seenB == nullptr && seenL == nullptr) {
+    pel::SinCosOfDegrees(b, l, latitude, longitude);
+  } else {
+    latitude = seenB != nullptr ? *seenB : pel::SinCosOfDegrees(b);
+    longitude = seenL != nullptr ? *seenL : pel::SinCosOfDegrees(l);
+  }
+  if (seenB == nullptr) latitudes.Note(b, latitude);
+  if (seenL == nullptr) longitudes.Note(l, longitude);
+}
 
 }  // namespace
 
@@ -188,7 +211,9 @@ void BLH_to_XYZ_Points(int count, const double* B, const double* L, const double
   for (int i = 0; i < count; ++i) {
     // Copied first: an output array may be one of the input arrays.
     const double b = B[i], l = L[i], h = H[i];
-    pel::GeographicToCartesian(el, latitudes.Of(b), longitudes.Of(l), h, X[i], Y[i], Z[i]);
+    pel::SinCos latitude, longitude;
+    SinCosOfPoint(latitudes, longitudes, b, l, latitude, longitude);
+    pel::GeographicToCartesian(el, latitude, longitude, h, X[i], Y[i], Z[i]);
   }
 }
 

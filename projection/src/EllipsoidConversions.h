@@ -23,7 +23,9 @@ inline void GeographicToCartesian(const Ellipsoid& el, const SinCos& latitude, c
 
 inline void GeographicToCartesian(const Ellipsoid& el, double B, double L, double H, double& X, double& Y,
                                   double& Z) {
-  GeographicToCartesian(el, SinCosOfDegrees(B), SinCosOfDegrees(L), H, X, Y, Z);
+  SinCos latitude, longitude;
+  SinCosOfDegrees(B, L, latitude, longitude);
+  GeographicToCartesian(el, latitude, longitude, H, X, Y, Z);
 }
 
 }  // namespace pel

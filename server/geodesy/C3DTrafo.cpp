@@ -29,15 +29,6 @@ void Multiply(const double R[3][3], double x, double y, double z, double out[3])
   out[2] = R[2][0] * x + R[2][1] * y + R[2][2] * z;
 }
 
-// Product of three 3x3 matrices a*b*c.
-void Product3(const double a[3][3], const double b[3][3], const double c[3][3], double out[3][3]) {
-  double ab[3][3];
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) ab[i][j] = a[i][0] * b[0][j] + a[i][1] * b[1][j] + a[i][2] * b[2][j];
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) out[i][j] = ab[i][0] * c[0][j] + ab[i][1] * c[1][j] + ab[i][2] * c[2][j];
-}
-
 // The sines and cosines of the three rotations.
 struct RotationAngles {
   double co, so, cp, sp, ck, sk;
@@ -60,18 +51,39 @@ void RotationMatrix(const RotationAngles& a, double R[3][3]) {
   R[2][2] = co * cp;
 }
 
-// The three partial derivatives dR/domega, dR/dphi, dR/dkappa.
+// The three partial derivatives dR/domega = R3 R2 dR1, dR/dphi = R3 dR2 R1
+// and dR/dkappa = dR3 R2 R1, written out. Each entry is the sum of products
+// that the full matrix products would form, in their order, less the
+// products with a zero factor of the axis rotations: adding those changes
+// no entry except, where an entry is zero, the sign of that zero, and a
+// zero entry adds nothing to the normal equations whatever its sign.
 void RotationDerivatives(const RotationAngles& a, double dO[3][3], double dP[3][3], double dK[3][3]) {
   const double co = a.co, so = a.so, cp = a.cp, sp = a.sp, ck = a.ck, sk = a.sk;
-  const double R1[3][3] = {{1, 0, 0}, {0, co, so}, {0, -so, co}};
-  const double R2[3][3] = {{cp, 0, -sp}, {0, 1, 0}, {sp, 0, cp}};
-  const double R3[3][3] = {{ck, sk, 0}, {-sk, ck, 0}, {0, 0, 1}};
-  const double dR1[3][3] = {{0, 0, 0}, {0, -so, co}, {0, -co, -so}};
-  const double dR2[3][3] = {{-sp, 0, -cp}, {0, 0, 0}, {cp, 0, -sp}};
-  const double dR3[3][3] = {{-sk, ck, 0}, {-ck, -sk, 0}, {0, 0, 0}};
-  Product3(R3, R2, dR1, dO);
-  Product3(R3, dR2, R1, dP);
-  Product3(dR3, R2, R1, dK);
+  // Rows of R3 R2, R3 dR2 and dR3 R2 (their zero entries left out).
+  const double r0[3] = {ck * cp, sk, ck * -sp}, r1[3] = {-sk * cp, ck, -sk * -sp}, r2[3] = {sp, 0.0, cp};
+  const double p0[2] = {ck * -sp, ck * -cp}, p1[2] = {-sk * -sp, -sk * -cp}, p2[2] = {cp, -sp};
+  const double k0[3] = {-sk * cp, ck, -sk * -sp}, k1[3] = {-ck * cp, -sk, -ck * -sp};
+  const double* rows[3] = {r0, r1, r2};
+  for (int i = 0; i < 3; ++i) {
+    const double* r = rows[i];
+    dO[i][0] = 0.0;
+    dO[i][1] = r[1] * -so + r[2] * -co;
+    dO[i][2] = r[1] * co + r[2] * -so;
+  }
+  const double* pRows[3] = {p0, p1, p2};
+  for (int i = 0; i < 3; ++i) {
+    dP[i][0] = pRows[i][0];
+    dP[i][1] = pRows[i][1] * -so;
+    dP[i][2] = pRows[i][1] * co;
+  }
+  const double* kRows[2] = {k0, k1};
+  for (int i = 0; i < 2; ++i) {
+    const double* k = kRows[i];
+    dK[i][0] = k[0];
+    dK[i][1] = k[1] * co + k[2] * -so;
+    dK[i][2] = k[1] * so + k[2] * co;
+  }
+  dK[2][0] = dK[2][1] = dK[2][2] = 0.0;
 }
 
 // Two doubles side by side; every operation works on each lane on its own,

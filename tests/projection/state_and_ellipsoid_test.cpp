@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <GeographicLib/Geocentric.hpp>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "Ellipsoid.h"
 #include "EllipsoidConversions.h"
@@ -274,4 +277,28 @@ TEST(SinCosOfDegrees, ExactAnglesSignsAndWhatCannotBeReduced) {
   // Far beyond any angle of the conversions: the library's functions.
   const double huge = 1e12 + 0.25;
   EXPECT_EQ(pel::SinCosOfDegrees(huge).sin, std::sin(huge / pel::kRho));
+}
+
+// Two angles at once give the bits of two single calls, signs of zero and
+// the angles left to the library's functions included, in either lane.
+TEST(SinCosOfDegrees, TwoAtOnceAreTheSingleValues) {
+  std::vector<double> angles = {
+      0.0,          -0.0, 90.0,        -180.0, 180.0,    45.0,      -45.0,
+      1e-300,       1e9,  1e12 + 0.25, NAN,    INFINITY, -INFINITY, 359.99999999999994,
+      47.123456789, -13.9};
+  std::mt19937_64 rng(29);
+  std::uniform_real_distribution<double> wide(-720.0, 720.0);
+  for (int i = 0; i < 2000; ++i) angles.push_back(wide(rng));
+  const auto same = [](double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b) ||
+           (std::isnan(a) && std::isnan(b));
+  };
+  for (std::size_t i = 0; i < angles.size(); ++i) {
+    const double first = angles[i], second = angles[(i * 7 + 3) % angles.size()];
+    pel::SinCos a, b;
+    pel::SinCosOfDegrees(first, second, a, b);
+    const pel::SinCos singleA = pel::SinCosOfDegrees(first), singleB = pel::SinCosOfDegrees(second);
+    EXPECT_TRUE(same(a.sin, singleA.sin) && same(a.cos, singleA.cos)) << first;
+    EXPECT_TRUE(same(b.sin, singleB.sin) && same(b.cos, singleB.cos)) << second;
+  }
 }

@@ -129,6 +129,10 @@ void PreparePolygons(MarloDatabase& db) {
     area.referenceSides.clear();
     area.boxNoted = false;
     if (area.ringClosed) NoteBox(area);
+    area.residualPoints.clear();
+    area.residualPoints.reserve(area.points.size());
+    for (const auto& [index, p] : area.points)
+      area.residualPoints.push_back({p.easting, p.northing, p.residualLon, p.residualLat, p.residualHeight});
     if (area.ringClosed && db.areas.size() >= 3) PickReference(db, ringNodes, area);
     if (area.ringClosed) NoteReferenceSides(area);
   }

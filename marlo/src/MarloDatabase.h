@@ -81,6 +81,14 @@ struct PlanePoint {
   double y = 0.0;
 };
 
+struct ResidualPoint {
+  double easting = 0.0;
+  double northing = 0.0;
+  double residualLon = 0.0;
+  double residualLat = 0.0;
+  double residualHeight = 0.0;
+};
+
 struct CMasche {
   int id = 0;
   std::vector<int> edgeIds;
@@ -110,6 +118,10 @@ struct CMasche {
   // candidates of a cell are turned down without walking their edges.
   bool boxNoted = false;
   double minX = 0.0, maxX = 0.0, minY = 0.0, maxY = 0.0;
+  // The values of `points` that the residual interpolation reads, in the
+  // map's order, side by side in memory (noted with the ring; an area
+  // without them is read from the map).
+  std::vector<ResidualPoint> residualPoints;
 };
 
 // Candidate areas of the index cells that CellNumber can give, in the order

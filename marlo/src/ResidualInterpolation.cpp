@@ -54,9 +54,18 @@ struct Sums {
   double lon = 0.0, lat = 0.0, height = 0.0;
 };
 
-void AddPoint(const IdenticalPoint& p, const InterpolationSettings& s, double easting, double northing,
-              Sums& sums) {
-  double d = PlaneDistance(p.easting - easting, p.northing - northing);
+template <class Point>
+void AddWeighted(const Point& p, double w, bool addResiduals, Sums& sums) {
+  sums.weights += w;
+  if (!addResiduals) return;
+  sums.lon += w * p.residualLon;
+  sums.lat += w * p.residualLat;
+  sums.height += w * p.residualHeight;
+}
+
+// The sums of one point at distance d (before the guard against zero).
+template <class Point>
+void AddPointAt(const Point& p, const InterpolationSettings& s, double d, Sums& sums) {
   if (std::fabs(d) < 0.0001) d = 1e-14;
   double w = 0.0;
   bool addResiduals = true;
@@ -79,15 +88,50 @@ void AddPoint(const IdenticalPoint& p, const InterpolationSettings& s, double ea
     default:
       return;
   }
-  sums.weights += w;
-  if (!addResiduals) return;
-  sums.lon += w * p.residualLon;
-  sums.lat += w * p.residualLat;
-  sums.height += w * p.residualHeight;
+  AddWeighted(p, w, addResiduals, sums);
+}
+
+template <class Point>
+void AddPoint(const Point& p, const InterpolationSettings& s, double easting, double northing, Sums& sums) {
+  AddPointAt(p, s, PlaneDistance(p.easting - easting, p.northing - northing), sums);
+}
+
+// The area's points in order. For the weights 1/d and 1/d² two points go
+// through the root and the division side by side (each lane exactly the
+// one point's operations) and are then added one after the other, so the
+// sums are those of the points one by one.
+void AddPoints(const std::vector<ResidualPoint>& points, const InterpolationSettings& s, double easting,
+               double northing, Sums& sums) {
+  typedef double Pair __attribute__((vector_size(16)));
+  std::size_t k = 0;
+  if (s.weightFunction == 1 || s.weightFunction == 2) {
+    for (; k + 1 < points.size(); k += 2) {
+      const ResidualPoint &p0 = points[k], &p1 = points[k + 1];
+      const Pair de = {p0.easting - easting, p1.easting - easting};
+      const Pair dn = {p0.northing - northing, p1.northing - northing};
+      const Pair squares = de * de + dn * dn;
+      const double d0 = std::sqrt(squares[0]), d1 = std::sqrt(squares[1]);
+      // Overflowed squares and points on the position: one by one.
+      if (!(std::fabs(d0) >= 0.0001 && std::fabs(d1) >= 0.0001 && d0 < HUGE_VAL && d1 < HUGE_VAL)) {
+        AddPoint(p0, s, easting, northing, sums);
+        AddPoint(p1, s, easting, northing, sums);
+        continue;
+      }
+      const Pair d = {d0, d1};
+      const Pair w = s.weightFunction == 1 ? 1.0 / d : 1.0 / (d * d);
+      AddWeighted(p0, w[0], true, sums);
+      AddWeighted(p1, w[1], true, sums);
+    }
+  }
+  for (; k < points.size(); ++k) AddPoint(points[k], s, easting, northing, sums);
 }
 
 void AddArea(const CMasche& area, const InterpolationSettings& s, double easting, double northing,
              Sums& sums) {
+  if (area.residualPoints.size() == area.points.size()) {
+    AddPoints(area.residualPoints, s, easting, northing, sums);
+    return;
+  }
   for (const auto& [index, point] : area.points) AddPoint(point, s, easting, northing, sums);
 }
 

@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 #include <GeographicLib/Ellipsoid.hpp>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <limits>
 
+#include "AreaSearch.h"
 #include "CoefficientVector.h"
 #include "FifoFeeder.h"
 #include "MarloGenerator.h"
@@ -119,6 +122,41 @@ TEST(MarloInterpolation, NeighbourModes) {
   // Radius 0: only a point at distance 0.
   EXPECT_NEAR(Means(db, 1, 2, 1000, 0, 0.0).lon, 10.0, 1e-9);
   EXPECT_EQ(Means(db, 1, 2, 1001, 0, 0.0).lon, 0.0);
+}
+
+// The points as loading lays them out side by side give the sums of the
+// area's point map, bit for bit: every weight function and neighbour mode,
+// positions anywhere and right on a point (where one by one takes over).
+TEST(MarloInterpolation, PreparedPointsGiveTheSumsOfThePointMap) {
+  MarloDatabase prepared;
+  ASSERT_EQ(marlo::ParseDatabase(marlogen::GenerateDatabase({}), prepared), 1);
+  marlo::PreparePolygons(prepared);
+  MarloDatabase fromMap = prepared;
+  for (auto& [id, area] : fromMap.areas) area.residualPoints.clear();
+  const auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
+  int compared = 0;
+  for (const auto& [id, area] : prepared.areas) {
+    if (id % 7 != 0 || area.points.empty()) continue;
+    ASSERT_EQ(area.residualPoints.size(), area.points.size());
+    const marlo::IdenticalPoint& first = area.points.begin()->second;
+    const std::pair<double, double> positions[] = {{first.easting, first.northing},
+                                                   {first.easting + 3e-5, first.northing},
+                                                   {first.easting + 1234.5, first.northing - 987.25},
+                                                   {first.easting - 20000.0, first.northing + 15000.0}};
+    for (int weight : {1, 2, 3})
+      for (int mode : {0, 1, 3})
+        for (const auto& [e, n] : positions) {
+          const InterpolationSettings s{1, weight, mode, 0.0, 5000.0};
+          ResidualMeans a, b;
+          ASSERT_TRUE(marlo::InterpolateResiduals(prepared, s, area, e, n, a));
+          ASSERT_TRUE(marlo::InterpolateResiduals(fromMap, s, fromMap.areas.at(id), e, n, b));
+          EXPECT_EQ(bits(a.lon), bits(b.lon)) << id << " " << weight << " " << mode;
+          EXPECT_EQ(bits(a.lat), bits(b.lat)) << id << " " << weight << " " << mode;
+          EXPECT_EQ(bits(a.height), bits(b.height)) << id << " " << weight << " " << mode;
+          ++compared;
+        }
+  }
+  EXPECT_GT(compared, 100);
 }
 
 TEST(MarloCoefficients, SolveReproducesResidualsAtThePoints) {

@@ -1,7 +1,9 @@
 #include "geodesy/C3DTrafo.h"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "geodesy/CMatrix.h"
 
@@ -166,26 +168,16 @@ C3DTrafo::C3DTrafo() : Pi(kPi), Rho(180.0 / kPi) {
 void C3DTrafo::Clear() {
   source_.clear();
   target_.clear();
-  sourceKeys_.clear();
-  targetKeys_.clear();
 }
 
 void C3DTrafo::AddSourcePoint(const std::string& id, double X, double Y, double Z) {
-  if (source_.empty()) {
-    source_.reserve(kTypicalPoints);
-    sourceKeys_.reserve(kTypicalPoints);
-  }
+  if (source_.empty()) source_.reserve(kTypicalPoints);
   source_.push_back(CPointEx{id, X, Y, Z});
-  sourceKeys_.push_back(IdKey(id));
 }
 
 void C3DTrafo::AddTargetPoint(const std::string& id, double X, double Y, double Z) {
-  if (target_.empty()) {
-    target_.reserve(kTypicalPoints);
-    targetKeys_.reserve(kTypicalPoints);
-  }
+  if (target_.empty()) target_.reserve(kTypicalPoints);
   target_.push_back(CPointEx{id, X, Y, Z});
-  targetKeys_.push_back(IdKey(id));
 }
 
 void C3DTrafo::SetParameters(double omega, double phi, double kappa, double TX, double TY, double TZ,
@@ -231,12 +223,18 @@ int C3DTrafo::Adjust() {
   identical_.clear();
   if (source_.empty() || target_.empty()) return kAdjustFailed;
   identical_.reserve(source_.size());
-  // Each source point with the first target point of the same id.
+  // Each source point with the first target point of the same id; the
+  // target ids as numbers, a grid's worth of them without allocating.
+  std::array<std::uint64_t, kTypicalPoints> fewKeys;
+  std::vector<std::uint64_t> manyKeys;
+  if (target_.size() > fewKeys.size()) manyKeys.resize(target_.size());
+  std::uint64_t* targetKeys = target_.size() > fewKeys.size() ? manyKeys.data() : fewKeys.data();
+  for (std::size_t j = 0; j < target_.size(); ++j) targetKeys[j] = IdKey(target_[j].Id);
   for (std::size_t i = 0; i < source_.size(); ++i) {
     const CPointEx& s = source_[i];
-    const std::uint64_t key = sourceKeys_[i];
+    const std::uint64_t key = IdKey(s.Id);
     for (std::size_t j = 0; j < target_.size(); ++j) {
-      if (targetKeys_[j] != key || (key == kLongId && target_[j].Id != s.Id)) continue;
+      if (targetKeys[j] != key || (key == kLongId && target_[j].Id != s.Id)) continue;
       const CPointEx& t = target_[j];
       identical_.push_back(CIdPoint{s.Id, i, s.X, s.Y, s.Z, t.X, t.Y, t.Z, 0.0, 0.0, 0.0});
       break;

@@ -19,7 +19,6 @@
 // passes: such values would be no estimate at all.
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -85,9 +84,6 @@ class C3DTrafo {
  private:
   std::vector<CPointEx> source_;
   std::vector<CPointEx> target_;
-  // The points' ids in a form that compares in one step (see IdKey).
-  std::vector<std::uint64_t> sourceKeys_;
-  std::vector<std::uint64_t> targetKeys_;
   std::vector<CIdPoint> identical_;
   HelmertParameters p_;
   // The rotation matrix of p_, formed whenever the parameters change: a

@@ -74,7 +74,7 @@ std::shared_ptr<const CPelProjectionDll::Library> SharedLibrary(const std::files
 
 }  // namespace
 
-std::filesystem::path CPelProjectionDll::DefaultLibraryFile() {
+const std::filesystem::path& CPelProjectionDll::DefaultLibraryFile() {
   // The executable does not move while it runs; asking the system once is enough.
   static const std::filesystem::path file = ExecutableFolder() / "PelProjection.so";
   return file;

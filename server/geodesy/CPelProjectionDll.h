@@ -117,7 +117,7 @@ class CPelProjectionDll {
   CPelProjectionDll(const CPelProjectionDll&) = delete;
   CPelProjectionDll& operator=(const CPelProjectionDll&) = delete;
 
-  static std::filesystem::path DefaultLibraryFile();
+  static const std::filesystem::path& DefaultLibraryFile();
 
   // Library loaded and all 46 entries found.
   bool IsReady() const;

@@ -415,7 +415,8 @@ std::string PelLog::headerText() const {
   return h;
 }
 
-std::string PelLog::formatLine(int severity, const std::string& source, const std::string& message) {
+void PelLog::appendLine(std::string& line, int severity, const std::string& source,
+                        const std::string& message) {
   const char* sev = "";
   switch (severity) {
     case PelLogError:
@@ -434,8 +435,7 @@ std::string PelLog::formatLine(int severity, const std::string& source, const st
   const std::size_t sevLength = std::char_traits<char>::length(sev);
   const std::size_t srcLength = source.size() + 2;
   // "%10s%-10s%-30s%s\n" without a size limit on source or message.
-  std::string line;
-  line.reserve(10 + time.stampLength + 10 + 30 + srcLength + message.size() + 1);
+  line.reserve(line.size() + 10 + time.stampLength + 10 + 30 + srcLength + message.size() + 1);
   if (time.stampLength < 10) line.append(10 - time.stampLength, ' ');
   line.append(time.stamp, time.stampLength);
   line.append(sev, sevLength);
@@ -446,6 +446,11 @@ std::string PelLog::formatLine(int severity, const std::string& source, const st
   if (srcLength < 30) line.append(30 - srcLength, ' ');
   line += message;
   line += '\n';
+}
+
+std::string PelLog::formatLine(int severity, const std::string& source, const std::string& message) {
+  std::string line;
+  appendLine(line, severity, source, message);
   return line;
 }
 
@@ -462,8 +467,12 @@ void PelLog::writeLines(int detail, int severity, const std::string& source,
   if (verbosity_ == 0 && (detail == 1 || detail == 2)) return;
   if (verbosity_ == 1 && detail == 2) return;
   if (messages.empty()) return;
-  std::string text = formatLine(severity, source, messages.front());
-  for (std::size_t i = 1; i < messages.size(); ++i) text += formatLine(severity, source, messages[i]);
+  // Room for all of them at once: one allocation for the whole append.
+  std::size_t room = 0;
+  for (const std::string& message : messages) room += 64 + source.size() + message.size();
+  std::string text;
+  text.reserve(room);
+  for (const std::string& message : messages) appendLine(text, severity, source, message);
   append(text, false);
 }
 

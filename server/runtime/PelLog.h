@@ -68,6 +68,8 @@ class PelLog {
   // The formatted line without writing it (exposed for callers that
   // mirror log lines elsewhere, e.g. a control panel).
   std::string formatLine(int severity, const std::string& source, const std::string& message);
+  // The same line added to the end of `out`.
+  void appendLine(std::string& out, int severity, const std::string& source, const std::string& message);
 
   // The header block as written to a file.
   std::string headerText() const;

@@ -263,6 +263,8 @@ int TCPSocket::nextByte(char& byte, Deadline deadline) {
 
 int TCPSocket::receiveSentence(std::string& text) {
   std::string sentence;
+  // Room for a GGA sentence of any receiver at once, not grown byte by byte.
+  sentence.reserve(std::min<std::size_t>(kSentenceCapacity, 128));
   while (sentence.size() < kSentenceCapacity) {
     char c;
     int r = nextByte(c);

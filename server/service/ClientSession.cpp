@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "module/CConfigurationSettings.h"
@@ -64,6 +67,16 @@ const std::string& NameClient(PelThreadArgument& argument) {
 }
 
 namespace {
+
+// The parts one after the other, in one allocation.
+std::string Joined(std::initializer_list<std::string_view> parts) {
+  std::size_t size = 0;
+  for (std::string_view part : parts) size += part.size();
+  std::string text;
+  text.reserve(size);
+  for (std::string_view part : parts) text += part;
+  return text;
+}
 
 class Session {
  public:
@@ -125,8 +138,8 @@ class Session {
     answered_ = false;
     // Written with the lines of the replies, in one append before they are
     // sent (a request costs one write to the log, not two).
-    lines_.push_back("Received request from client " + arg_.name + " at " + SessionTimestamp() + ": " +
-                     LogSafeText(request));
+    lines_.push_back(Joined({"Received request from client ", arg_.name, " at ", SessionTimestamp(), ": ",
+                             LogSafeText(request)}));
     // The two commands in any case; a sentence is longer than both.
     std::string lower;
     if (request.size() <= sizeof "getmode*") {
@@ -161,8 +174,11 @@ class Session {
       if (mode_) {
         // The mode word goes out without a line of its own.
       } else if (binary_) {
-        lines_.push_back("Sending RTCM-message " + std::to_string(reply.messageNumber) + " to client " +
-                         arg_.name + ".");
+        char number[16];
+        const int digits = std::snprintf(number, sizeof number, "%d", reply.messageNumber);
+        lines_.push_back(
+            Joined({"Sending RTCM-message ", std::string_view(number, static_cast<std::size_t>(digits)),
+                    " to client ", arg_.name, "."}));
       } else {
         std::string flat = reply.bytes;
         std::replace(flat.begin(), flat.end(), '\n', ' ');

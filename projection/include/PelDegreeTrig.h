@@ -5,7 +5,6 @@
 // exported from a library.
 
 #include <cmath>
-#include <type_traits>
 
 namespace pel {
 
@@ -18,53 +17,36 @@ struct SinCos {
   double cos = 1.0;
 };
 
-// Sine and cosine of x for |x| <= pi/4 (a little beyond is fine): the
-// Taylor series, whose first left-out terms are below 1e-18 there. The
-// cosine keeps the rounding error of 1 - x²/2 (exact by Sterbenz) so that
-// both stay within about one unit in the last place.
 template <class T>
 struct SinCosOf {
   T sin;
   T cos;
 };
 
-// The series for one angle (T = double) or for two side by side (T = a
-// two-lane vector of doubles): every lane takes exactly the operations of
-// the single angle, so both forms give the same bits.
-// v in every lane of T: written out as a vector constant, so that it is
-// loaded as it stands instead of spread from one double at each use.
-template <class T>
-constexpr T InEveryLane(double v) {
-  if constexpr (std::is_same_v<T, double>)
-    return v;
-  else
-    return T{v, v};
-}
-
+// Sine and cosine of x for |x| <= pi/4 (a little beyond is fine): the
+// Taylor series, whose first left-out terms are below 1e-18 there. The
+// cosine keeps the rounding error of 1 - x²/2 (exact by Sterbenz) so that
+// both stay within about one unit in the last place. For one angle
+// (T = double) or two side by side (T = a two-lane vector of doubles):
+// every lane takes exactly the operations of the single angle, so both
+// forms give the same bits.
 template <class T>
 inline SinCosOf<T> SinCosOfReducedLanes(T x) {
-  const auto k = [](double v) { return InEveryLane<T>(v); };
   const T z = x * x;
-  const T s3 = k(-1.0 / 6.0), s5 = k(1.0 / 120.0), s7 = k(-1.0 / 5040.0), s9 = k(1.0 / 362880.0),
-          s11 = k(-1.0 / 39916800.0), s13 = k(1.0 / 6227020800.0), s15 = k(-1.0 / 1307674368000.0),
-          s17 = k(1.0 / 355687428096000.0);
-  const T c4 = k(1.0 / 24.0), c6 = k(-1.0 / 720.0), c8 = k(1.0 / 40320.0), c10 = k(-1.0 / 3628800.0),
-          c12 = k(1.0 / 479001600.0), c14 = k(-1.0 / 87178291200.0), c16 = k(1.0 / 20922789888000.0);
-  const T one = k(1.0);
+  constexpr double s3 = -1.0 / 6.0, s5 = 1.0 / 120.0, s7 = -1.0 / 5040.0, s9 = 1.0 / 362880.0,
+                   s11 = -1.0 / 39916800.0, s13 = 1.0 / 6227020800.0, s15 = -1.0 / 1307674368000.0,
+                   s17 = 1.0 / 355687428096000.0;
+  constexpr double c4 = 1.0 / 24.0, c6 = -1.0 / 720.0, c8 = 1.0 / 40320.0, c10 = -1.0 / 3628800.0,
+                   c12 = 1.0 / 479001600.0, c14 = -1.0 / 87178291200.0, c16 = 1.0 / 20922789888000.0;
   // Estrin's scheme: the powers of z side by side instead of one long chain.
   const T z2 = z * z, z4 = z2 * z2;
   const T sinTail = ((s3 + z * s5) + z2 * (s7 + z * s9)) + z4 * ((s11 + z * s13) + z2 * (s15 + z * s17));
   const T cosTail = ((c4 + z * c6) + z2 * (c8 + z * c10)) + z4 * ((c12 + z * c14) + z2 * c16);
-  const T half = k(0.5) * z;
-  const T w = one - half;
-  return SinCosOf<T>{x + x * z * sinTail, w + (((one - w) - half) + z2 * cosTail)};
+  const T half = 0.5 * z;
+  const T w = 1.0 - half;
+  return SinCosOf<T>{x + x * z * sinTail, w + (((1.0 - w) - half) + z2 * cosTail)};
 }
 
-// Sine and cosine of an angle in degrees. The angle is reduced to within
-// 45° of a multiple of 90° in degrees, where the subtraction is exact, so
-// only the one conversion to radians rounds: any latitude or longitude
-// gets both within about one unit in the last place, about twice as fast
-// as the library's sin and cos.
 // The angle reduced to within 45° of k·90°, in degrees; false where the
 // library's functions take over (see SinCosOfDegrees).
 inline bool ReduceDegrees(double degrees, long long& k, double& reduced) {
